@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+/// What the download run needs of the main window.
+class RunView
+{
+public:
+    virtual ~RunView() = default;
+
+    virtual QString prefixText() const = 0;   // cmbURL1's edit text
+    virtual QString numberText() const = 0;   // txtURL2
+    virtual QString suffixText() const = 0;   // txtURL3
+    virtual void setNumberText(const QString &text) = 0;
+
+    /// Shows a message in the status line (and in the caption while minimised).
+    virtual void addMsg(const QString &message) = 0;
+
+    /// Records the prefix box's text in the address history and reloads its list.
+    /// Throws FileError when the history file cannot be written.
+    virtual void saveHistory() = 0;
+
+    /// Loads the picture file into the preview and fits it; false when it is no readable picture
+    /// (the preview then keeps its previous picture, but is fitted all the same).
+    virtual bool showPicture(const QString &path) = 0;
+
+    /// The modal rename prompt: message, title, empty default; Cancel gives "".
+    virtual QString askNewName(const QString &message, const QString &title) = 0;
+};

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <stdexcept>
+
+/// A file-system operation that failed; what() and message() say which file and why.
+class FileError : public std::runtime_error
+{
+public:
+    explicit FileError(const QString &message)
+        : std::runtime_error(message.toStdString()), m_message(message) {}
+    const QString &message() const { return m_message; }
+
+private:
+    QString m_message;
+};
+
+/// A line-oriented text stream over one open file, in the system locale's encoding (UTF-8).
+/// Lines are written with CR LF; reading accepts CR LF and LF alike.
+class TextStream
+{
+public:
+    ~TextStream();
+    TextStream(const TextStream &) = delete;
+    TextStream &operator=(const TextStream &) = delete;
+
+    /// The next line without its line end. Throws FileError past the end.
+    QString ReadLine();
+    /// Writes text and CR LF. Throws FileError on a failed write.
+    void WriteLine(const QString &text);
+    bool AtEndOfStream();
+    /// Flushes and releases the file. Throws FileError when the flush fails.
+    void Close();
+
+private:
+    friend class FileSystemObject;
+    explicit TextStream(std::unique_ptr<QFile> file);
+    std::unique_ptr<QFile> m_file;
+};
+
+/// The file operations the settings files and downloads rely on. Every failure throws FileError.
+class FileSystemObject
+{
+public:
+    enum class IoMode { ForReading = 1, ForWriting = 2, ForAppending = 8 };
+
+    bool FileExists(const QString &path) const;
+    /// ForReading (create=false: the file must exist; create=true: an empty one is made if missing),
+    /// ForWriting (created or emptied), ForAppending (created when missing).
+    std::unique_ptr<TextStream> OpenTextFile(const QString &path, IoMode mode, bool create);
+    /// Creates the file, or empties it when overwrite is true; with overwrite false an existing
+    /// file is an error.
+    std::unique_ptr<TextStream> CreateTextFile(const QString &path, bool overwrite);
+    void CopyFile(const QString &source, const QString &destination);
+    void DeleteFile(const QString &path);
+    /// Renames source to destination; destination must not exist.
+    void MoveFile(const QString &source, const QString &destination);
+    /// Renames source over destination in one atomic step, replacing it.
+    void ReplaceFile(const QString &source, const QString &destination);
+    /// Writes bytes as the whole new content of path: the file ends up holding exactly these
+    /// bytes, or is left as it was.
+    void WriteBinaryFile(const QString &path, const QByteArray &bytes);
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QtGlobal>
+#include <cmath>
+
+/// Window geometry is designed in twips; the screen works in logical pixels, 15 twips to one.
+namespace twips {
+
+constexpr int perPixel = 15;
+
+/// Twips to logical pixels, an exact half going to the even neighbour.
+inline int toPixels(double twipsValue)
+{
+    const double px = twipsValue / perPixel;
+    const double r = std::nearbyint(px);   // default rounding mode: half to even
+    return static_cast<int>(r);
+}
+
+inline int fromPixels(int pixels) { return pixels * perPixel; }
+
+} // namespace twips

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/programplace.h"
+
+#include <QString>
+
+/// The parameter file beside the program: two-line blocks of "[KEY]" and a value.
+/// Every call opens the file, walks it from the top and closes it again; nothing is cached.
+/// File-system failures reach the caller as FileError.
+namespace modPara {
+
+/// The value line of the key's block, as stored; "" when there is no block for the key.
+/// Creates an empty parameter file when there is none.
+QString readPara(const ProgramPlace &place, const QString &key);
+
+/// Stores value under key: a new block at the end (value trimmed of spaces), or the first
+/// existing block's value replaced as given, through temp.par renamed over the file.
+void writePara(const ProgramPlace &place, const QString &key, const QString &value);
+
+/// True when no block of the key is found. Creates an empty parameter file when there is none.
+bool paraMissing(const ProgramPlace &place, const QString &key);
+
+void appendPara(const ProgramPlace &place, const QString &key, const QString &value);
+void replacePara(const ProgramPlace &place, const QString &key, const QString &value);
+
+/// "[" + key upper-cased and stripped of surrounding spaces + "]"
+QString headerLine(const QString &key);
+
+} // namespace modPara

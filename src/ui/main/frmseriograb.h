@@ -1,0 +1,98 @@
+#pragma once
+
+#include "core/runview.h"
+#include "core/settings.h"
+#include "platform/programplace.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class Inet;
+class DownloadRun;
+class StatusLine;
+class UpDown;
+class frmOptions;
+class frmHelp;
+
+/// The main window: three address fields, Get and Stop, the menus, the preview and the status line.
+class frmSeriograb : public QMainWindow, public RunView
+{
+    Q_OBJECT
+
+public:
+    /// Builds the window and runs its start-up: settings, history list, size, help file.
+    frmSeriograb(Settings &settings, const ProgramPlace &place, QWidget *parent = nullptr);
+    ~frmSeriograb() override;
+
+    // Commands, as the buttons and menu items call them.
+    void btnGetClick();
+    void btnStopClick();
+    void mulClick();
+    void optClick();
+    void hlpClick();
+
+    /// Sizes, centres and shows the preview inside the area between address row and status line.
+    void fitPreview();
+
+    /// The help file registered at start-up.
+    QString helpFile() const { return m_helpFile; }
+    bool isRunning() const;
+    Inet &inet() { return *m_inet1; }
+
+    // RunView
+    QString prefixText() const override;
+    QString numberText() const override;
+    QString suffixText() const override;
+    void setNumberText(const QString &text) override;
+    void addMsg(const QString &message) override;
+    void saveHistory() override;
+    bool showPicture(const QString &path) override;
+    QString askNewName(const QString &message, const QString &title) override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void load();
+    void resizeHandling();
+    void timer1Tick();
+    void inet1StateChanged(qint16 state);
+    void setOuterSize(int widthTwips, int heightTwips);
+    int outerWidthTwips() const;
+    int outerHeightTwips() const;
+
+    Settings &m_settings;
+    ProgramPlace m_place;
+    QString m_helpFile;
+
+    QComboBox *cmbURL1 = nullptr;
+    QLineEdit *txtURL2 = nullptr;
+    UpDown *UpDown1 = nullptr;
+    QLineEdit *txtURL3 = nullptr;
+    QPushButton *btnGet = nullptr;
+    QPushButton *btnStop = nullptr;
+    QLabel *img1 = nullptr;
+    StatusLine *sbar1 = nullptr;
+    Inet *m_inet1 = nullptr;
+    QTimer *Timer1 = nullptr;
+    QAction *m_mul = nullptr;
+
+    QSize m_pictureSize;        // the preview picture's own size in pixels
+    int recordedWidth = 0;      // twips, as recorded by the last resize handling
+    int recordedHeight = 0;
+    DownloadRun *m_run = nullptr;
+    bool m_closeRequested = false;
+    QPointer<frmOptions> m_options;
+    QPointer<frmHelp> m_help;
+};
