@@ -1,1 +1,227 @@
 #include "platform/filesystem.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+QString quoted(const QString &path)
+{
+    return QLatin1Char('"') + path + QLatin1Char('"');
+}
+
+[[noreturn]] void fail(const QString &what, const QString &path, const QString &reason)
+{
+    throw FileError(what + QLatin1Char(' ') + quoted(path) + QLatin1String(": ") + reason);
+}
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::unique_ptr<QFile> openFile(const QString &path, QIODevice::OpenMode mode, const QString &what)
+{
+    auto file = std::make_unique<QFile>(path);
+    // QFile happily "opens" a folder for reading; a folder is never a text file here.
+    if (QFileInfo(path).isDir())
+        fail(what, path, QStringLiteral("it is a folder"));
+    if (!file->open(mode))
+        fail(what, path, file->errorString());
+    return file;
+}
+
+} // namespace
+
+TextStream::TextStream(std::unique_ptr<QFile> file)
+    : m_file(std::move(file))
+{
+}
+
+TextStream::~TextStream()
+{
+    if (m_file)
+        m_file->close();
+}
+
+QString TextStream::ReadLine()
+{
+    if (!m_file)
+        throw FileError(QStringLiteral("Cannot read: the stream is closed"));
+    if (m_file->atEnd())
+        fail(QStringLiteral("Cannot read past the end of"), m_file->fileName(),
+             QStringLiteral("no line is left"));
+    QByteArray line = m_file->readLine();
+    if (line.isEmpty() && m_file->error() != QFileDevice::NoError)
+        fail(QStringLiteral("Cannot read"), m_file->fileName(), m_file->errorString());
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+void TextStream::WriteLine(const QString &text)
+{
+    if (!m_file)
+        throw FileError(QStringLiteral("Cannot write: the stream is closed"));
+    QByteArray bytes;
+    if (m_needsLineEnd) {
+        // Appending to a file whose last line has no line end: finish that line first, so the
+        // new text starts a line of its own.
+        bytes = "\r\n";
+        m_needsLineEnd = false;
+    }
+    bytes += text.toUtf8();
+    bytes += "\r\n";
+    if (m_file->write(bytes) != bytes.size())
+        fail(QStringLiteral("Cannot write to"), m_file->fileName(), m_file->errorString());
+}
+
+bool TextStream::AtEndOfStream()
+{
+    if (!m_file)
+        return true;
+    return !m_file->isReadable() || m_file->atEnd();
+}
+
+void TextStream::Close()
+{
+    if (!m_file)
+        return;
+    std::unique_ptr<QFile> file = std::move(m_file);
+    if (file->isWritable()) {
+        // The file may be renamed over a settings file next; its content must be on disk first.
+        if (!file->flush())
+            fail(QStringLiteral("Cannot write to"), file->fileName(), file->errorString());
+        if (::fsync(file->handle()) != 0) {
+            const int error = errno;
+            if (error != EINVAL && error != EROFS)
+                fail(QStringLiteral("Cannot write to"), file->fileName(), errnoText(error));
+        }
+    }
+    file->close();
+}
+
+bool FileSystemObject::FileExists(const QString &path) const
+{
+    return QFileInfo(path).isFile();
+}
+
+std::unique_ptr<TextStream> FileSystemObject::OpenTextFile(const QString &path, IoMode mode, bool create)
+{
+    switch (mode) {
+    case IoMode::ForReading: {
+        if (create && !QFileInfo::exists(path)) {
+            // Append mode creates the file without emptying one that appeared meanwhile.
+            openFile(path, QIODevice::WriteOnly | QIODevice::Append,
+                     QStringLiteral("Cannot create"))->close();
+        }
+        return std::unique_ptr<TextStream>(new TextStream(
+            openFile(path, QIODevice::ReadOnly, QStringLiteral("Cannot open for reading"))));
+    }
+    case IoMode::ForWriting:
+        return std::unique_ptr<TextStream>(new TextStream(
+            openFile(path, QIODevice::WriteOnly | QIODevice::Truncate,
+                     QStringLiteral("Cannot open for writing"))));
+    case IoMode::ForAppending: {
+        bool unfinishedLine = false;
+        QFile probe(path);
+        if (probe.size() > 0 && probe.open(QIODevice::ReadOnly) && probe.seek(probe.size() - 1)) {
+            char last = 0;
+            unfinishedLine = probe.getChar(&last) && last != '\n';
+        }
+        probe.close();
+        auto stream = std::unique_ptr<TextStream>(new TextStream(
+            openFile(path, QIODevice::WriteOnly | QIODevice::Append,
+                     QStringLiteral("Cannot open for appending"))));
+        stream->m_needsLineEnd = unfinishedLine;
+        return stream;
+    }
+    }
+    fail(QStringLiteral("Cannot open"), path, QStringLiteral("unknown mode"));
+}
+
+std::unique_ptr<TextStream> FileSystemObject::CreateTextFile(const QString &path, bool overwrite)
+{
+    if (!overwrite && QFileInfo::exists(path))
+        fail(QStringLiteral("Cannot create"), path, QStringLiteral("it exists already"));
+    const QIODevice::OpenMode mode = overwrite ? QIODevice::WriteOnly | QIODevice::Truncate
+                                               : QIODevice::WriteOnly | QIODevice::NewOnly;
+    return std::unique_ptr<TextStream>(
+        new TextStream(openFile(path, mode, QStringLiteral("Cannot create"))));
+}
+
+void FileSystemObject::CopyFile(const QString &source, const QString &destination)
+{
+    auto in = openFile(source, QIODevice::ReadOnly, QStringLiteral("Cannot open for copying"));
+    QSaveFile out(destination);
+    if (QFileInfo(destination).isDir())
+        fail(QStringLiteral("Cannot copy onto"), destination, QStringLiteral("it is a folder"));
+    if (!out.open(QIODevice::WriteOnly))
+        fail(QStringLiteral("Cannot copy onto"), destination, out.errorString());
+    char buffer[64 * 1024];
+    for (;;) {
+        const qint64 got = in->read(buffer, sizeof buffer);
+        if (got < 0)
+            fail(QStringLiteral("Cannot read"), source, in->errorString());
+        if (got == 0)
+            break;
+        if (out.write(buffer, got) != got)
+            fail(QStringLiteral("Cannot copy onto"), destination, out.errorString());
+    }
+    if (!out.commit())
+        fail(QStringLiteral("Cannot copy onto"), destination, out.errorString());
+}
+
+void FileSystemObject::DeleteFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        fail(QStringLiteral("Cannot delete"), path, QStringLiteral("it is a folder"));
+    if (!info.exists() && !info.isSymLink())
+        fail(QStringLiteral("Cannot delete"), path, QStringLiteral("no such file"));
+    QFile file(path);
+    // Removing a name needs no write permission on the file itself, so a read-only file goes too.
+    if (!file.remove())
+        fail(QStringLiteral("Cannot delete"), path, file.errorString());
+}
+
+void FileSystemObject::MoveFile(const QString &source, const QString &destination)
+{
+    if (QFileInfo::exists(destination) || QFileInfo(destination).isSymLink())
+        fail(QStringLiteral("Cannot move") + QLatin1Char(' ') + quoted(source) + QLatin1String(" to"),
+             destination, QStringLiteral("it exists already"));
+    QFile file(source);
+    if (!file.rename(destination))
+        fail(QStringLiteral("Cannot move") + QLatin1Char(' ') + quoted(source) + QLatin1String(" to"),
+             destination, file.errorString());
+}
+
+void FileSystemObject::ReplaceFile(const QString &source, const QString &destination)
+{
+    if (std::rename(QFile::encodeName(source).constData(),
+                    QFile::encodeName(destination).constData()) != 0) {
+        const int error = errno;
+        fail(QStringLiteral("Cannot rename") + QLatin1Char(' ') + quoted(source) + QLatin1String(" to"),
+             destination, errnoText(error));
+    }
+}
+
+void FileSystemObject::WriteBinaryFile(const QString &path, const QByteArray &bytes)
+{
+    if (QFileInfo(path).isDir())
+        fail(QStringLiteral("Cannot save"), path, QStringLiteral("it is a folder"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        fail(QStringLiteral("Cannot save"), path, file.errorString());
+    if (file.write(bytes) != bytes.size())
+        fail(QStringLiteral("Cannot save"), path, file.errorString());
+    if (!file.commit())
+        fail(QStringLiteral("Cannot save"), path, file.errorString());
+}

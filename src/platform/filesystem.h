@@ -40,6 +40,7 @@ private:
     friend class FileSystemObject;
     explicit TextStream(std::unique_ptr<QFile> file);
     std::unique_ptr<QFile> m_file;
+    bool m_needsLineEnd = false; // appending after a last line that has no line end
 };
 
 /// The file operations the settings files and downloads rely on. Every failure throws FileError.
@@ -50,7 +51,8 @@ public:
 
     bool FileExists(const QString &path) const;
     /// ForReading (create=false: the file must exist; create=true: an empty one is made if missing),
-    /// ForWriting (created or emptied), ForAppending (created when missing).
+    /// ForWriting (created or emptied), ForAppending (created when missing; when the last line
+    /// has no line end, the first written line starts on a line of its own).
     std::unique_ptr<TextStream> OpenTextFile(const QString &path, IoMode mode, bool create);
     /// Creates the file, or empties it when overwrite is true; with overwrite false an existing
     /// file is an error.
