@@ -1,1 +1,163 @@
 #include "storage/bassavelist.h"
+
+#include "platform/filesystem.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <optional>
+
+namespace basSaveList {
+
+namespace {
+
+using IoMode = FileSystemObject::IoMode;
+
+QString trimSpaces(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QString reduced(const QString &text)
+{
+    return trimSpaces(text).toLower();
+}
+
+bool belongsTo(const QString &line, const QString &reducedName)
+{
+    return trimSpaces(line).startsWith(reducedName, Qt::CaseInsensitive);
+}
+
+// The text between the first "=" and the next "=" (or the line's end); none without a "=".
+std::optional<QString> listPart(const QString &line)
+{
+    const qsizetype first = line.indexOf(QLatin1Char('='));
+    if (first < 0)
+        return std::nullopt;
+    const qsizetype second = line.indexOf(QLatin1Char('='), first + 1);
+    return line.mid(first + 1, second < 0 ? -1 : second - first - 1);
+}
+
+// Puts the edit text back however the load ends: clearing the list has emptied it.
+class EditTextKeeper
+{
+public:
+    explicit EditTextKeeper(HistoryBox &box) : m_box(box), m_text(box.Text()) {}
+    ~EditTextKeeper() { m_box.setText(m_text); }
+    EditTextKeeper(const EditTextKeeper &) = delete;
+    EditTextKeeper &operator=(const EditTextKeeper &) = delete;
+
+private:
+    HistoryBox &m_box;
+    QString m_text;
+};
+
+} // namespace
+
+void loadHistory(HistoryBox &box, const QString &path, const QString &name)
+{
+    EditTextKeeper keeper(box);
+    box.Clear();
+    const QString boxName = reduced(name);
+
+    FileSystemObject fso;
+    if (!fso.FileExists(path))
+        return;
+    auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
+    while (!in->AtEndOfStream()) {
+        const QString line = in->ReadLine();
+        if (!belongsTo(line, boxName))
+            continue;
+        // A line of the box without "=" holds no list.
+        const QString list = listPart(line).value_or(QString());
+        if (!list.isEmpty()) {
+            for (const QString &entry : list.split(QLatin1Char(',')))
+                box.AddItem(entry);
+        }
+        break;
+    }
+    in->Close();
+}
+
+bool historyContains(const QString &text, const QString &line)
+{
+    const std::optional<QString> list = listPart(line);
+    if (!list)
+        return false;
+    const QString wanted = reduced(text);
+    for (const QString &entry : list->split(QLatin1Char(','))) {
+        if (reduced(entry) == wanted)
+            return true;
+    }
+    return false;
+}
+
+QString trimHistory(const QString &line, qint16 maximum)
+{
+    const qsizetype first = line.indexOf(QLatin1Char('='));
+    const QString namePart = first < 0 ? line : line.left(first);
+    QStringList entries = listPart(line).value_or(QString()).split(QLatin1Char(','));
+    const qsizetype keep = qMax<qsizetype>(0, maximum);
+    if (entries.size() > keep)
+        entries = entries.mid(entries.size() - keep);
+    return namePart + QLatin1Char('=') + entries.join(QLatin1Char(','));
+}
+
+void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint16 maximum)
+{
+    const QString text = box.Text();
+    if (trimSpaces(text).isEmpty())
+        return;
+    const QString boxName = reduced(name);
+    // The scratch file stays beside the history file, so the rename below is one atomic step
+    // on one file system and no file of the user's working folder is ever touched.
+    const QString scratch = path + QLatin1String(".tmp");
+
+    FileSystemObject fso;
+    bool scratchMade = false;
+    try {
+        auto out = fso.OpenTextFile(scratch, IoMode::ForWriting, true);
+        scratchMade = true;
+        bool seen = false;
+        if (fso.FileExists(path)) {
+            auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
+            while (!in->AtEndOfStream()) {
+                QString line = in->ReadLine();
+                if (belongsTo(line, boxName)) {
+                    seen = true;
+                    const std::optional<QString> list = listPart(line);
+                    if (!list) {
+                        line = boxName + QLatin1Char('=') + text;
+                    } else if (!historyContains(text, line)) {
+                        // Rebuilt from the list part, so the new entry lands in the list even
+                        // when the line carries text after a second "=".
+                        const QString namePart = line.left(line.indexOf(QLatin1Char('=')));
+                        const QString entries =
+                            list->isEmpty() ? text : *list + QLatin1Char(',') + text;
+                        line = trimHistory(namePart + QLatin1Char('=') + entries, maximum);
+                    }
+                }
+                out->WriteLine(line);
+            }
+            in->Close();
+        }
+        if (!seen)
+            out->WriteLine(boxName + QLatin1Char('=') + text);
+        out->Close();
+        fso.ReplaceFile(scratch, path);
+    } catch (const FileError &) {
+        if (scratchMade)
+            QFile::remove(scratch);
+        throw;
+    }
+
+    loadHistory(box, path, name);
+}
+
+} // namespace basSaveList

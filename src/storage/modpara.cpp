@@ -1,1 +1,159 @@
 #include "storage/modpara.h"
+
+#include "platform/filesystem.h"
+
+#include <QFile>
+
+namespace modPara {
+
+namespace {
+
+using IoMode = FileSystemObject::IoMode;
+
+// Keys and values are trimmed of the space character only; a tab stays part of the text.
+QString trimSpaces(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// Number of lines in the file; 0 when it does not exist.
+qsizetype lineCount(FileSystemObject &fso, const QString &path)
+{
+    if (!fso.FileExists(path))
+        return 0;
+    auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
+    qsizetype count = 0;
+    while (!in->AtEndOfStream()) {
+        in->ReadLine();
+        ++count;
+    }
+    in->Close();
+    return count;
+}
+
+} // namespace
+
+QString headerLine(const QString &key)
+{
+    return QLatin1Char('[') + trimSpaces(key.toUpper()) + QLatin1Char(']');
+}
+
+bool paraMissing(const ProgramPlace &place, const QString &key)
+{
+    FileSystemObject fso;
+    const QString header = headerLine(key);
+    auto in = fso.OpenTextFile(place.parameterFile(), IoMode::ForReading, true);
+    for (;;) {
+        if (in->AtEndOfStream()) {
+            in->Close();
+            return true;
+        }
+        if (in->ReadLine() == header) {
+            in->Close();
+            return false;
+        }
+        // The value of the block just passed; a header on the last line simply ends the walk.
+        if (!in->AtEndOfStream())
+            in->ReadLine();
+    }
+}
+
+QString readPara(const ProgramPlace &place, const QString &key)
+{
+    if (paraMissing(place, key))
+        return QString();
+
+    FileSystemObject fso;
+    const QString header = headerLine(key);
+    auto in = fso.OpenTextFile(place.parameterFile(), IoMode::ForReading, false);
+    QString value;
+    while (!in->AtEndOfStream()) {
+        if (in->ReadLine() == header) {
+            // A header on the very last line holds an empty value.
+            if (!in->AtEndOfStream())
+                value = in->ReadLine();
+            break;
+        }
+    }
+    in->Close();
+    return value;
+}
+
+void appendPara(const ProgramPlace &place, const QString &key, const QString &value)
+{
+    FileSystemObject fso;
+    const QString path = place.parameterFile();
+    // A file ending in a header without its value line would pair the new header with that
+    // header's missing value; give it an empty value first so the blocks stay in step.
+    const bool unpaired = lineCount(fso, path) % 2 != 0;
+    auto out = fso.OpenTextFile(path, IoMode::ForAppending, true);
+    if (unpaired)
+        out->WriteLine(QString());
+    out->WriteLine(headerLine(key));
+    out->WriteLine(trimSpaces(value));
+    out->Close();
+}
+
+void replacePara(const ProgramPlace &place, const QString &key, const QString &value)
+{
+    FileSystemObject fso;
+    const QString path = place.parameterFile();
+    const QString scratch = place.file(QStringLiteral("temp.par"));
+    const QString header = headerLine(key);
+
+    bool scratchMade = false;
+    try {
+        auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
+        auto out = fso.OpenTextFile(scratch, IoMode::ForWriting, true);
+        scratchMade = true;
+        qsizetype written = 0;
+        auto copyLine = [&](const QString &line) {
+            out->WriteLine(line);
+            ++written;
+        };
+
+        while (!in->AtEndOfStream()) {
+            const QString line = in->ReadLine();
+            copyLine(line);
+            if (line == header) {
+                copyLine(value);
+                if (!in->AtEndOfStream())
+                    in->ReadLine(); // the old value
+                break;
+            }
+            if (!in->AtEndOfStream())
+                copyLine(in->ReadLine());
+        }
+        // Later blocks, a second block of the same key among them, are copied as they are.
+        while (!in->AtEndOfStream())
+            copyLine(in->ReadLine());
+        // A trailing header without its value gets an empty one, so the file stays in pairs.
+        if (written % 2 != 0)
+            copyLine(QString());
+
+        in->Close();
+        out->Close();
+        // One rename: the parameter file is either the old one or the new one, never missing.
+        fso.ReplaceFile(scratch, path);
+    } catch (const FileError &) {
+        if (scratchMade)
+            QFile::remove(scratch);
+        throw;
+    }
+}
+
+void writePara(const ProgramPlace &place, const QString &key, const QString &value)
+{
+    if (paraMissing(place, key))
+        appendPara(place, key, value);
+    else
+        replacePara(place, key, value);
+}
+
+} // namespace modPara
