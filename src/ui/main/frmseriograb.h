@@ -71,6 +71,7 @@ private:
     void setOuterSize(int widthTwips, int heightTwips);
     int outerWidthTwips() const;
     int outerHeightTwips() const;
+    void centreOnScreen();
 
     Settings &m_settings;
     ProgramPlace m_place;
@@ -93,6 +94,7 @@ private:
     int recordedHeight = 0;
     DownloadRun *m_run = nullptr;
     bool m_closeRequested = false;
+    bool m_shownOnce = false;
     QPointer<frmOptions> m_options;
     QPointer<frmHelp> m_help;
 };

@@ -1,0 +1,480 @@
+#include "ui/main/frmseriograb.h"
+
+#include "core/downloadrun.h"
+#include "core/numbers.h"
+#include "core/transferstatus.h"
+#include "platform/filesystem.h"
+#include "platform/inet.h"
+#include "platform/twips.h"
+#include "storage/bassavelist.h"
+#include "storage/modpara.h"
+#include "ui/dialogs/frmhelp.h"
+#include "ui/dialogs/frmoptions.h"
+#include "ui/main/previewfit.h"
+#include "ui/main/statusline.h"
+#include "ui/main/updown.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImageReader>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryFile>
+#include <QTimer>
+#include <exception>
+#include <functional>
+
+namespace {
+
+const QString programCaption = QStringLiteral("Seriograb");
+
+// The prefix box as the history code sees it.
+class ComboHistoryBox : public HistoryBox
+{
+public:
+    explicit ComboHistoryBox(QComboBox *box) : m_box(box) {}
+    QString Text() const override { return m_box->currentText(); }
+    void setText(const QString &text) override { m_box->setEditText(text); }
+    void Clear() override { m_box->clear(); m_box->setEditText(QString()); }
+    void AddItem(const QString &item) override { m_box->addItem(item); }
+
+private:
+    QComboBox *m_box;
+};
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(twips::toPixels(left), twips::toPixels(top), twips::toPixels(width),
+                 twips::toPixels(height));
+}
+
+} // namespace
+
+frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidget *parent)
+    : QMainWindow(parent), m_settings(settings), m_place(place)
+{
+    setObjectName(QStringLiteral("frmSeriograb"));
+    setWindowTitle(programCaption);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icon32.png"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/icon16.png"), QSize(16, 16));
+    setWindowIcon(icon);
+
+    m_inet1 = new Inet(this);
+    m_inet1->setObjectName(QStringLiteral("inet1"));
+    connect(m_inet1, &Inet::StateChanged, this, &frmSeriograb::inet1StateChanged);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &frmSeriograb::timer1Tick);
+
+    buildControls();
+    buildMenus();
+    m_run = new DownloadRun(m_settings, *m_inet1, *this, m_place.file(QStringLiteral("default.gif")));
+    load();
+}
+
+frmSeriograb::~frmSeriograb()
+{
+    if (m_options)
+        m_options->close();
+    if (m_help)
+        m_help->close();
+    delete m_run;
+}
+
+void frmSeriograb::buildControls()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    cmbURL1 = new QComboBox(client);
+    cmbURL1->setObjectName(QStringLiteral("cmbURL1"));
+    cmbURL1->setEditable(true);
+    cmbURL1->setInsertPolicy(QComboBox::NoInsert);
+    cmbURL1->setGeometry(twipsRect(120, 120, 3375, 315));
+
+    txtURL2 = new QLineEdit(QStringLiteral("01"), client);
+    txtURL2->setObjectName(QStringLiteral("txtURL2"));
+    txtURL2->setGeometry(twipsRect(3600, 120, 780, 285));
+
+    UpDown1 = new UpDown(txtURL2, client);
+    UpDown1->setObjectName(QStringLiteral("UpDown1"));
+    UpDown1->setGeometry(twipsRect(4440, 120, 195, 285));
+
+    txtURL3 = new QLineEdit(QStringLiteral(".jpg"), client);
+    txtURL3->setObjectName(QStringLiteral("txtURL3"));
+    txtURL3->setGeometry(twipsRect(4680, 120, 615, 285));
+
+    btnGet = new QPushButton(QStringLiteral("Get"), client);
+    btnGet->setObjectName(QStringLiteral("btnGet"));
+    btnGet->setGeometry(twipsRect(5400, 120, 1215, 375));
+    btnGet->setAutoDefault(false);
+
+    btnStop = new QPushButton(QStringLiteral("Stop"), client);
+    btnStop->setObjectName(QStringLiteral("btnStop"));
+    btnStop->setGeometry(twipsRect(6720, 120, 1215, 375));
+    btnStop->setAutoDefault(false);
+
+    img1 = new QLabel(client);
+    img1->setObjectName(QStringLiteral("img1"));
+    img1->setScaledContents(true);
+    const QPixmap logo(QStringLiteral(":/logo.gif"));
+    img1->setPixmap(logo);
+    m_pictureSize = logo.size();
+    img1->setGeometry(twipsRect(120, 600, 6975, 1845));
+
+    sbar1 = new StatusLine(this);
+    sbar1->setObjectName(QStringLiteral("sbar1"));
+    setStatusBar(sbar1);
+
+    // Focus order of the design: suffix, Get, number, (status line), spinner, Stop, prefix.
+    setTabOrder(txtURL3, btnGet);
+    setTabOrder(btnGet, txtURL2);
+    setTabOrder(txtURL2, btnStop);
+    setTabOrder(btnStop, cmbURL1);
+
+    connect(btnGet, &QPushButton::clicked, this, &frmSeriograb::btnGetClick);
+    connect(btnStop, &QPushButton::clicked, this, &frmSeriograb::btnStopClick);
+}
+
+void frmSeriograb::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+
+    QMenu *opr = bar->addMenu(QStringLiteral("Operations"));
+    opr->setObjectName(QStringLiteral("opr"));
+    QAction *get = opr->addAction(QStringLiteral("Get Files"));
+    get->setObjectName(QStringLiteral("get"));
+    QAction *stp = opr->addAction(QStringLiteral("Stop Downloading"));
+    stp->setObjectName(QStringLiteral("stp"));
+    QAction *sep1 = opr->addSeparator();
+    sep1->setObjectName(QStringLiteral("sep1"));
+    QAction *exit = opr->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("exit"));
+
+    QMenu *op0 = bar->addMenu(QStringLiteral("Options"));
+    op0->setObjectName(QStringLiteral("op0"));
+    QAction *opt = op0->addAction(QStringLiteral("Options"));
+    opt->setObjectName(QStringLiteral("opt"));
+    m_mul = op0->addAction(QStringLiteral("Multiple Downloads - ON"));
+    m_mul->setObjectName(QStringLiteral("mul"));
+
+    QAction *hlp = bar->addAction(QStringLiteral("Help"));
+    hlp->setObjectName(QStringLiteral("hlp"));
+
+    connect(get, &QAction::triggered, this, &frmSeriograb::btnGetClick);
+    connect(stp, &QAction::triggered, this, &frmSeriograb::btnStopClick);
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
+    connect(m_mul, &QAction::triggered, this, &frmSeriograb::mulClick);
+    connect(hlp, &QAction::triggered, this, &frmSeriograb::hlpClick);
+}
+
+void frmSeriograb::load()
+{
+    QStringList problems;
+    auto read = [&](const char *key) -> QString {
+        try {
+            return modPara::readPara(m_place, QLatin1String(key));
+        } catch (const std::exception &e) {
+            problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
+            return QString();
+        }
+    };
+    // A stored number that does not fit 16 bits counts as missing.
+    auto number = [&](const char *key, const QString &text) -> qint16 {
+        const std::optional<qint16> n = numbers::leadingNumber16(text);
+        if (!n) {
+            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within -32768 to 32767")
+                                .arg(QLatin1String(key), text.left(40));
+            return 0;
+        }
+        return *n;
+    };
+
+    m_settings.headerText = read("headerText");
+    m_settings.localFolder = read("localFolder");
+    m_settings.lastFile = number("lastFile", read("lastFile"));
+    m_settings.proxyIP = read("proxyIP");
+    m_settings.proxyPort = number("proxyPort", read("proxyPort"));
+    m_settings.multipleDownloads = Settings::True;
+    if (m_settings.lastFile == 0)
+        m_settings.lastFile = 9999;
+    m_settings.historyPath = m_place.file(QStringLiteral("history.par"));
+
+    try {
+        ComboHistoryBox box(cmbURL1);
+        basSaveList::loadHistory(box, m_settings.historyPath, QStringLiteral("cmbURL1"));
+    } catch (const std::exception &e) {
+        problems << QStringLiteral("address history could not be read (%1)").arg(QString::fromStdString(e.what()));
+    }
+
+    setOuterSize(outerWidthTwips(), 4000);
+    setOuterSize(7700, 4000);
+    resizeHandling();
+
+    m_helpFile = m_place.file(QStringLiteral("Seriograb.hlp"));
+
+    // Settings and history live beside the program; say so at once when they cannot be kept.
+    QTemporaryFile probe(m_place.file(QStringLiteral(".writetest-XXXXXX")));
+    if (!probe.open())
+        problems << QStringLiteral("the program folder %1 cannot be written, so settings and history will not be kept")
+                            .arg(m_place.folder);
+
+    if (!problems.isEmpty()) {
+        QString line = problems.join(QStringLiteral("; "));
+        line[0] = line[0].toUpper();
+        sbar1->setText(line);
+    }
+}
+
+// --- commands
+
+namespace {
+
+// Nothing may escape an event handler: a failure becomes one status line.
+void guarded(StatusLine *status, const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const std::exception &e) {
+        status->setText(QStringLiteral("Failed: ") + QString::fromStdString(e.what()));
+    } catch (...) {
+        status->setText(QStringLiteral("Failed for an unknown reason"));
+    }
+}
+
+} // namespace
+
+void frmSeriograb::btnGetClick()
+{
+    if (m_run->isRunning() || m_closeRequested)
+        return;
+    guarded(sbar1, [this] { m_run->run(); });
+    if (m_closeRequested)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void frmSeriograb::btnStopClick()
+{
+    m_settings.stopRequested = Settings::True;
+    m_inet1->Cancel();
+}
+
+void frmSeriograb::mulClick()
+{
+    if (m_settings.multipleDownloads == Settings::True) {
+        m_settings.multipleDownloads = Settings::False;
+        m_mul->setText(QStringLiteral("Multiple Downloads - OFF"));
+    } else {
+        m_settings.multipleDownloads = Settings::True;
+        m_mul->setText(QStringLiteral("Multiple Downloads - ON"));
+    }
+}
+
+void frmSeriograb::optClick()
+{
+    guarded(sbar1, [this] {
+        if (m_options)
+            return;
+        setEnabled(false);
+        m_options = new frmOptions(m_settings, m_place, this);
+        m_options->show();
+    });
+}
+
+void frmSeriograb::hlpClick()
+{
+    guarded(sbar1, [this] {
+        if (m_help)
+            return;
+        m_help = new frmHelp(this);
+        m_help->show();
+    });
+}
+
+bool frmSeriograb::isRunning() const
+{
+    return m_run && m_run->isRunning();
+}
+
+// --- the run's view of the window
+
+QString frmSeriograb::prefixText() const { return cmbURL1->currentText(); }
+QString frmSeriograb::numberText() const { return txtURL2->text(); }
+QString frmSeriograb::suffixText() const { return txtURL3->text(); }
+void frmSeriograb::setNumberText(const QString &text) { txtURL2->setText(text); }
+
+void frmSeriograb::addMsg(const QString &message)
+{
+    sbar1->setText(message);
+    if (isMinimized())
+        setWindowTitle(message);
+    else if (windowTitle() != programCaption)
+        setWindowTitle(programCaption);
+}
+
+void frmSeriograb::saveHistory()
+{
+    ComboHistoryBox box(cmbURL1);
+    basSaveList::saveHistory(box, m_settings.historyPath, QStringLiteral("cmburl1"), 5);
+}
+
+bool frmSeriograb::showPicture(const QString &path)
+{
+    bool loaded = false;
+    QImageReader reader(path);
+    const QSize full = reader.size();
+    if (full.isValid() && !full.isEmpty()) {
+        // Decode no more pixels than the screen can show; the ratio comes from the full size.
+        QSize limit(1920, 1200);
+        if (const QScreen *s = screen())
+            limit = s->size() * s->devicePixelRatio();
+        if (full.width() > limit.width() || full.height() > limit.height())
+            reader.setScaledSize(full.scaled(limit, Qt::KeepAspectRatio));
+        const QImage image = reader.read();
+        if (!image.isNull()) {
+            img1->setPixmap(QPixmap::fromImage(image));
+            m_pictureSize = full;
+            loaded = true;
+        }
+    }
+    fitPreview();
+    return loaded;
+}
+
+QString frmSeriograb::askNewName(const QString &message, const QString &title)
+{
+    bool ok = false;
+    const QString answer = QInputDialog::getText(this, title, message, QLineEdit::Normal, QString(), &ok);
+    return ok ? answer : QString();
+}
+
+// --- transfer states
+
+void frmSeriograb::inet1StateChanged(qint16 state)
+{
+    guarded(sbar1, [&] {
+        if (const std::optional<QString> text = transferstatus::stateText(state, *m_inet1))
+            sbar1->setText(*text);
+    });
+}
+
+// --- preview fitting and size handling
+
+int frmSeriograb::outerWidthTwips() const { return twips::fromPixels(frameGeometry().width()); }
+int frmSeriograb::outerHeightTwips() const { return twips::fromPixels(frameGeometry().height()); }
+
+void frmSeriograb::setOuterSize(int widthTwips, int heightTwips)
+{
+    const int frameW = frameGeometry().width() - width();
+    const int frameH = frameGeometry().height() - height();
+    resize(twips::toPixels(widthTwips) - frameW, twips::toPixels(heightTwips) - frameH);
+}
+
+void frmSeriograb::fitPreview()
+{
+    const int statusTop = twips::fromPixels(centralWidget()->height());
+    const QRect area = twipsRect(previewfit::areaLeft, previewfit::areaTop,
+                                 outerWidthTwips() - 300, statusTop - previewfit::areaTop);
+    if (area.width() <= 0 || area.height() <= 0 || m_pictureSize.isEmpty())
+        return;   // nothing to fit into (minimised); the next fit lays it out afresh
+
+    img1->hide();
+    img1->setGeometry(area);
+    const int areaHeight = twips::fromPixels(img1->height());
+    const int areaWidth = twips::fromPixels(img1->width());
+    const QSize him = previewfit::himetric(m_pictureSize);
+    const PreviewRect r = previewfit::fit(areaWidth, areaHeight, him.width(), him.height());
+    img1->setGeometry(twipsRect(r.left, r.top, r.width, r.height));
+    img1->show();
+}
+
+void frmSeriograb::resizeHandling()
+{
+    Timer1->stop();
+    if (isMinimized())
+        return;
+    if (outerHeightTwips() < 2100)
+        setOuterSize(outerWidthTwips(), 2100);
+    if (outerWidthTwips() < 8300)
+        setOuterSize(8300, outerHeightTwips());
+    recordedHeight = outerHeightTwips();
+    recordedWidth = outerWidthTwips();
+    Timer1->start();
+}
+
+void frmSeriograb::timer1Tick()
+{
+    if (outerWidthTwips() == recordedWidth && outerHeightTwips() == recordedHeight) {
+        guarded(sbar1, [this] { fitPreview(); });
+        Timer1->stop();
+    }
+}
+
+void frmSeriograb::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    guarded(sbar1, [this] { resizeHandling(); });
+}
+
+void frmSeriograb::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        guarded(sbar1, [this] { resizeHandling(); });
+}
+
+void frmSeriograb::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    centreOnScreen();
+    // The window manager's frame is known only once the window is up; the design size is the
+    // outer size, so apply it again then.
+    QTimer::singleShot(0, this, [this] {
+        if (frameGeometry().size() != size()) {
+            setOuterSize(8300, 4000);
+            centreOnScreen();
+        }
+    });
+}
+
+void frmSeriograb::centreOnScreen()
+{
+    if (const QScreen *s = screen()) {
+        const QRect avail = s->availableGeometry();
+        QRect frame = frameGeometry();
+        frame.moveCenter(avail.center());
+        move(frame.topLeft());
+    }
+}
+
+void frmSeriograb::closeEvent(QCloseEvent *event)
+{
+    if (m_run && m_run->isRunning()) {
+        // The run is still on the stack: let it end after its pass, then close.
+        m_closeRequested = true;
+        m_settings.stopRequested = Settings::True;
+        m_inet1->Cancel();
+        event->ignore();
+        return;
+    }
+    if (m_options)
+        m_options->close();
+    if (m_help)
+        m_help->close();
+    QMainWindow::closeEvent(event);
+}

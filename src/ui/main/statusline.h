@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QStatusBar>
+
+class QLabel;
+
+/// The status line: one text, replaced whole. Kept in a label so that menu hints never wipe it.
+class StatusLine : public QStatusBar
+{
+    Q_OBJECT
+
+public:
+    explicit StatusLine(QWidget *parent = nullptr);
+    QString text() const;
+    void setText(const QString &text);
+
+private:
+    QLabel *m_label;
+};
