@@ -134,7 +134,7 @@ private Q_SLOTS:
         QCOMPARE(contents(path("a.txt")), after);
     }
 
-    void createTextFileRespectsOverwrite()
+    void createTextFileHonoursOverwrite()
     {
         FileSystemObject fso;
         setContents(path("c.txt"), "old\r\n");
