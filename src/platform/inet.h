@@ -10,6 +10,7 @@
 
 class QEventLoop;
 class QNetworkReply;
+class QUrl;
 
 /// The internet transfer control: fetches one address at a time into memory, directly or
 /// through an HTTP proxy, reporting its states as it goes. One network manager for its life,
@@ -52,13 +53,25 @@ public:
     QString ResponseInfo() const { return m_responseInfo; }
 
     /// True while OpenURL waits.
-    bool isBusy() const { return m_loop != nullptr; }
+    bool isBusy() const { return m_busy; }
+
+    /// Largest body accepted; a longer answer fails. Starts at maxBodyBytes.
+    qint64 bodyLimit() const { return m_bodyLimit; }
+    void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
+    /// Milliseconds without data after which a transfer fails. Starts at stallTimeoutMs.
+    int stallTimeout() const { return m_stallTimeout; }
+    void setStallTimeout(int ms) { m_stallTimeout = ms; }
 
 Q_SIGNALS:
     void StateChanged(qint16 state);
 
 private:
-    // implementation details are the transfer code's own
+    bool useProxyFor(QString *hostToLookUp);
+    bool lookUp(const QString &host);
+    QByteArray fetch(const QUrl &url);
+    void takeBody();
+    void checkRedirect(const QUrl &target);
+    void abandon(qint32 code, const QString &text);
     void fail(qint32 code, const QString &text);
 
     QNetworkAccessManager m_manager;
@@ -70,4 +83,15 @@ private:
     QPointer<QNetworkReply> m_reply;
     QEventLoop *m_loop = nullptr;
     bool m_cancelled = false;
+    bool m_busy = false;
+    qint64 m_bodyLimit = maxBodyBytes;
+    int m_stallTimeout = stallTimeoutMs;
+    QByteArray m_body;               // the one copy of the answer being received
+    qint32 m_abandonCode = 0;        // set when the transfer itself ended the reply
+    QString m_abandonText;
+    int m_lookupId = -1;
+    quint64 m_lookupTicket = 0;
+    bool m_lookupDone = false;
+    bool m_lookupFound = false;
+    QString m_lookupError;
 };

@@ -1,1 +1,99 @@
 #pragma once
+
+#include <QProcess>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+/// True when the environment says CI=true: then a missing nginx or tinyproxy is a failure.
+bool runningUnderCi();
+
+/// Full path of a program found on PATH or in the system folders; empty when missing.
+QString findTool(const QString &name);
+
+/// A loopback port that was free a moment ago.
+quint16 freeLoopbackPort();
+
+/// Writes count distinct JPEG pictures, prefix + two-digit number + ".jpg" from first on,
+/// into folder (created when missing). Each shows its number. Returns the file paths.
+QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix = QStringLiteral("pic"),
+                            int first = 1, QSize size = QSize(160, 120));
+
+/// A real server process started from a generated configuration in its own temporary folder,
+/// on a free loopback port, and stopped when the fixture goes.
+class ServerProcessFixture
+{
+public:
+    virtual ~ServerProcessFixture();
+
+    /// The program's path; empty when it is not installed.
+    QString binary() const { return m_binary; }
+    QString name() const { return m_name; }
+    /// Starts it and waits until the port answers; false with errorText() when it did not.
+    bool start();
+    void stop();
+    QString errorText() const { return m_error; }
+    quint16 port() const { return m_port; }
+    QString folder() const { return m_dir.path(); }
+
+protected:
+    explicit ServerProcessFixture(const QString &name);
+    /// Writes the configuration into folder() and gives the program's arguments.
+    virtual QStringList prepare() = 0;
+    virtual QString logForErrors() const = 0;
+
+private:
+    QString m_name;
+    QString m_binary;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+};
+
+/// Real nginx serving documentRoot at http://127.0.0.1:port(), with types for .jpg, .gif, .html.
+class NginxFixture : public ServerProcessFixture
+{
+public:
+    explicit NginxFixture(const QString &documentRoot);
+    ~NginxFixture() override;
+    /// "http://127.0.0.1:<port>" followed by path.
+    QString url(const QString &path) const;
+    QString accessLogPath() const;
+
+protected:
+    QStringList prepare() override;
+    QString logForErrors() const override;
+
+private:
+    QString m_root;
+};
+
+/// Real tinyproxy on 127.0.0.1:port(), allowing only 127.0.0.1, logging every request.
+class TinyproxyFixture : public ServerProcessFixture
+{
+public:
+    TinyproxyFixture();
+    ~TinyproxyFixture() override;
+    QString logPath() const;
+    /// The log as it stands now.
+    QString log() const;
+
+protected:
+    QStringList prepare() override;
+    QString logForErrors() const override;
+};
+
+/// Starts a fixture; skips the test when its program is missing, but fails it under CI.
+#define START_FIXTURE_OR_SKIP(fixture)                                                            \
+    do {                                                                                          \
+        if ((fixture).binary().isEmpty()) {                                                       \
+            const QByteArray why = (fixture).name().toLocal8Bit() + " is not installed";          \
+            if (runningUnderCi())                                                                 \
+                QFAIL(why.constData());                                                           \
+            QSKIP(why.constData());                                                               \
+        }                                                                                         \
+        QVERIFY2((fixture).start(), qPrintable((fixture).errorText()));                           \
+    } while (false)

@@ -1,1 +1,263 @@
 #include "scriptedserver.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+namespace {
+
+QByteArray reasonFor(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 307: return "Temporary Redirect";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+bool hasHeader(const HeaderList &headers, const QByteArray &name)
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Closing with a zero linger time makes the kernel send RST instead of FIN.
+void resetConnection(QTcpSocket *socket)
+{
+    const qintptr fd = socket->socketDescriptor();
+    if (fd != -1) {
+        linger hard{1, 0};
+        ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    socket->abort();
+}
+
+} // namespace
+
+Response Response::ok(const QByteArray &body, const QByteArray &contentType)
+{
+    Response response;
+    response.body = body;
+    if (!contentType.isNull())
+        response.header("Content-Type", contentType);
+    return response;
+}
+
+Response Response::page(int status, const QByteArray &html)
+{
+    Response response = ok(html, "text/html");
+    response.status = status;
+    return response;
+}
+
+Response Response::redirect(int status, const QByteArray &location)
+{
+    Response response = page(status, "<html><body>moved</body></html>");
+    response.header("Location", location);
+    return response;
+}
+
+QByteArray ReceivedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return QByteArray();
+}
+
+ScriptedServer::ScriptedServer(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::accept);
+    m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    const auto sockets = m_connections.keys();
+    for (QTcpSocket *socket : sockets)
+        socket->abort();
+}
+
+QString ScriptedServer::url(const QString &path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+}
+
+void ScriptedServer::route(const QString &path, const Response &response)
+{
+    m_routes.insert(path, response);
+}
+
+QStringList ScriptedServer::paths() const
+{
+    QStringList result;
+    for (const ReceivedRequest &request : m_requests)
+        result.append(QString::fromLatin1(request.path));
+    return result;
+}
+
+void ScriptedServer::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        socket->setParent(this);
+        m_connections.insert(socket, Connection{++m_connectionCount, {}, false});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->deleteLater();
+        });
+    }
+}
+
+void ScriptedServer::readFrom(QTcpSocket *socket)
+{
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    it->input.append(socket->readAll());
+    if (it->answering)
+        return;
+    const qsizetype headEnd = it->input.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return;
+
+    const QByteArray head = it->input.left(headEnd);
+    it->input.remove(0, headEnd + 4);
+    const QList<QByteArray> lines = head.split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+
+    ReceivedRequest request;
+    request.connection = it->id;
+    request.method = requestLine.value(0);
+    request.target = requestLine.value(1);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    request.path = request.target;
+    if (request.path.startsWith("http://")) {
+        const qsizetype slash = request.path.indexOf('/', 7);
+        request.path = slash < 0 ? QByteArray("/") : request.path.mid(slash);
+    }
+    if (const qsizetype query = request.path.indexOf('?'); query >= 0)
+        request.path.truncate(query);
+    // A request body is never scripted; skip it so the next request parses.
+    bool lengthOk = false;
+    const qsizetype bodyLength = request.header("Content-Length").toLongLong(&lengthOk);
+    if (lengthOk && bodyLength > 0)
+        it->input.remove(0, qMin(bodyLength, it->input.size()));
+
+    const bool closeAfter = request.header("Connection").compare("close", Qt::CaseInsensitive) == 0
+        || (requestLine.value(2) == "HTTP/1.0"
+            && request.header("Connection").compare("keep-alive", Qt::CaseInsensitive) != 0);
+    m_requests.append(request);
+    it->answering = true;
+
+    const QString path = QString::fromLatin1(request.path);
+    Response chosen = m_routes.value(path, Response::ok("no such path\n", "text/plain"));
+    if (!m_routes.contains(path))
+        chosen.status = 404;
+
+    QPointer<QTcpSocket> guarded(socket);
+    QTimer::singleShot(chosen.delayMs, socket, [this, guarded, chosen, closeAfter] {
+        if (guarded)
+            answer(guarded, chosen, closeAfter);
+    });
+}
+
+void ScriptedServer::answer(QTcpSocket *socket, const Response &response, bool closeAfter)
+{
+    if (response.closeWithoutAnswer) {
+        socket->disconnectFromHost();
+        return;
+    }
+    if (!response.raw.isNull()) {
+        socket->write(response.raw);
+        socket->disconnectFromHost();
+        return;
+    }
+
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' '
+        + reasonFor(response.status) + "\r\n";
+    for (const auto &[name, value] : response.headers)
+        head += name + ": " + value + "\r\n";
+    if (response.withoutLength) {
+        head += "Connection: close\r\n";
+        closeAfter = true;
+    } else if (!hasHeader(response.headers, "Content-Length")) {
+        const qint64 length = response.declaredLength >= 0 ? response.declaredLength
+                                                           : response.body.size();
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    }
+    head += "\r\n";
+    socket->write(head);
+
+    if (response.stallAfter >= 0) {
+        socket->write(response.body.left(response.stallAfter));
+        return; // held open until the client gives up
+    }
+    if (response.resetAfter >= 0) {
+        socket->write(response.body.left(response.resetAfter));
+        socket->flush();
+        // Give the bytes time to arrive before the reset, so it really falls mid-body.
+        QPointer<QTcpSocket> guarded(socket);
+        QTimer::singleShot(100, socket, [guarded] {
+            if (guarded)
+                resetConnection(guarded);
+        });
+        return;
+    }
+    if (response.dripBytes > 0) {
+        drip(socket, response.body, response, closeAfter);
+        return;
+    }
+    socket->write(response.body);
+    finish(socket, closeAfter || response.declaredLength >= 0);
+}
+
+void ScriptedServer::drip(QTcpSocket *socket, QByteArray rest, const Response &response,
+                          bool closeAfter)
+{
+    socket->write(rest.left(response.dripBytes));
+    rest.remove(0, response.dripBytes);
+    if (rest.isEmpty()) {
+        finish(socket, closeAfter);
+        return;
+    }
+    QPointer<QTcpSocket> guarded(socket);
+    QTimer::singleShot(response.dripIntervalMs, socket, [this, guarded, rest, response, closeAfter] {
+        if (guarded)
+            drip(guarded, rest, response, closeAfter);
+    });
+}
+
+void ScriptedServer::finish(QTcpSocket *socket, bool closeAfter)
+{
+    if (closeAfter) {
+        socket->disconnectFromHost();
+        return;
+    }
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    it->answering = false;
+    if (!it->input.isEmpty())
+        readFrom(socket);
+}
