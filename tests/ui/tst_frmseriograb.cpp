@@ -1,0 +1,340 @@
+#include "core/settings.h"
+#include "platform/programplace.h"
+#include "platform/twips.h"
+#include "ui/main/frmseriograb.h"
+#include "ui/main/previewfit.h"
+#include "ui/main/statusline.h"
+#include "ui/main/updown.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+QRect px(int left, int top, int width, int height)
+{
+    return QRect(twips::toPixels(left), twips::toPixels(top), twips::toPixels(width),
+                 twips::toPixels(height));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ProgramPlace m_place;
+    Settings m_settings;
+
+    void writeFile(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(m_place.file(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    std::unique_ptr<frmSeriograb> makeWindow()
+    {
+        auto w = std::make_unique<frmSeriograb>(m_settings, m_place);
+        return w;
+    }
+
+    template<class T> T *child(QWidget *w, const char *name)
+    {
+        T *c = w->findChild<T *>(QLatin1String(name));
+        if (!c)
+            qWarning("no child %s", name);
+        return c;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_place.folder = m_dir->path();
+        m_place.name = QStringLiteral("seriograb");
+        m_settings = Settings();
+    }
+
+    void startUpReadsTheSettings_data()
+    {
+        QTest::addColumn<QByteArray>("lastFileText");
+        QTest::addColumn<int>("lastFile");
+        QTest::addColumn<bool>("complaint");
+
+        QTest::newRow("zero becomes 9999") << QByteArray("0") << 9999 << false;
+        QTest::newRow("empty becomes 9999") << QByteArray("") << 9999 << false;
+        QTest::newRow("no number becomes 9999") << QByteArray("abc") << 9999 << false;
+        QTest::newRow("number then text") << QByteArray("25xyz") << 25 << false;
+        QTest::newRow("2.5 to even") << QByteArray("2.5") << 2 << false;
+        QTest::newRow("3.5 to even") << QByteArray("3.5") << 4 << false;
+        QTest::newRow("negative stays") << QByteArray("-5") << -5 << false;
+        QTest::newRow("too big is ignored") << QByteArray("40000") << 9999 << true;
+    }
+
+    void startUpReadsTheSettings()
+    {
+        QFETCH(QByteArray, lastFileText);
+        QFETCH(int, lastFile);
+        QFETCH(bool, complaint);
+
+        writeFile(QStringLiteral("seriograb.par"),
+                  "[LOCALFOLDER]\r\n/tmp/pics\r\n[HEADERTEXT]\r\nx_\r\n[LASTFILE]\r\n" + lastFileText
+                          + "\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n8080\r\n");
+        auto w = makeWindow();
+        QCOMPARE(m_settings.localFolder, QStringLiteral("/tmp/pics"));
+        QCOMPARE(m_settings.headerText, QStringLiteral("x_"));
+        QCOMPARE(int(m_settings.lastFile), lastFile);
+        QCOMPARE(m_settings.proxyIP, QStringLiteral("127.0.0.1"));
+        QCOMPARE(int(m_settings.proxyPort), 8080);
+        QCOMPARE(int(m_settings.multipleDownloads), -1);
+        QCOMPARE(m_settings.historyPath, m_place.file(QStringLiteral("history.par")));
+        QCOMPARE(w->helpFile(), m_place.file(QStringLiteral("Seriograb.hlp")));
+        const QString status = child<StatusLine>(w.get(), "sbar1")->text();
+        QCOMPARE(status.contains(QLatin1String("lastFile")), complaint);
+    }
+
+    void firstStartCreatesAnEmptyParameterFile()
+    {
+        auto w = makeWindow();
+        QFile par(m_place.file(QStringLiteral("seriograb.par")));
+        QVERIFY(par.exists());
+        QCOMPARE(par.size(), 0);
+        QCOMPARE(int(m_settings.lastFile), 9999);
+        QCOMPARE(int(m_settings.proxyPort), 0);
+        QVERIFY(m_settings.headerText.isEmpty());
+        QVERIFY(child<StatusLine>(w.get(), "sbar1")->text().isEmpty());
+    }
+
+    void historyFillsThePrefixList()
+    {
+        writeFile(QStringLiteral("history.par"), "other=x\r\ncmburl1=http://a/p,http://b/q\r\n");
+        auto w = makeWindow();
+        auto *box = child<QComboBox>(w.get(), "cmbURL1");
+        QCOMPARE(box->count(), 2);
+        QCOMPARE(box->itemText(0), QStringLiteral("http://a/p"));
+        QCOMPARE(box->itemText(1), QStringLiteral("http://b/q"));
+        QVERIFY(box->currentText().isEmpty());
+    }
+
+    void unreadableSettingsStillOpenTheWindow()
+    {
+        // A folder where the parameter file should be cannot be read as one.
+        QVERIFY(QDir(m_place.folder).mkdir(QStringLiteral("seriograb.par")));
+        auto w = makeWindow();
+        QCOMPARE(int(m_settings.lastFile), 9999);
+        QVERIFY(!child<StatusLine>(w.get(), "sbar1")->text().isEmpty());
+    }
+
+    void multipleDownloadsSwitch()
+    {
+        auto w = makeWindow();
+        auto *mul = child<QAction>(w.get(), "mul");
+        QCOMPARE(mul->text(), QStringLiteral("Multiple Downloads - ON"));
+        mul->trigger();
+        QCOMPARE(int(m_settings.multipleDownloads), 0);
+        QCOMPARE(mul->text(), QStringLiteral("Multiple Downloads - OFF"));
+        mul->trigger();
+        QCOMPARE(int(m_settings.multipleDownloads), -1);
+        QCOMPARE(mul->text(), QStringLiteral("Multiple Downloads - ON"));
+    }
+
+    void menus()
+    {
+        auto w = makeWindow();
+        const QList<QPair<const char *, QString>> items = {
+            {"get", QStringLiteral("Get Files")}, {"stp", QStringLiteral("Stop Downloading")},
+            {"exit", QStringLiteral("Exit")},     {"opt", QStringLiteral("Options")},
+            {"hlp", QStringLiteral("Help")},
+        };
+        for (const auto &[name, caption] : items) {
+            auto *a = child<QAction>(w.get(), name);
+            QVERIFY2(a, name);
+            QCOMPARE(a->text(), caption);
+            QVERIFY(a->shortcut().isEmpty());
+        }
+    }
+
+    void layout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::newRow("cmbURL1") << "cmbURL1" << px(120, 120, 3375, 315);
+        QTest::newRow("txtURL2") << "txtURL2" << px(3600, 120, 780, 285);
+        QTest::newRow("UpDown1") << "UpDown1" << px(4440, 120, 195, 285);
+        QTest::newRow("txtURL3") << "txtURL3" << px(4680, 120, 615, 285);
+        QTest::newRow("btnGet") << "btnGet" << px(5400, 120, 1215, 375);
+        QTest::newRow("btnStop") << "btnStop" << px(6720, 120, 1215, 375);
+    }
+
+    void layout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        auto w = makeWindow();
+        auto *c = w->findChild<QWidget *>(name);
+        QVERIFY(c);
+        QCOMPARE(c->geometry(), geometry);
+    }
+
+    void contentAtCreationAndTabOrder()
+    {
+        auto w = makeWindow();
+        QCOMPARE(child<QLineEdit>(w.get(), "txtURL2")->text(), QStringLiteral("01"));
+        QCOMPARE(child<QLineEdit>(w.get(), "txtURL3")->text(), QStringLiteral(".jpg"));
+        QCOMPARE(child<QPushButton>(w.get(), "btnGet")->text(), QStringLiteral("Get"));
+        QCOMPARE(child<QPushButton>(w.get(), "btnStop")->text(), QStringLiteral("Stop"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Seriograb"));
+        QVERIFY(!child<QLabel>(w.get(), "img1")->pixmap().isNull());
+        QCOMPARE(child<QLabel>(w.get(), "img1")->pixmap().size(), QSize(250, 120));
+
+        // Tab order of the design, among the controls that take the focus.
+        const QStringList order = {"txtURL3", "btnGet", "txtURL2", "btnStop", "cmbURL1"};
+        QStringList seen;
+        QWidget *at = w->findChild<QWidget *>(QStringLiteral("txtURL3"));
+        for (int steps = 0; steps < 200 && seen.size() < order.size(); ++steps) {
+            if (order.contains(at->objectName()) && !seen.contains(at->objectName()))
+                seen << at->objectName();
+            at = at->nextInFocusChain();
+        }
+        QCOMPARE(seen, order);
+    }
+
+    void opensAtItsStartSize()
+    {
+        auto w = makeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCOMPARE(w->frameGeometry().width(), twips::toPixels(8300));
+        QCOMPARE(w->frameGeometry().height(), twips::toPixels(4000));
+    }
+
+    void springsBackToTheMinimumSize()
+    {
+        auto w = makeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->resize(200, 60);
+        QTRY_VERIFY(w->frameGeometry().width() >= twips::toPixels(8300));
+        QTRY_VERIFY(w->frameGeometry().height() >= twips::toPixels(2100));
+    }
+
+    void oneFitAfterTheLastResize()
+    {
+        auto w = makeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto *img = child<QLabel>(w.get(), "img1");
+        auto *timer = child<QTimer>(w.get(), "Timer1");
+        QTRY_VERIFY(!timer->isActive());   // the first fit after showing
+
+        for (int width = 600; width <= 800; width += 50)
+            w->resize(width, 400);
+        QVERIFY(timer->isActive());
+        QTRY_VERIFY(!timer->isActive());
+
+        // The logo fitted to the final area, centred.
+        QCOMPARE(w->height(), 400);
+        const int areaW = twips::fromPixels(twips::toPixels(twips::fromPixels(w->frameGeometry().width()) - 300));
+        const int statusTop = w->centralWidget()->height();
+        const int areaH = twips::fromPixels(twips::toPixels(twips::fromPixels(statusTop) - 600));
+        const QSize him = previewfit::himetric(QSize(250, 120));
+        const PreviewRect r = previewfit::fit(areaW, areaH, him.width(), him.height());
+        QCOMPARE(img->geometry(), px(r.left, r.top, r.width, r.height));
+        QVERIFY(img->isVisible());
+        QVERIFY(img->geometry().bottom() < statusTop);
+    }
+
+    void minimisedWindowIsNotFittedAndShowsMessagesInItsCaption()
+    {
+        auto w = makeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto *timer = child<QTimer>(w.get(), "Timer1");
+        w->showMinimized();
+        QTRY_VERIFY(w->isMinimized());
+        QVERIFY(!timer->isActive());
+
+        w->addMsg(QStringLiteral("Opening :http://h/a.jpg"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Opening :http://h/a.jpg"));
+        QCOMPARE(child<StatusLine>(w.get(), "sbar1")->text(), QStringLiteral("Opening :http://h/a.jpg"));
+
+        w->showNormal();
+        QTRY_VERIFY(!w->isMinimized());
+        QVERIFY(timer->isActive());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Opening :http://h/a.jpg"));
+        w->addMsg(QStringLiteral("File is a image"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Seriograb"));
+    }
+
+    void spinnerKeepsTheWidth_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("delta");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("07 up") << "07" << 1 << "08";
+        QTest::newRow("09 up") << "09" << 1 << "10";
+        QTest::newRow("99 up") << "99" << 1 << "100";
+        QTest::newRow("10 down") << "10" << -1 << "09";
+        QTest::newRow("0 down stays") << "0" << -1 << "0";
+        QTest::newRow("10000 up stays") << "10000" << 1 << "10000";
+        QTest::newRow("empty up") << "" << 1 << "1";
+        QTest::newRow("letters up") << "ab" << 1 << "1";
+        QTest::newRow("negative up clamps") << "-5" << 1 << "0";
+    }
+
+    void spinnerKeepsTheWidth()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, delta);
+        QFETCH(QString, result);
+        auto w = makeWindow();
+        auto *field = child<QLineEdit>(w.get(), "txtURL2");
+        auto *spin = child<UpDown>(w.get(), "UpDown1");
+        field->setText(text);
+        if (delta > 0)
+            spin->stepUp();
+        else
+            spin->stepDown();
+        QCOMPARE(field->text(), result);
+    }
+
+    void optionsAndHelpDisableTheWindowUntilClosed()
+    {
+        auto w = makeWindow();
+        w->show();
+        child<QAction>(w.get(), "opt")->trigger();
+        QVERIFY(!w->isEnabled());
+        QWidget *options = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("frmOptions") && top->isVisible())
+                options = top;
+        QVERIFY(options);
+        options->close();
+        QTRY_VERIFY(w->isEnabled());
+
+        child<QAction>(w.get(), "hlp")->trigger();
+        QVERIFY(!w->isEnabled());
+        QWidget *help = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("frmHelp") && top->isVisible())
+                help = top;
+        QVERIFY(help);
+        help->close();
+        QTRY_VERIFY(w->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_frmseriograb.moc"
