@@ -1,1 +1,340 @@
 #include "ui/dialogs/frmoptions.h"
+
+#include "core/numbers.h"
+#include "platform/filesystem.h"
+#include "platform/twips.h"
+#include "storage/modpara.h"
+#include "ui/dialogs/placement.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+#include <QStorageInfo>
+#include <QTreeView>
+
+namespace {
+
+template <typename W>
+W *place(QWidget *container, const char *name, int left, int top, int width, int height)
+{
+    auto *w = new W(container);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(twips::toPixels(left), twips::toPixels(top),
+                   twips::toPixels(width), twips::toPixels(height));
+    return w;
+}
+
+QLabel *label(QWidget *container, const char *name, const char *caption,
+              int left, int top, int width, int height)
+{
+    auto *l = place<QLabel>(container, name, left, top, width, height);
+    l->setText(QLatin1String(caption));
+    return l;
+}
+
+QString messageTitle() { return QStringLiteral("Options"); }
+
+} // namespace
+
+frmOptions::frmOptions(Settings &settings, const ProgramPlace &place, QWidget *mainWindow)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_settings(settings), m_place(place), m_mainWindow(mainWindow)
+{
+    setObjectName(QStringLiteral("frmOptions"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Options"));
+    setFixedSize(twips::toPixels(7275), twips::toPixels(3585));
+    if (mainWindow)
+        setWindowIcon(mainWindow->windowIcon());
+
+    buildControls();
+    fitCaptions();
+    fillDrives();
+
+    placement::stayWithMainWindow(this, mainWindow);
+    const QScreen *scr = mainWindow && mainWindow->screen() ? mainWindow->screen() : screen();
+    if (scr)
+        move(placement::centredIn(scr->geometry(), placement::outerSize(this, mainWindow)));
+
+    fillFields();
+    cmdOK->setFocus();
+}
+
+frmOptions::~frmOptions() = default;
+
+void frmOptions::buildControls()
+{
+    Label5 = label(this, "Label5", "Save To", 240, 160, 735, 255);
+    txtDir = place<QLineEdit>(this, "txtDir", 1080, 120, 6015, 375);
+    txtDir->setReadOnly(true);
+    drv = place<QComboBox>(this, "drv", 240, 600, 2775, 315);
+    dir = place<QTreeView>(this, "dir", 240, 1080, 2775, 1665);
+
+    Frame1 = place<QGroupBox>(this, "Frame1", 3240, 480, 3855, 1215);
+    Label1 = label(Frame1, "Label1", "Header Text", 120, 240, 1095, 375);
+    txtHead = place<QLineEdit>(Frame1, "txtHead", 1320, 240, 2175, 375);
+    Label2 = label(Frame1, "Label2", "Max Number  of Files", 120, 720, 2415, 255);
+    txtLast = place<QLineEdit>(Frame1, "txtLast", 1800, 720, 1695, 375);
+
+    frame2 = place<QGroupBox>(this, "frame2", 3240, 1680, 3855, 975);
+    Label3 = label(frame2, "Label3", "Proxy Server", 120, 240, 1455, 255);
+    txtProxyIP = place<QLineEdit>(frame2, "txtProxyIP", 120, 480, 2295, 375);
+    Label4 = label(frame2, "Label4", "Proxy Port", 2880, 240, 855, 255);
+    txtProxyPort = place<QLineEdit>(frame2, "txtProxyPort", 2880, 480, 615, 375);
+
+    cmdOK = place<QPushButton>(this, "cmdOK", 240, 3000, 1215, 375);
+    cmdOK->setText(QStringLiteral("OK"));
+    cmdCancel = place<QPushButton>(this, "cmdCancel", 1800, 3000, 1215, 375);
+    cmdCancel->setText(QStringLiteral("Cancel"));
+    // A plain window has no default button; make sure Enter in a field does not press one.
+    cmdOK->setAutoDefault(false);
+    cmdCancel->setAutoDefault(false);
+
+    m_folders = new QFileSystemModel(this);
+    m_folders->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
+    m_folders->setReadOnly(true);
+    dir->setModel(m_folders);
+    dir->setHeaderHidden(true);
+    for (int c = 1; c < m_folders->columnCount(); ++c)
+        dir->hideColumn(c);
+    dir->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    for (QWidget *w : {static_cast<QWidget *>(Label5), static_cast<QWidget *>(Frame1),
+                       static_cast<QWidget *>(frame2)})
+        w->setFocusPolicy(Qt::NoFocus);
+
+    setTabOrder(cmdOK, cmdCancel);
+    setTabOrder(cmdCancel, txtDir);
+    setTabOrder(txtDir, drv);
+    setTabOrder(drv, dir);
+    setTabOrder(dir, txtHead);
+    setTabOrder(txtHead, txtLast);
+    setTabOrder(txtLast, txtProxyIP);
+    setTabOrder(txtProxyIP, txtProxyPort);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOKClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancelClick);
+    connect(dir, &QTreeView::activated, this, &frmOptions::dirOpen);
+    // Folders load in the background; the current one can only be scrolled to once its
+    // parents have arrived.
+    connect(m_folders, &QFileSystemModel::directoryLoaded, this, [this](const QString &path) {
+        const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+        if (m_folder == path || m_folder.startsWith(prefix))
+            setFolder(m_folder);
+    });
+}
+
+// The captions were laid out for a narrower font than most desktops use; rather than let a
+// field cover "Max Number  of Files", the dialog's font is made just small enough for every
+// caption to fit the room its layout gives it.
+void frmOptions::fitCaptions()
+{
+    const QList<QPair<QLabel *, int>> rooms = {
+        {Label5, txtDir->x() - Label5->x()},
+        {Label1, txtHead->x() - Label1->x()},
+        {Label2, txtLast->x() - Label2->x()},
+        {Label3, Label3->width()},
+        {Label4, Frame1->width() - Label4->x()},
+    };
+    QFont f = font();
+    const qreal minimum = 6.0;
+    auto fits = [&rooms](const QFont &font) {
+        const QFontMetrics metrics(font);
+        for (const auto &[label, room] : rooms)
+            if (metrics.horizontalAdvance(label->text()) + 2 > room)
+                return false;
+        return true;
+    };
+    if (f.pointSizeF() <= 0)
+        return;
+    while (!fits(f) && f.pointSizeF() - 0.5 >= minimum)
+        f.setPointSizeF(f.pointSizeF() - 0.5);
+    setFont(f);
+}
+
+void frmOptions::fillFields()
+{
+    txtDir->setText(m_settings.localFolder);
+    txtHead->setText(m_settings.headerText);
+    txtLast->setText(numbers::decimalText(m_settings.lastFile));
+    txtProxyIP->setText(m_settings.proxyIP);
+    txtProxyPort->setText(m_settings.proxyPort == 0 ? QString()
+                                                    : numbers::decimalText(m_settings.proxyPort));
+}
+
+// The drive list holds the mounted, ready file-system roots, "/" first. It and the folder list
+// open on the process's current folder, not on localFolder.
+void frmOptions::fillDrives()
+{
+    QStringList roots;
+    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
+        const QString root = volume.rootPath();
+        if (volume.isValid() && volume.isReady() && root != QLatin1String("/")
+            && QFileInfo(root).isDir() && !roots.contains(root))
+            roots.append(root);
+    }
+    roots.sort();
+    roots.prepend(QStringLiteral("/"));
+
+    const QString current = QDir::currentPath();
+    const QString currentRoot = QStorageInfo(current).rootPath();
+    {
+        const QSignalBlocker block(drv);
+        drv->addItems(roots);
+        m_drive = qMax(0, roots.indexOf(currentRoot));
+        drv->setCurrentIndex(m_drive);
+    }
+    m_folders->setRootPath(roots.at(m_drive));
+    dir->setRootIndex(m_folders->index(roots.at(m_drive)));
+    setFolder(current);
+    connect(drv, &QComboBox::currentIndexChanged, this, &frmOptions::drvChange);
+}
+
+void frmOptions::drvChange(int index)
+{
+    if (index < 0 || index == m_drive)
+        return;
+    const QString root = drv->itemText(index);
+    const QFileInfo info(root);
+    if (!info.isDir() || !info.isReadable() || !QStorageInfo(root).isReady()
+        || !QDir(root).exists()) {
+        {
+            const QSignalBlocker block(drv);
+            drv->setCurrentIndex(m_drive);
+        }
+        QMessageBox::warning(this, messageTitle(),
+                             QStringLiteral("The drive %1 cannot be read; the folder list stays "
+                                            "on %2.").arg(root, drv->itemText(m_drive)));
+        return;
+    }
+    m_drive = index;
+    m_folders->setRootPath(root);
+    dir->setRootIndex(m_folders->index(root));
+    setFolder(root);
+    txtDir->setText(root);
+}
+
+void frmOptions::dirOpen(const QModelIndex &index)
+{
+    if (!index.isValid())
+        return;
+    const QString path = m_folders->filePath(index);
+    setFolder(path);
+    txtDir->setText(path);
+}
+
+// Shows `path` as the folder list's current folder: its ancestors opened, itself selected.
+void frmOptions::setFolder(const QString &path)
+{
+    m_folder = path;
+    const QModelIndex target = m_folders->index(path);
+    if (!target.isValid())
+        return;
+    QList<QModelIndex> chain;
+    for (QModelIndex i = target; i.isValid() && i != dir->rootIndex(); i = i.parent())
+        chain.prepend(i);
+    for (const QModelIndex &i : chain)
+        dir->expand(i);
+    if (target != dir->rootIndex()) {
+        dir->setCurrentIndex(target);
+        dir->scrollTo(target);
+    }
+}
+
+bool frmOptions::validate()
+{
+    if (!numbers::strictNumber16(txtLast->text())) {
+        QMessageBox::warning(this, messageTitle(),
+                             QStringLiteral("Max Number of Files: please enter a whole number "
+                                            "from -32768 to 32767."));
+        txtLast->setFocus();
+        txtLast->selectAll();
+        return false;
+    }
+    if (!numbers::leadingNumber16(txtProxyPort->text())) {
+        QMessageBox::warning(this, messageTitle(),
+                             QStringLiteral("Proxy Port: please enter a number from -32768 to "
+                                            "32767, or leave the field empty."));
+        txtProxyPort->setFocus();
+        txtProxyPort->selectAll();
+        return false;
+    }
+    return true;
+}
+
+// Both numbers are checked before anything is set, so a refused field never leaves the
+// settings half-changed.
+void frmOptions::cmdOKClick()
+{
+    if (!validate())
+        return;
+
+    m_settings.localFolder = txtDir->text();
+    m_settings.headerText = txtHead->text();
+    m_settings.lastFile = *numbers::strictNumber16(txtLast->text());
+    m_settings.proxyIP = txtProxyIP->text();
+    m_settings.proxyPort = *numbers::leadingNumber16(txtProxyPort->text());
+
+    try {
+        modPara::writePara(m_place, QStringLiteral("localFolder"), txtDir->text());
+        modPara::writePara(m_place, QStringLiteral("headerText"), txtHead->text());
+        modPara::writePara(m_place, QStringLiteral("lastFile"), txtLast->text());
+        modPara::writePara(m_place, QStringLiteral("proxyIP"), txtProxyIP->text());
+        modPara::writePara(m_place, QStringLiteral("proxyPort"), txtProxyPort->text());
+    } catch (const FileError &e) {
+        QMessageBox::warning(this, messageTitle(),
+                             QStringLiteral("The settings are in use now, but they could not "
+                                            "be stored for the next start:\n%1")
+                                 .arg(e.message()));
+    } catch (const std::exception &e) {
+        QMessageBox::warning(this, messageTitle(),
+                             QStringLiteral("The settings are in use now, but they could not "
+                                            "be stored for the next start:\n%1")
+                                 .arg(QString::fromLocal8Bit(e.what())));
+    }
+    close();
+}
+
+void frmOptions::cmdCancelClick()
+{
+    close();
+}
+
+// Esc presses the cancel button wherever the focus is (the fields pass it on to the window).
+void frmOptions::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        cmdCancel->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void frmOptions::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    hide();
+    enableMainWindow();
+}
+
+void frmOptions::enableMainWindow()
+{
+    if (m_mainWindow && !m_mainWindow->isEnabled()) {
+        m_mainWindow->setEnabled(true);
+        if (m_mainWindow->isVisible())
+            m_mainWindow->activateWindow();
+    }
+}

@@ -1,1 +1,71 @@
 #pragma once
+
+#include "core/settings.h"
+#include "platform/programplace.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QComboBox;
+class QFileSystemModel;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QModelIndex;
+class QPushButton;
+class QTreeView;
+
+/// The Options dialog: shows the five settings, and on OK sets and stores them.
+/// It has no parent widget, deletes itself on close and enables the main window again
+/// however it is closed; the caller disables the main window before showing it.
+class frmOptions : public QWidget
+{
+    Q_OBJECT
+
+public:
+    frmOptions(Settings &settings, const ProgramPlace &place, QWidget *mainWindow);
+    ~frmOptions() override;
+
+    void cmdOKClick();
+    void cmdCancelClick();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void fitCaptions();
+    void fillFields();
+    void fillDrives();
+    void drvChange(int index);
+    void dirOpen(const QModelIndex &index);
+    void setFolder(const QString &path);
+    bool validate();
+    void enableMainWindow();
+
+    Settings &m_settings;
+    ProgramPlace m_place;
+    QPointer<QWidget> m_mainWindow;
+
+    QLabel *Label5 = nullptr;
+    QLineEdit *txtDir = nullptr;
+    QComboBox *drv = nullptr;
+    QTreeView *dir = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLineEdit *txtHead = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *txtLast = nullptr;
+    QGroupBox *frame2 = nullptr;
+    QLabel *Label3 = nullptr;
+    QLineEdit *txtProxyIP = nullptr;
+    QLabel *Label4 = nullptr;
+    QLineEdit *txtProxyPort = nullptr;
+    QPushButton *cmdOK = nullptr;
+    QPushButton *cmdCancel = nullptr;
+
+    QFileSystemModel *m_folders = nullptr;
+    QString m_folder;           // the folder list's current folder
+    int m_drive = -1;           // index in drv of the drive the folder list is on
+};

@@ -1,0 +1,503 @@
+#include "core/settings.h"
+#include "platform/programplace.h"
+#include "platform/twips.h"
+#include "ui/dialogs/frmoptions.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// Answers the next message box that comes up (they run their own event loop) and keeps its text.
+class MessageBoxCloser : public QObject
+{
+public:
+    explicit MessageBoxCloser(QObject *parent) : QObject(parent)
+    {
+        auto *poll = new QTimer(this);
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, this, [this, poll] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                text = box->text();
+                ++count;
+                box->done(QMessageBox::Ok);
+            }
+            Q_UNUSED(poll);
+        });
+        poll->start();
+    }
+    QString text;
+    int count = 0;
+};
+
+QByteArray blocks(const QStringList &values)
+{
+    static const char *const keys[] = {"LOCALFOLDER", "HEADERTEXT", "LASTFILE", "PROXYIP",
+                                       "PROXYPORT"};
+    QByteArray out;
+    for (int i = 0; i < 5; ++i)
+        out += QByteArray("[") + keys[i] + "]\r\n" + values.at(i).toUtf8() + "\r\n";
+    return out;
+}
+
+} // namespace
+
+class TestFrmOptions : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    std::unique_ptr<QWidget> m_main;
+    ProgramPlace m_place;
+    Settings m_settings;
+    QString m_startFolder;
+
+    // Opens the dialog as the Options command does: main window disabled first.
+    QPointer<frmOptions> open()
+    {
+        m_main->setEnabled(false);
+        QPointer<frmOptions> dlg = new frmOptions(m_settings, m_place, m_main.get());
+        dlg->show();
+        return dlg;
+    }
+
+    static QLineEdit *field(QWidget *dlg, const char *name)
+    {
+        auto *w = dlg->findChild<QLineEdit *>(QLatin1String(name));
+        Q_ASSERT(w);
+        return w;
+    }
+
+    static QPushButton *button(QWidget *dlg, const char *name)
+    {
+        return dlg->findChild<QPushButton *>(QLatin1String(name));
+    }
+
+    QByteArray parFile() const
+    {
+        QFile f(m_place.parameterFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return "(none)";
+        return f.readAll();
+    }
+
+    bool closedAndMainEnabled(QPointer<frmOptions> &dlg)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return dlg.isNull() && m_main->isEnabled();
+    }
+
+    // The state right after a first start without a parameter file.
+    void firstStart()
+    {
+        m_settings = Settings();
+        m_settings.lastFile = 9999;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { m_startFolder = QDir::currentPath(); }
+
+    void init()
+    {
+        m_tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_tmp->isValid());
+        m_place.folder = m_tmp->path();
+        m_place.name = QStringLiteral("seriograb");
+        m_main = std::make_unique<QWidget>();
+        firstStart();
+    }
+
+    void cleanup()
+    {
+        QList<QPointer<QWidget>> left;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<frmOptions *>(w))
+                left << w;
+        qDeleteAll(left);
+        m_main.reset();
+        QDir::setCurrent(m_startFolder);
+    }
+
+    void opensWithFirstStartValues()
+    {
+        QPointer<frmOptions> dlg = open();
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(field(dlg, "txtDir")->text(), QString());
+        QCOMPARE(field(dlg, "txtHead")->text(), QString());
+        QCOMPARE(field(dlg, "txtLast")->text(), QStringLiteral("9999"));
+        QCOMPARE(field(dlg, "txtProxyIP")->text(), QString());
+        QCOMPARE(field(dlg, "txtProxyPort")->text(), QString());
+        QVERIFY(field(dlg, "txtDir")->isReadOnly());
+        QCOMPARE(dlg->focusWidget(), button(dlg, "cmdOK"));
+        QVERIFY(!m_main->isEnabled());
+        QVERIFY(dlg->isEnabled());
+        QCOMPARE(dlg->minimumSize(), dlg->maximumSize());
+        QVERIFY(!(dlg->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    }
+
+    void opensWithCurrentSettings()
+    {
+        m_settings.localFolder = QStringLiteral("/srv/pictures");
+        m_settings.headerText = QStringLiteral("cat_");
+        m_settings.lastFile = -5;
+        m_settings.proxyIP = QStringLiteral("127.0.0.1");
+        m_settings.proxyPort = 3128;
+        QPointer<frmOptions> dlg = open();
+        QCOMPARE(field(dlg, "txtDir")->text(), QStringLiteral("/srv/pictures"));
+        QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral("cat_"));
+        QCOMPARE(field(dlg, "txtLast")->text(), QStringLiteral("-5"));
+        QCOMPARE(field(dlg, "txtProxyIP")->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(field(dlg, "txtProxyPort")->text(), QStringLiteral("3128"));
+    }
+
+    void okRightAfterFirstStartWritesFiveBlocks()
+    {
+        QPointer<frmOptions> dlg = open();
+        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(parFile(), blocks({"", "", "9999", "", ""}));
+        QCOMPARE(m_settings.lastFile, qint16(9999));
+        QCOMPARE(m_settings.proxyPort, qint16(0));
+    }
+
+    // Each row: what is typed on a second opening (the blocks exist by then, so the texts are
+    // stored exactly as typed), what the settings become, and what the next opening shows.
+    void okSetsAndStores_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("lastFile");
+        QTest::addColumn<int>("proxyPort");
+        QTest::addColumn<QString>("reopenLast");
+        QTest::addColumn<QString>("reopenPort");
+
+        QTest::newRow("port 8080") << "9999" << "8080" << 9999 << 8080 << "9999" << "8080";
+        QTest::newRow("letters in the port") << "9999" << "abc" << 9999 << 0 << "9999" << "";
+        QTest::newRow("digits then letters in the port") << "9999" << "81x" << 9999 << 81 << "9999" << "81";
+        QTest::newRow("port with a fraction") << "9999" << "80.5" << 9999 << 80 << "9999" << "80";
+        QTest::newRow("limit 007") << "007" << "" << 7 << 0 << "7" << "";
+        QTest::newRow("limit 0 stays 0") << "0" << "" << 0 << 0 << "0" << "";
+        QTest::newRow("limit with blanks") << " 12 " << "" << 12 << 0 << "12" << "";
+        QTest::newRow("negative limit") << "-3" << "" << -3 << 0 << "-3" << "";
+        QTest::newRow("limit 2.5 to even") << "2.5" << "" << 2 << 0 << "2" << "";
+        QTest::newRow("limit at the top") << "32767" << "-32768" << 32767 << -32768 << "32767" << "-32768";
+    }
+
+    void okSetsAndStores()
+    {
+        QFETCH(QString, last);
+        QFETCH(QString, port);
+        QFETCH(int, lastFile);
+        QFETCH(int, proxyPort);
+        QFETCH(QString, reopenLast);
+        QFETCH(QString, reopenPort);
+
+        QPointer<frmOptions> dlg = open();
+        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QVERIFY(closedAndMainEnabled(dlg));
+
+        dlg = open();
+        field(dlg, "txtHead")->setText(QStringLiteral(" pic_ "));
+        field(dlg, "txtLast")->setText(last);
+        field(dlg, "txtProxyIP")->setText(QStringLiteral("proxy.example.org"));
+        field(dlg, "txtProxyPort")->setText(port);
+        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QVERIFY(closedAndMainEnabled(dlg));
+
+        QCOMPARE(int(m_settings.lastFile), lastFile);
+        QCOMPARE(int(m_settings.proxyPort), proxyPort);
+        QCOMPARE(m_settings.headerText, QStringLiteral(" pic_ "));
+        QCOMPARE(m_settings.proxyIP, QStringLiteral("proxy.example.org"));
+        QCOMPARE(parFile(), blocks({"", " pic_ ", last, "proxy.example.org", port}));
+
+        dlg = open();
+        QCOMPARE(field(dlg, "txtLast")->text(), reopenLast);
+        QCOMPARE(field(dlg, "txtProxyPort")->text(), reopenPort);
+        QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral(" pic_ "));
+    }
+
+    void badNumberKeepsDialogOpen_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("named");   // the field the message names
+
+        QTest::newRow("empty limit") << "" << "" << "Max Number of Files";
+        QTest::newRow("letters in the limit") << "many" << "" << "Max Number of Files";
+        QTest::newRow("digits then letters in the limit") << "12x" << "" << "Max Number of Files";
+        QTest::newRow("limit above range") << "32768" << "" << "Max Number of Files";
+        QTest::newRow("limit below range") << "-32769" << "" << "Max Number of Files";
+        QTest::newRow("port above range") << "10" << "40000" << "Proxy Port";
+        QTest::newRow("port below range") << "10" << "-40000" << "Proxy Port";
+    }
+
+    void badNumberKeepsDialogOpen()
+    {
+        QFETCH(QString, last);
+        QFETCH(QString, port);
+        QFETCH(QString, named);
+
+        const QByteArray before = blocks({"/old", "old_", "50", "", ""});
+        {
+            QFile f(m_place.parameterFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(before);
+        }
+        m_settings.localFolder = QStringLiteral("/old");
+        m_settings.headerText = QStringLiteral("old_");
+        m_settings.lastFile = 50;
+        const Settings settingsBefore = m_settings;
+
+        QPointer<frmOptions> dlg = open();
+        field(dlg, "txtHead")->setText(QStringLiteral("new_"));
+        field(dlg, "txtProxyIP")->setText(QStringLiteral("10.0.0.1"));
+        field(dlg, "txtLast")->setText(last);
+        field(dlg, "txtProxyPort")->setText(port);
+
+        auto *closer = new MessageBoxCloser(this);
+        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(closer->count, 1);
+        QVERIFY2(closer->text.contains(named), qPrintable(closer->text));
+        delete closer;
+
+        QVERIFY(!dlg.isNull());
+        QVERIFY(dlg->isVisible());
+        QVERIFY(!m_main->isEnabled());
+        QCOMPARE(parFile(), before);
+        QCOMPARE(m_settings.headerText, settingsBefore.headerText);
+        QCOMPARE(m_settings.localFolder, settingsBefore.localFolder);
+        QCOMPARE(m_settings.lastFile, settingsBefore.lastFile);
+        QCOMPARE(m_settings.proxyIP, settingsBefore.proxyIP);
+        QCOMPARE(m_settings.proxyPort, settingsBefore.proxyPort);
+        // The typed text is still there to be corrected.
+        QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral("new_"));
+    }
+
+    void closingWithoutOkChangesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Esc") << "escape";
+        QTest::newRow("close button") << "close";
+    }
+
+    void closingWithoutOkChangesNothing()
+    {
+        QFETCH(QString, how);
+        const QByteArray before = blocks({"/old", "old_", "50", "", "8080"});
+        {
+            QFile f(m_place.parameterFile());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(before);
+        }
+        m_settings.proxyPort = 8080;
+
+        QPointer<frmOptions> dlg = open();
+        field(dlg, "txtHead")->setText(QStringLiteral("new_"));
+        field(dlg, "txtLast")->setText(QStringLiteral("3"));
+        field(dlg, "txtProxyPort")->setText(QStringLiteral("1"));
+        if (how == QLatin1String("cancel"))
+            QTest::mouseClick(button(dlg, "cmdCancel"), Qt::LeftButton);
+        else if (how == QLatin1String("escape"))
+            QTest::keyClick(field(dlg, "txtHead"), Qt::Key_Escape);
+        else
+            QVERIFY(dlg->close());   // what the title bar's close button does
+
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(parFile(), before);
+        QCOMPARE(m_settings.headerText, QString());
+        QCOMPARE(m_settings.lastFile, qint16(9999));
+        QCOMPARE(m_settings.proxyPort, qint16(8080));
+
+        // Nothing typed survives: the next opening starts from the settings again.
+        dlg = open();
+        QCOMPARE(field(dlg, "txtHead")->text(), QString());
+        QCOMPARE(field(dlg, "txtProxyPort")->text(), QStringLiteral("8080"));
+    }
+
+    void unwritableFileKeepsSettingsForThisRun()
+    {
+        // A "program folder" that is a regular file: every write fails, even for root.
+        const QString blocker = m_tmp->filePath(QStringLiteral("blocker"));
+        {
+            QFile f(blocker);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        m_place.folder = blocker;
+
+        QPointer<frmOptions> dlg = open();
+        field(dlg, "txtHead")->setText(QStringLiteral("new_"));
+        field(dlg, "txtLast")->setText(QStringLiteral("25"));
+        auto *closer = new MessageBoxCloser(this);
+        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QCOMPARE(closer->count, 1);
+        QVERIFY2(closer->text.contains(QLatin1String("could not be stored")), qPrintable(closer->text));
+        delete closer;
+
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(m_settings.headerText, QStringLiteral("new_"));
+        QCOMPARE(m_settings.lastFile, qint16(25));
+    }
+
+    void openingAFolderPutsItsPathIntoTxtDir()
+    {
+        QVERIFY(QDir(m_tmp->path()).mkpath(QStringLiteral("work/pictures")));
+        const QString work = QDir(m_tmp->path()).canonicalPath() + QStringLiteral("/work");
+        QVERIFY(QDir::setCurrent(work));
+        m_settings.localFolder = QStringLiteral("/somewhere/else");
+
+        QPointer<frmOptions> dlg = open();
+        // The folder list opens on the current folder, not on localFolder.
+        QCOMPARE(field(dlg, "txtDir")->text(), QStringLiteral("/somewhere/else"));
+        auto *dir = dlg->findChild<QAbstractItemView *>(QStringLiteral("dir"));
+        QVERIFY(dir);
+        auto *model = qobject_cast<QFileSystemModel *>(dir->model());
+        QVERIFY(model);
+        QCOMPARE(model->filePath(dir->currentIndex()), work);
+
+        const QModelIndex pictures = model->index(work + QStringLiteral("/pictures"));
+        QVERIFY(pictures.isValid());
+        dir->setCurrentIndex(pictures);
+        QTest::keyClick(dir, Qt::Key_Return);
+        QCOMPARE(field(dlg, "txtDir")->text(), work + QStringLiteral("/pictures"));
+
+        // A double-click on a folder opens it as well.
+        const QModelIndex up = model->index(work);
+        dir->scrollTo(up);
+        const QRect r = dir->visualRect(up);
+        QVERIFY(r.isValid());
+        // A real double-click: press and release, then the second press arrives as a double-click.
+        QTest::mouseClick(dir->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(dir->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(field(dlg, "txtDir")->text(), work);
+
+        QTest::mouseClick(button(dlg, "cmdCancel"), Qt::LeftButton);
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(m_settings.localFolder, QStringLiteral("/somewhere/else"));
+        QCOMPARE(parFile(), QByteArray("(none)"));
+    }
+
+    void choosingADriveMovesTheFolderList()
+    {
+        QPointer<frmOptions> dlg = open();
+        auto *drv = dlg->findChild<QComboBox *>(QStringLiteral("drv"));
+        QVERIFY(drv);
+        QVERIFY(drv->count() >= 1);
+        QCOMPARE(drv->itemText(0), QStringLiteral("/"));
+        if (drv->count() < 2)
+            QSKIP("only one mounted file system here");
+
+        const int other = drv->currentIndex() == 0 ? 1 : 0;
+        const QString root = drv->itemText(other);
+        drv->setCurrentIndex(other);
+        QCOMPARE(field(dlg, "txtDir")->text(), root);
+        auto *dir = dlg->findChild<QAbstractItemView *>(QStringLiteral("dir"));
+        auto *model = qobject_cast<QFileSystemModel *>(dir->model());
+        QCOMPARE(model->filePath(dir->rootIndex()), root);
+
+        QTest::keyClick(dlg, Qt::Key_Escape);
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(m_settings.localFolder, QString());
+    }
+
+    void layout_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("container");
+        QTest::addColumn<QRect>("twipsRect");
+        QTest::addColumn<QString>("caption");
+
+        auto row = [](const char *name, const char *container, int l, int t, int w, int h,
+                      const char *caption = "") {
+            QTest::newRow(name) << name << container << QRect(l, t, w, h) << caption;
+        };
+        row("Label5", "frmOptions", 240, 160, 735, 255, "Save To");
+        row("txtDir", "frmOptions", 1080, 120, 6015, 375);
+        row("drv", "frmOptions", 240, 600, 2775, 315);
+        row("dir", "frmOptions", 240, 1080, 2775, 1665);
+        row("Frame1", "frmOptions", 3240, 480, 3855, 1215);
+        row("Label1", "Frame1", 120, 240, 1095, 375, "Header Text");
+        row("txtHead", "Frame1", 1320, 240, 2175, 375);
+        row("Label2", "Frame1", 120, 720, 2415, 255, "Max Number  of Files");
+        row("txtLast", "Frame1", 1800, 720, 1695, 375);
+        row("frame2", "frmOptions", 3240, 1680, 3855, 975);
+        row("Label3", "frame2", 120, 240, 1455, 255, "Proxy Server");
+        row("txtProxyIP", "frame2", 120, 480, 2295, 375);
+        row("Label4", "frame2", 2880, 240, 855, 255, "Proxy Port");
+        row("txtProxyPort", "frame2", 2880, 480, 615, 375);
+        row("cmdOK", "frmOptions", 240, 3000, 1215, 375, "OK");
+        row("cmdCancel", "frmOptions", 1800, 3000, 1215, 375, "Cancel");
+    }
+
+    void layout()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, container);
+        QFETCH(QRect, twipsRect);
+        QFETCH(QString, caption);
+
+        QPointer<frmOptions> dlg = open();
+        QCOMPARE(dlg->size(), QSize(twips::toPixels(7275), twips::toPixels(3585)));
+        auto *w = dlg->findChild<QWidget *>(name);
+        QVERIFY(w);
+        QCOMPARE(w->parentWidget()->objectName(), container);
+        QCOMPARE(w->geometry(), QRect(twips::toPixels(twipsRect.x()), twips::toPixels(twipsRect.y()),
+                                      twips::toPixels(twipsRect.width()),
+                                      twips::toPixels(twipsRect.height())));
+        QVERIFY(w->isVisible());
+        if (auto *l = qobject_cast<QLabel *>(w))
+            QCOMPARE(l->text(), caption);
+        if (auto *b = qobject_cast<QPushButton *>(w))
+            QCOMPARE(b->text(), caption);
+    }
+
+    void tabOrder()
+    {
+        QPointer<frmOptions> dlg = open();
+        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "drv", "dir",
+                                      "txtHead", "txtLast", "txtProxyIP", "txtProxyPort"};
+        QStringList order;
+        QWidget *w = button(dlg, "cmdOK");
+        do {
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(dlg) && w->isEnabled()
+                && w->window() == dlg)
+                order << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != button(dlg, "cmdOK"));
+        // Inner parts of a control (a view's viewport, say) carry no name of their own.
+        order.removeAll(QString());
+        QCOMPARE(order, expected);
+    }
+
+    void centredOnTheScreen()
+    {
+        QPointer<frmOptions> dlg = open();
+        const QRect screen = dlg->screen()->geometry();
+        const QSize outer = dlg->frameGeometry().size();
+        // Centred in twips with fractions kept; a half pixel goes to the even neighbour.
+        const int left = int(std::nearbyint((screen.width() - outer.width()) / 2.0));
+        const int top = int(std::nearbyint((screen.height() - outer.height()) / 2.0));
+        QCOMPARE(dlg->frameGeometry().topLeft(), screen.topLeft() + QPoint(left, top));
+    }
+};
+
+QTEST_MAIN(TestFrmOptions)
+#include "tst_frmoptions.moc"
