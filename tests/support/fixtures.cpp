@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QStandardPaths>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -70,6 +71,13 @@ QString findTool(const QString &name)
 
 quint16 freeLoopbackPort()
 {
+    // Below 32768, so the port also fits the program's 16-bit proxy port setting.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const quint16 candidate = quint16(20000 + QRandomGenerator::global()->bounded(12000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, candidate))
+            return candidate;
+    }
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();

@@ -22,4 +22,5 @@ QString StatusLine::text() const
 void StatusLine::setText(const QString &text)
 {
     m_label->setText(text);
+    Q_EMIT textChanged(text);
 }

@@ -14,6 +14,9 @@ public:
     QString text() const;
     void setText(const QString &text);
 
+Q_SIGNALS:
+    void textChanged(const QString &text);
+
 private:
     QLabel *m_label;
 };

@@ -1,0 +1,229 @@
+#include "core/settings.h"
+#include "fixtures.h"
+#include "platform/inet.h"
+#include "platform/programplace.h"
+#include "scriptedserver.h"
+#include "ui/main/frmseriograb.h"
+#include "ui/main/statusline.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+/// Whole runs through the main window, as a user clicks them, against real servers.
+class TestMainRun : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    ProgramPlace m_place;
+    Settings m_settings;
+    QString m_out;
+
+    void writeParameters(const QByteArray &extra = QByteArray())
+    {
+        QFile f(m_place.parameterFile());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[LOCALFOLDER]\r\n" + m_out.toUtf8() + "\r\n" + extra);
+    }
+
+    frmSeriograb *makeWindow(const QString &prefix, const QString &number = QStringLiteral("01"))
+    {
+        auto *w = new frmSeriograb(m_settings, m_place);
+        w->setAttribute(Qt::WA_DeleteOnClose);
+        w->findChild<QComboBox *>(QStringLiteral("cmbURL1"))->setEditText(prefix);
+        w->findChild<QLineEdit *>(QStringLiteral("txtURL2"))->setText(number);
+        w->show();
+        return w;
+    }
+
+    static QString status(frmSeriograb *w) { return w->findChild<StatusLine *>(QStringLiteral("sbar1"))->text(); }
+    static QString number(frmSeriograb *w) { return w->findChild<QLineEdit *>(QStringLiteral("txtURL2"))->text(); }
+    static void click(frmSeriograb *w, const char *button)
+    {
+        QTest::mouseClick(w->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_place.folder = m_dir->filePath(QStringLiteral("program"));
+        m_place.name = QStringLiteral("seriograb");
+        QVERIFY(QDir().mkpath(m_place.folder));
+        m_out = m_dir->filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(m_out));
+        m_settings = Settings();
+    }
+
+    void cleanup()
+    {
+        QList<QPointer<QWidget>> windows;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            windows << w;
+        for (const QPointer<QWidget> &w : windows)
+            delete w.data();
+    }
+
+    void seriesFromNginx()
+    {
+        const QString root = m_dir->filePath(QStringLiteral("www"));
+        const QStringList served = writeJpegSeries(root + QStringLiteral("/series"), 20);
+        NginxFixture nginx(root);
+        START_FIXTURE_OR_SKIP(nginx);
+        writeParameters("[LASTFILE]\r\n20\r\n");
+
+        const QString prefix = nginx.url(QStringLiteral("/series/pic"));
+        frmSeriograb *w = makeWindow(prefix);
+        click(w, "btnGet");
+
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (20)"));
+        QCOMPARE(number(w), QStringLiteral("21"));
+        for (const QString &file : served)
+            QCOMPARE(readAll(m_out + QLatin1Char('/') + QFileInfo(file).fileName()), readAll(file));
+        QCOMPARE(readAll(m_place.file(QStringLiteral("history.par"))), "cmburl1=" + prefix.toUtf8() + "\r\n");
+        auto *box = w->findChild<QComboBox *>(QStringLiteral("cmbURL1"));
+        QCOMPARE(box->count(), 1);
+        QCOMPARE(box->currentText(), prefix);
+        // The last picture is what the preview shows.
+        QCOMPARE(w->findChild<QLabel *>(QStringLiteral("img1"))->pixmap().toImage(),
+                 QImage(served.last()).convertToFormat(w->findChild<QLabel *>(QStringLiteral("img1"))->pixmap().toImage().format()));
+    }
+
+    void seriesThroughTinyproxy()
+    {
+        const QString root = m_dir->filePath(QStringLiteral("www"));
+        const QStringList served = writeJpegSeries(root, 5);
+        NginxFixture nginx(root);
+        START_FIXTURE_OR_SKIP(nginx);
+        TinyproxyFixture proxy;
+        START_FIXTURE_OR_SKIP(proxy);
+        QVERIFY(proxy.port() <= 32767);
+        writeParameters("[LASTFILE]\r\n5\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n"
+                        + QByteArray::number(proxy.port()) + "\r\n");
+
+        frmSeriograb *w = makeWindow(nginx.url(QStringLiteral("/pic")));
+        w->findChild<QAction *>(QStringLiteral("get"))->trigger();   // the menu does what the button does
+
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (5)"));
+        for (const QString &file : served)
+            QCOMPARE(readAll(m_out + QLatin1Char('/') + QFileInfo(file).fileName()), readAll(file));
+        QTRY_VERIFY(proxy.log().count(QStringLiteral("/pic0")) >= 5);
+        for (int n = 1; n <= 5; ++n)
+            QVERIFY2(proxy.log().contains(QStringLiteral("/pic0%1.jpg").arg(n)), qPrintable(proxy.log().right(2000)));
+    }
+
+    void stopDuringAStalledTransfer()
+    {
+        ScriptedServer server;
+        server.route(QStringLiteral("/pic01.jpg"), Response::ok("first", "image/jpeg"));
+        Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
+        stall.stallAfter = 10;
+        server.route(QStringLiteral("/pic02.jpg"), stall);
+        writeParameters();
+        frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
+        auto *sbar = w->findChild<StatusLine *>(QStringLiteral("sbar1"));
+        connect(sbar, &StatusLine::textChanged, w, [w](const QString &text) {
+            if (text.endsWith(QLatin1String("pic02.jpg")))
+                QTimer::singleShot(200, w, [w] { click(w, "btnStop"); });
+        });
+        click(w, "btnGet");
+        QCOMPARE(status(w), QStringLiteral("User Terminated Download Process"));
+        QCOMPARE(number(w), QStringLiteral("03"));
+        QVERIFY(!QFile::exists(m_out + QStringLiteral("/pic02.jpg")));
+        QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
+    }
+
+    void statusLineFollowsTheTransfer()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        writeParameters();
+        frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
+        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
+        QStringList texts;
+        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+                [&texts](const QString &t) { texts << t; });
+        click(w, "btnGet");
+
+        QCOMPARE(texts.size(), 6);
+        QCOMPARE(texts[0], QStringLiteral("Opening :http://127.0.0.1:%1/pic01.jpg").arg(port));
+        QCOMPARE(texts[1], QStringLiteral("Resolving Host Name"));
+        QCOMPARE(texts[2], QStringLiteral("Host Resoved"));
+        QVERIFY2(texts[3].startsWith(QStringLiteral("ErrorCode: %1 : ").arg(w->inet().ResponseCode())), qPrintable(texts[3]));
+        QVERIFY(texts[3].size() > QStringLiteral("ErrorCode: 1 : ").size());
+        QCOMPARE(texts[4], QStringLiteral("File is not a image"));
+        QCOMPARE(texts[5], QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+    }
+
+    void stateTextsLeaveTheCaptionOfAMinimisedWindow()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        writeParameters();
+        frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
+        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
+        w->showMinimized();
+        QTRY_VERIFY(w->isMinimized());
+        QStringList captions;
+        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+                [&captions, w](const QString &) { captions << w->windowTitle(); });
+        click(w, "btnGet");
+        // The caption after each status text: the run's messages, never the transfer's states.
+        const QString opening = QStringLiteral("Opening :http://127.0.0.1:%1/pic01.jpg").arg(port);
+        // (each caption is read as the status text changes, just before addMsg sets the caption)
+        QCOMPARE(captions.mid(1, 4), QStringList({opening, opening, opening, opening}));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+    }
+
+    void closingDuringATransferEndsCleanly()
+    {
+        ScriptedServer server;
+        Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
+        stall.stallAfter = 10;
+        server.route(QStringLiteral("/pic01.jpg"), stall);
+        writeParameters();
+        QPointer<frmSeriograb> w = makeWindow(server.url(QStringLiteral("/pic")));
+        QTimer::singleShot(300, w, [w] { w->close(); });
+        click(w, "btnGet");
+        QTRY_VERIFY(w.isNull());
+        QVERIFY(QDir(m_out).entryList(QDir::Files).isEmpty());
+    }
+
+    void stopWithoutARunOnlySetsTheFlag()
+    {
+        writeParameters();
+        frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:1/pic"));
+        w->findChild<QAction *>(QStringLiteral("stp"))->trigger();
+        QCOMPARE(int(m_settings.stopRequested), -1);
+        QVERIFY(status(w).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMainRun)
+#include "tst_mainrun.moc"
