@@ -1,6 +1,6 @@
 #include "core/settings.h"
 #include "platform/programplace.h"
-#include "ui/main/frmseriograb.h"
+#include "ui/dialogs/frmsplash.h"
 
 #include <QApplication>
 
@@ -9,10 +9,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Seriograb"));
 
+    // Owned here and lent to the windows for the program's whole life.
     Settings settings;
     const ProgramPlace place = ProgramPlace::current();
-    auto *window = new frmSeriograb(settings, place);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
+
+    auto *splash = new frmSplash(settings, place);
+    splash->show();
     return app.exec();
 }
