@@ -3,9 +3,12 @@
 #include "fixtures.h"
 #include "scriptedserver.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -50,6 +53,7 @@ private slots:
     void refusedBeforeAnyRequest();
     void failedLookUp();
     void throughTinyproxy();
+    void seriesFromNginx();
     void openWhileBusyFailsCleanly();
     void deletedWhileWaiting();
 };
@@ -366,6 +370,28 @@ void TestInet::throughTinyproxy()
     QVERIFY2(tinyproxy.log().contains(server.url("/pic01.jpg")), qPrintable(tinyproxy.log()));
     QCOMPARE(server.paths(), QStringList{"/pic01.jpg"});
     QVERIFY(!server.requests().first().header("Via").isEmpty());
+}
+
+void TestInet::seriesFromNginx()
+{
+    QTemporaryDir root;
+    const QStringList files = writeJpegSeries(root.filePath("samples"), 3);
+    QCOMPARE(files.size(), 3);
+    NginxFixture nginx(root.path());
+    START_FIXTURE_OR_SKIP(nginx);
+
+    Inet inet;
+    QList<QByteArray> bodies;
+    for (const QString &file : files) {
+        QFile served(file);
+        QVERIFY(served.open(QIODevice::ReadOnly));
+        bodies.append(inet.OpenURL(nginx.url("/samples/" + QFileInfo(file).fileName())));
+        QCOMPARE(bodies.last(), served.readAll());
+        QCOMPARE(inet.GetHeader("Content-type"), QString("image/jpeg"));
+    }
+    QVERIFY(bodies[0] != bodies[1] && bodies[1] != bodies[2]);
+    QVERIFY(inet.OpenURL(nginx.url("/samples/pic04.jpg")).startsWith("<html>"));
+    QCOMPARE(inet.GetHeader("Content-type"), QString("text/html"));
 }
 
 void TestInet::openWhileBusyFailsCleanly()
