@@ -22,6 +22,7 @@
 #include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QStorageInfo>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -128,13 +129,23 @@ void frmOptions::buildControls()
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOKClick);
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancelClick);
     connect(dir, &QTreeView::activated, this, &frmOptions::dirOpen);
-    // Folders load in the background; the current one can only be scrolled to once its
-    // parents have arrived.
-    connect(m_folders, &QFileSystemModel::directoryLoaded, this, [this](const QString &path) {
+    // Folders load in the background; the current one can only be shown once its parents'
+    // rows have arrived, so it is shown again whenever rows arrive above it.
+    auto revealAbove = [this](const QString &path) {
         const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-        if (m_folder == path || m_folder.startsWith(prefix))
+        if (m_revealPending || !(m_folder == path || m_folder.startsWith(prefix)))
+            return;
+        m_revealPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_revealPending = false;
             setFolder(m_folder);
-    });
+        });
+    };
+    connect(m_folders, &QFileSystemModel::directoryLoaded, this, revealAbove);
+    connect(m_folders, &QFileSystemModel::rowsInserted, this,
+            [this, revealAbove](const QModelIndex &parent) {
+                revealAbove(m_folders->filePath(parent));
+            });
 }
 
 // The captions were laid out for a narrower font than most desktops use; rather than let a

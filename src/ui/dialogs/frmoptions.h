@@ -67,5 +67,6 @@ private:
 
     QFileSystemModel *m_folders = nullptr;
     QString m_folder;           // the folder list's current folder
+    bool m_revealPending = false;
     int m_drive = -1;           // index in drv of the drive the folder list is on
 };
