@@ -411,11 +411,18 @@ void frmSeriograb::resizeHandling()
         setOuterSize(8300, outerHeightTwips());
     recordedHeight = outerHeightTwips();
     recordedWidth = outerWidthTwips();
+    m_recordedClientSize = size();
     Timer1->start();
 }
 
 void frmSeriograb::timer1Tick()
 {
+    // The window manager may add its frame after the last size change without a size event of
+    // its own; a window whose inner size has not moved has still stopped changing size.
+    if (size() == m_recordedClientSize) {
+        recordedWidth = outerWidthTwips();
+        recordedHeight = outerHeightTwips();
+    }
     if (outerWidthTwips() == recordedWidth && outerHeightTwips() == recordedHeight) {
         guarded(sbar1, [this] { fitPreview(); });
         Timer1->stop();
@@ -441,6 +448,7 @@ void frmSeriograb::showEvent(QShowEvent *event)
     if (m_shownOnce)
         return;
     m_shownOnce = true;
+    txtURL3->setFocus();   // first in the focus order
     centreOnScreen();
     // The window manager's frame is known only once the window is up; the design size is the
     // outer size, so apply it again then.

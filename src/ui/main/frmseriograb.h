@@ -92,6 +92,7 @@ private:
     QSize m_pictureSize;        // the preview picture's own size in pixels
     int recordedWidth = 0;      // twips, as recorded by the last resize handling
     int recordedHeight = 0;
+    QSize m_recordedClientSize;
     DownloadRun *m_run = nullptr;
     bool m_closeRequested = false;
     bool m_shownOnce = false;
