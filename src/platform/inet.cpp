@@ -45,6 +45,8 @@ QString sizeText(qint64 bytes)
 
 const QString canceledText = QStringLiteral("Operation canceled");
 
+constexpr int maxRedirects = 10;
+
 } // namespace
 
 Inet::Inet(QObject *parent)
@@ -106,6 +108,10 @@ QByteArray Inet::OpenURL(const QString &url, int dataType)
     m_abandonCode = 0;
     m_abandonText.clear();
 
+    if (url.trimmed().isEmpty()) {
+        fail(QNetworkReply::HostNotFoundError, QStringLiteral("No address given"));
+        return QByteArray();
+    }
     // An address typed without a scheme is meant for the web, as a browser would take it.
     const QUrl target = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
     if (!isWebScheme(target.scheme())) {
@@ -219,28 +225,58 @@ bool Inet::lookUp(const QString &host)
     return true;
 }
 
+// Follows redirects itself, one request per hop, so every hop is checked and the headers
+// handed out are always those of the final answer.
 QByteArray Inet::fetch(const QUrl &url)
+{
+    QUrl target = url;
+    for (int hop = 0;; ++hop) {
+        QUrl next;
+        const Hop outcome = fetchOnce(target, &next);
+        if (outcome == Hop::Answer)
+            return std::exchange(m_body, QByteArray());
+        if (outcome != Hop::Redirect)
+            return QByteArray();
+        if (!isWebScheme(next.scheme())) {
+            fail(QNetworkReply::InsecureRedirectError,
+                 QStringLiteral("Redirect to %1 refused").arg(next.toDisplayString()));
+            return QByteArray();
+        }
+        if (target.scheme() == QLatin1String("https") && next.scheme() == QLatin1String("http")) {
+            fail(QNetworkReply::InsecureRedirectError,
+                 QStringLiteral("Redirect from https to %1 refused").arg(next.toDisplayString()));
+            return QByteArray();
+        }
+        if (hop == maxRedirects) {
+            fail(QNetworkReply::TooManyRedirectsError,
+                 QStringLiteral("More than %1 redirects").arg(maxRedirects));
+            return QByteArray();
+        }
+        target = next;
+    }
+}
+
+Inet::Hop Inet::fetchOnce(const QUrl &url, QUrl *redirect)
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(m_stallTimeout);
-    // Redirects are checked one by one: only to http or https, never from https down to http.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+                         QNetworkRequest::ManualRedirectPolicy);
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     request.setRawHeader("Accept-Encoding", "identity");
 
     QPointer<Inet> self(this);
     QEventLoop loop;
+    m_body = QByteArray();
     QNetworkReply *reply = m_manager.get(request);
     m_reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, &Inet::takeBody);
-    connect(reply, &QNetworkReply::redirected, this, &Inet::checkRedirect);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     m_loop = &loop;
     if (!reply->isFinished())
         loop.exec();
     if (!self)
-        return QByteArray();
+        return Hop::Gone;
     m_loop = nullptr;
     if (!m_cancelled)
         takeBody();
@@ -250,11 +286,11 @@ QByteArray Inet::fetch(const QUrl &url)
 
     if (m_cancelled) {
         fail(QNetworkReply::OperationCanceledError, canceledText);
-        return QByteArray();
+        return Hop::Failed;
     }
     if (m_abandonCode != 0) {
         fail(m_abandonCode, m_abandonText);
-        return QByteArray();
+        return Hop::Failed;
     }
     if (!isHttpAnswer(*reply)) {
         // Our own Cancel was handled above, so a cancel here is Qt's stall time-out.
@@ -263,7 +299,15 @@ QByteArray Inet::fetch(const QUrl &url)
                  QStringLiteral("No data received for %1 ms").arg(m_stallTimeout));
         else
             fail(reply->error(), reply->errorString());
-        return QByteArray();
+        return Hop::Failed;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
+        && location.isValid() && !location.isEmpty()) {
+        *redirect = reply->url().resolved(location);
+        m_body = QByteArray();
+        return Hop::Redirect;
     }
     // Qt can take a reset connection for the end of the body; a body shorter than the length
     // the server declared is incomplete, and an incomplete body is never handed out.
@@ -273,10 +317,10 @@ QByteArray Inet::fetch(const QUrl &url)
     if (known && m_body.size() < declared && (encoding.isEmpty() || encoding == "identity")) {
         fail(QNetworkReply::RemoteHostClosedError,
              QStringLiteral("Connection closed after %1 of %2 bytes").arg(m_body.size()).arg(declared));
-        return QByteArray();
+        return Hop::Failed;
     }
     m_headers = reply->rawHeaderPairs();
-    return std::exchange(m_body, QByteArray());
+    return Hop::Answer;
 }
 
 void Inet::takeBody()
@@ -310,25 +354,6 @@ void Inet::takeBody()
         abandon(QNetworkReply::UnknownContentError,
                 QStringLiteral("Not enough memory for the answer"));
     }
-}
-
-void Inet::checkRedirect(const QUrl &target)
-{
-    QNetworkReply *reply = m_reply;
-    if (!reply)
-        return;
-    if (!isWebScheme(target.scheme())) {
-        abandon(QNetworkReply::InsecureRedirectError,
-                QStringLiteral("Redirect to %1 refused").arg(target.toDisplayString()));
-        return;
-    }
-    if (reply->url().scheme() == QLatin1String("https") && target.scheme() == QLatin1String("http")) {
-        abandon(QNetworkReply::InsecureRedirectError,
-                QStringLiteral("Redirect from https to %1 refused").arg(target.toDisplayString()));
-        return;
-    }
-    m_body = QByteArray();
-    emit reply->redirectAllowed();
 }
 
 // Ends the reply from inside the transfer, remembering why it failed.

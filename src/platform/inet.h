@@ -68,9 +68,10 @@ Q_SIGNALS:
 private:
     bool useProxyFor(QString *hostToLookUp);
     bool lookUp(const QString &host);
+    enum class Hop { Answer, Redirect, Failed, Gone };
     QByteArray fetch(const QUrl &url);
+    Hop fetchOnce(const QUrl &url, QUrl *redirect);
     void takeBody();
-    void checkRedirect(const QUrl &target);
     void abandon(qint32 code, const QString &text);
     void fail(qint32 code, const QString &text);
 

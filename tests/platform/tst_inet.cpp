@@ -7,6 +7,12 @@
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +49,8 @@ private slots:
     void transportFailureLeavesNothing_data();
     void transportFailureLeavesNothing();
     void cancelEndsAStalledTransfer();
+    void cancelBeforeTheRequest_data();
+    void cancelBeforeTheRequest();
     void stallTimesOut();
     void bodyLimit_data();
     void bodyLimit();
@@ -52,6 +60,7 @@ private slots:
     void refusedBeforeAnyRequest_data();
     void refusedBeforeAnyRequest();
     void failedLookUp();
+    void untrustedCertificateFails();
     void throughTinyproxy();
     void seriesFromNginx();
     void openWhileBusyFailsCleanly();
@@ -183,6 +192,33 @@ void TestInet::cancelEndsAStalledTransfer()
     QCOMPARE(inet.GetHeader("Content-type"), QString());
 }
 
+void TestInet::cancelBeforeTheRequest_data()
+{
+    QTest::addColumn<int>("cancelAt");
+    QTest::newRow("while resolving") << int(Inet::ResolvingHost);
+    QTest::newRow("once resolved") << int(Inet::HostResolved);
+}
+
+// Stop pressed while the status bar still shows a look-up state sends no request at all.
+void TestInet::cancelBeforeTheRequest()
+{
+    QFETCH(int, cancelAt);
+
+    ScriptedServer server;
+    server.route("/pic01.jpg", Response::ok("x", "image/jpeg"));
+    Inet inet;
+    QSignalSpy states(&inet, &Inet::StateChanged);
+    connect(&inet, &Inet::StateChanged, &inet, [&inet, cancelAt](qint16 state) {
+        if (state == cancelAt)
+            inet.Cancel();
+    });
+
+    QVERIFY(inet.OpenURL(server.url("/pic01.jpg")).isEmpty());
+    QCOMPARE(statesOf(states).last(), int(Inet::Error));
+    QCOMPARE(inet.ResponseCode(), int(QNetworkReply::OperationCanceledError));
+    QCOMPARE(server.connectionCount(), 0);
+}
+
 void TestInet::stallTimesOut()
 {
     ScriptedServer server;
@@ -262,6 +298,8 @@ void TestInet::redirects_data()
     QTest::addColumn<bool>("followed");
 
     QTest::newRow("same server") << QByteArray("/new.jpg") << true;
+    QTest::newRow("relative") << QByteArray("new.jpg") << true;
+    QTest::newRow("to itself, endlessly") << QByteArray("/old.jpg") << false;
     QTest::newRow("to a file") << QByteArray("file:///etc/passwd") << false;
     QTest::newRow("to another scheme") << QByteArray("ftp://127.0.0.1/new.jpg") << false;
 }
@@ -280,11 +318,13 @@ void TestInet::redirects()
 
     if (followed) {
         QCOMPARE(result, QByteArray("moved here"));
+        QCOMPARE(inet.GetHeader("Content-type"), QString("image/jpeg"));
         QCOMPARE(server.paths(), (QStringList{"/old.jpg", "/new.jpg"}));
+        QCOMPARE(statesOf(states), (QList<int>{Inet::ResolvingHost, Inet::HostResolved}));
     } else {
         QVERIFY(result.isEmpty());
         QCOMPARE(statesOf(states).last(), int(Inet::Error));
-        QCOMPARE(server.paths(), QStringList{"/old.jpg"});
+        QVERIFY(server.paths().size() < 20);
         QCOMPARE(inet.GetHeader("Location"), QString());
     }
 }
@@ -305,6 +345,7 @@ void TestInet::refusedBeforeAnyRequest_data()
     QTest::newRow("proxy port text") << named << "127.0.0.1:web" << "" << proxyCode;
     QTest::newRow("proxy without port") << named << "127.0.0.1" << "" << proxyCode;
     QTest::newRow("proxy without host") << named << ":80" << "" << proxyCode;
+    QTest::newRow("no address") << direct << "" << " " << int(QNetworkReply::HostNotFoundError);
     QTest::newRow("file address") << direct << "" << "file:///etc/passwd" << int(QNetworkReply::ProtocolUnknownError);
     QTest::newRow("invalid host") << direct << "" << "http://bad host/pic01.jpg" << int(QNetworkReply::HostNotFoundError);
 }
@@ -349,6 +390,39 @@ void TestInet::failedLookUp()
     QCOMPARE(inet.ResponseCode(), int(QNetworkReply::ProxyNotFoundError));
     QVERIFY(!inet.ResponseInfo().isEmpty());
     QCOMPARE(server.connectionCount(), 0);
+}
+
+void TestInet::untrustedCertificateFails()
+{
+    if (!QSslSocket::supportsSsl())
+        QSKIP("Qt has no TLS backend here");
+    const QString openssl = findTool("openssl");
+    if (openssl.isEmpty())
+        QSKIP("openssl is needed to make a certificate");
+    QTemporaryDir dir;
+    QProcess make;
+    make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                         "-subj", "/CN=127.0.0.1", "-keyout", dir.filePath("key.pem"),
+                         "-out", dir.filePath("cert.pem")});
+    QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+    QFile certFile(dir.filePath("cert.pem"));
+    QFile keyFile(dir.filePath("key.pem"));
+    QVERIFY(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certFile.readAll()));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+    QSslServer server;
+    server.setSslConfiguration(tls);
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+
+    Inet inet;
+    QSignalSpy states(&inet, &Inet::StateChanged);
+    const QByteArray result = inet.OpenURL(QStringLiteral("https://127.0.0.1:%1/pic01.jpg").arg(server.serverPort()));
+
+    QVERIFY(result.isEmpty());
+    QCOMPARE(statesOf(states), (QList<int>{Inet::ResolvingHost, Inet::HostResolved, Inet::Error}));
+    QCOMPARE(inet.ResponseCode(), int(QNetworkReply::SslHandshakeFailedError));
 }
 
 void TestInet::throughTinyproxy()
