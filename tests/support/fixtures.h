@@ -13,7 +13,7 @@ bool runningUnderCi();
 /// Full path of a program found on PATH or in the system folders; empty when missing.
 QString findTool(const QString &name);
 
-/// A loopback port that was free a moment ago.
+/// A loopback port below 32768 (a proxy port must fit 16 bits signed), free a moment ago.
 quint16 freeLoopbackPort();
 
 /// Writes count distinct JPEG pictures, prefix + two-digit number + ".jpg" from first on,
