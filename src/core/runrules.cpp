@@ -1,25 +1,12 @@
 #include "core/runrules.h"
 
+#include "platform/text.h"
+
 namespace runrules {
-
-namespace {
-
-QString stripSpaces(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text[end - 1] == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-} // namespace
 
 QString composeURL(const QString &prefix, const QString &number, const QString &suffix)
 {
-    return stripSpaces(prefix) + stripSpaces(number) + stripSpaces(suffix);
+    return text::spaceTrimmed(prefix) + text::spaceTrimmed(number) + text::spaceTrimmed(suffix);
 }
 
 QString lastPiece(const QString &url)

@@ -1,6 +1,7 @@
 #include "storage/bassavelist.h"
 
 #include "platform/filesystem.h"
+#include "platform/text.h"
 
 #include <QFile>
 #include <QStringList>
@@ -13,25 +14,14 @@ namespace {
 
 using IoMode = FileSystemObject::IoMode;
 
-QString trimSpaces(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 QString reduced(const QString &text)
 {
-    return trimSpaces(text).toLower();
+    return text::spaceTrimmed(text).toLower();
 }
 
 bool belongsTo(const QString &line, const QString &reducedName)
 {
-    return trimSpaces(line).startsWith(reducedName, Qt::CaseInsensitive);
+    return text::spaceTrimmed(line).startsWith(reducedName, Qt::CaseInsensitive);
 }
 
 // The text between the first "=" and the next "=" (or the line's end); none without a "=".
@@ -112,7 +102,7 @@ QString trimHistory(const QString &line, qint16 maximum)
 void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint16 maximum)
 {
     const QString text = box.Text();
-    if (trimSpaces(text).isEmpty())
+    if (text::spaceTrimmed(text).isEmpty())
         return;
     const QString boxName = reduced(name);
     // The scratch file stays beside the history file, so the rename below is one atomic step

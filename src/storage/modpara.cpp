@@ -1,6 +1,7 @@
 #include "storage/modpara.h"
 
 #include "platform/filesystem.h"
+#include "platform/text.h"
 
 #include <QFile>
 
@@ -9,18 +10,6 @@ namespace modPara {
 namespace {
 
 using IoMode = FileSystemObject::IoMode;
-
-// Keys and values are trimmed of the space character only; a tab stays part of the text.
-QString trimSpaces(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 // Number of lines in the file; 0 when it does not exist.
 qsizetype lineCount(FileSystemObject &fso, const QString &path)
@@ -41,7 +30,7 @@ qsizetype lineCount(FileSystemObject &fso, const QString &path)
 
 QString headerLine(const QString &key)
 {
-    return QLatin1Char('[') + trimSpaces(key.toUpper()) + QLatin1Char(']');
+    return QLatin1Char('[') + text::spaceTrimmed(key.toUpper()) + QLatin1Char(']');
 }
 
 bool paraMissing(const ProgramPlace &place, const QString &key)
@@ -96,7 +85,7 @@ void appendPara(const ProgramPlace &place, const QString &key, const QString &va
     if (unpaired)
         out->WriteLine(QString());
     out->WriteLine(headerLine(key));
-    out->WriteLine(trimSpaces(value));
+    out->WriteLine(text::spaceTrimmed(value));
     out->Close();
 }
 
