@@ -13,9 +13,7 @@
 
 namespace {
 
-// A declared length above this is not trusted for reserving memory up front; the body may
-// still grow past it, up to the body limit.
-constexpr qint64 largestReserve = qint64(64) * 1024 * 1024;
+constexpr qint64 readAheadBytes = qint64(4) * 1024 * 1024;
 
 bool isWebScheme(const QString &scheme)
 {
@@ -269,6 +267,9 @@ Inet::Hop Inet::fetchOnce(const QUrl &url, QUrl *redirect)
     QEventLoop loop;
     m_body = QByteArray();
     QNetworkReply *reply = m_manager.get(request);
+    // The network thread reads ahead no further than this, so a large body is held once (in
+    // m_body) and not a second time in pieces waiting for this thread.
+    reply->setReadBufferSize(readAheadBytes);
     m_reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, &Inet::takeBody);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -340,8 +341,16 @@ void Inet::takeBody()
                         .arg(declared).arg(sizeText(m_bodyLimit)));
             return;
         }
-        if (known && declared > 0)
-            m_body.reserve(qMin(declared, largestReserve));
+        // Room for the whole declared body at once: growing in steps copies the body each time
+        // and holds the old and the new array together, up to three times its size at the peak.
+        // Reserved pages that a short answer never fills are never touched, so they cost nothing.
+        if (known && declared > 0) {
+            try {
+                m_body.reserve(declared);
+            } catch (const std::bad_alloc &) {
+                // then it grows as it comes, and the append below reports a real shortage
+            }
+        }
     }
     if (m_body.size() + available > m_bodyLimit) {
         abandon(QNetworkReply::UnknownContentError,
@@ -349,7 +358,12 @@ void Inet::takeBody()
         return;
     }
     try {
-        m_body.append(reply->readAll());
+        // Straight from the reply's buffer into the body: readAll would first gather the
+        // waiting pieces into one more array of their own.
+        const qsizetype had = m_body.size();
+        m_body.resize(had + available);
+        const qint64 got = reply->read(m_body.data() + had, available);
+        m_body.resize(had + qMax<qint64>(got, 0));
     } catch (const std::bad_alloc &) {
         abandon(QNetworkReply::UnknownContentError,
                 QStringLiteral("Not enough memory for the answer"));
