@@ -172,8 +172,12 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
 
     const QString path = QString::fromLatin1(request.path);
     Response chosen = m_routes.value(path, Response::ok("no such path\n", "text/plain"));
-    if (!m_routes.contains(path))
-        chosen.status = 404;
+    if (!m_routes.contains(path)) {
+        if (m_hasOthers)
+            chosen = m_others;
+        else
+            chosen.status = 404;
+    }
 
     QPointer<QTcpSocket> guarded(socket);
     QTimer::singleShot(chosen.delayMs, socket, [this, guarded, chosen, closeAfter] {
@@ -198,7 +202,7 @@ void ScriptedServer::answer(QTcpSocket *socket, const Response &response, bool c
         + reasonFor(response.status) + "\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
-    if (response.withoutLength) {
+    if (response.withoutLength || response.endless) {
         head += "Connection: close\r\n";
         closeAfter = true;
     } else if (!hasHeader(response.headers, "Content-Length")) {
@@ -228,6 +232,10 @@ void ScriptedServer::answer(QTcpSocket *socket, const Response &response, bool c
         drip(socket, response.body, response, closeAfter);
         return;
     }
+    if (response.endless) {
+        pour(socket, response.body.isEmpty() ? QByteArray(64 * 1024, 'e') : response.body);
+        return;
+    }
     socket->write(response.body);
     finish(socket, closeAfter || response.declaredLength >= 0);
 }
@@ -246,6 +254,18 @@ void ScriptedServer::drip(QTcpSocket *socket, QByteArray rest, const Response &r
         if (guarded)
             drip(guarded, rest, response, closeAfter);
     });
+}
+
+// Keeps a little queued for the client and tops it up as it drains, so the server itself
+// holds only a bounded amount however long the client reads.
+void ScriptedServer::pour(QTcpSocket *socket, const QByteArray &piece)
+{
+    auto topUp = [socket, piece] {
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * piece.size())
+            socket->write(piece);
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+    topUp();
 }
 
 void ScriptedServer::finish(QTcpSocket *socket, bool closeAfter)

@@ -29,6 +29,8 @@ struct Response
     QByteArray raw;               // sent as it is instead of an answer, then the connection closes
     int dripBytes = 0;            // send the body in pieces of this many bytes ...
     int dripIntervalMs = 0;       // ... this far apart
+    bool endless = false;         // send the body again and again, without a length, until the
+                                  // client goes away
 
     /// 200 with the body and, unless contentType is null, a Content-type header.
     static Response ok(const QByteArray &body, const QByteArray &contentType);
@@ -76,6 +78,8 @@ public:
     QString url(const QString &path) const;
 
     void route(const QString &path, const Response &response);
+    /// The answer for every path that has no route of its own (instead of the 404 page).
+    void routeOthers(const Response &response) { m_others = response; m_hasOthers = true; }
 
     const QList<ReceivedRequest> &requests() const { return m_requests; }
     /// Paths of the requests received, in order.
@@ -94,10 +98,13 @@ private:
     void readFrom(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const Response &response, bool closeAfter);
     void drip(QTcpSocket *socket, QByteArray rest, const Response &response, bool closeAfter);
+    void pour(QTcpSocket *socket, const QByteArray &piece);
     void finish(QTcpSocket *socket, bool closeAfter);
 
     QTcpServer m_server;
     QHash<QString, Response> m_routes;
+    Response m_others;
+    bool m_hasOthers = false;
     QHash<QTcpSocket *, Connection> m_connections;
     QList<ReceivedRequest> m_requests;
     int m_connectionCount = 0;

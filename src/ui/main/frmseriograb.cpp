@@ -242,6 +242,19 @@ void frmSeriograb::load()
 
 namespace {
 
+// A picture's header may claim any size. A decoder that cannot scale while decoding (GIF)
+// builds the whole picture first, and one that can (JPEG) reduces each side by 8 at most; a
+// picture that would need more than this many pixels decoded is not shown at all.
+constexpr qint64 largestDecode = qint64(16) * 1024 * 1024;
+
+bool decodable(const QImageReader &reader, QSize full)
+{
+    const qint64 reduction = reader.supportsOption(QImageIOHandler::ScaledSize) ? 8 : 1;
+    const qint64 width = (full.width() + reduction - 1) / reduction;
+    const qint64 height = (full.height() + reduction - 1) / reduction;
+    return width * height <= largestDecode;
+}
+
 // Nothing may escape an event handler: a failure becomes one status line.
 void guarded(StatusLine *status, const std::function<void()> &fn)
 {
@@ -335,13 +348,13 @@ bool frmSeriograb::showPicture(const QString &path)
     bool loaded = false;
     QImageReader reader(path);
     const QSize full = reader.size();
-    if (full.isValid() && !full.isEmpty()) {
+    if (full.isValid() && !full.isEmpty() && decodable(reader, full)) {
         // Decode no more pixels than the screen can show; the ratio comes from the full size.
         QSize limit(1920, 1200);
         if (const QScreen *s = screen())
             limit = s->size() * s->devicePixelRatio();
         if (full.width() > limit.width() || full.height() > limit.height())
-            reader.setScaledSize(full.scaled(limit, Qt::KeepAspectRatio));
+            reader.setScaledSize(full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
         const QImage image = reader.read();
         if (!image.isNull()) {
             img1->setPixmap(QPixmap::fromImage(image));

@@ -1,0 +1,309 @@
+#include "platform/inet.h"
+#include "scriptedserver.h"
+#include "windowharness.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+
+#include <sys/resource.h>
+
+using namespace harness;
+
+namespace {
+
+QByteArray le16(int value)
+{
+    return QByteArray(1, char(value & 0xff)) + char((value >> 8) & 0xff);
+}
+
+// A GIF whose header claims a picture of width x height with next to no picture data behind it.
+QByteArray gifClaiming(int width, int height)
+{
+    // Two colours in the global table, then one image of one coded pixel.
+    return "GIF89a" + le16(width) + le16(height) + QByteArray("\x80\x00\x00\xff\xff\xff\x00\x00\x00", 9)
+        + ',' + le16(0) + le16(0) + le16(width) + le16(height) + QByteArray("\x00\x02\x02\x44\x01\x00;", 7);
+}
+
+// A real JPEG with its frame header changed to claim width x height.
+QByteArray jpegClaiming(int width, int height)
+{
+    QByteArray bytes = picture("JPEG");
+    const qsizetype frame = bytes.indexOf("\xff\xc0");
+    if (frame < 0)
+        return QByteArray();
+    bytes[frame + 5] = char(height >> 8);
+    bytes[frame + 6] = char(height & 0xff);
+    bytes[frame + 7] = char(width >> 8);
+    bytes[frame + 8] = char(width & 0xff);
+    return bytes;
+}
+
+// The most memory the process has held at once so far, in bytes.
+qint64 peakMemory()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_maxrss) * 1024;
+}
+
+} // namespace
+
+/// Servers that misbehave in every way a transfer can see: the run never crashes, never keeps
+/// a partial or foreign body, steps the number, and goes on with the next address.
+class TestHostileServers : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Folders> m_folders;
+    std::unique_ptr<ScriptedServer> m_server;
+    Settings m_settings;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_folders = std::make_unique<Folders>();
+        m_server = std::make_unique<ScriptedServer>();
+        QVERIFY(m_server->isListening());
+        m_settings = Settings();
+    }
+
+    void cleanup()
+    {
+        closeAllWindows();
+        m_server.reset();
+        m_folders.reset();
+    }
+
+    void hostileAnswer_data()
+    {
+        QTest::addColumn<Response>("answer");
+        QTest::addColumn<qint64>("bodyLimit");      // 0: the program's own
+        QTest::addColumn<QByteArray>("saved");      // null: nothing may be saved
+
+        const QByteArray jpeg = picture("JPEG");
+        auto with = [](Response r, const std::function<void(Response &)> &change) {
+            change(r);
+            return r;
+        };
+
+        QTest::newRow("endless body, abandoned at the cap")
+                << with(Response::ok(QByteArray(64 * 1024, 'e'), "image/jpeg"), [](Response &r) { r.endless = true; })
+                << qint64(1024 * 1024) << QByteArray();
+        QTest::newRow("declared length above the cap")
+                << with(Response::ok("small", "image/jpeg"), [](Response &r) { r.declaredLength = qint64(600) * 1024 * 1024; })
+                << qint64(0) << QByteArray();
+        QTest::newRow("length claims more than is sent")
+                << with(Response::ok(jpeg, "image/jpeg"), [&](Response &r) { r.declaredLength = jpeg.size() + 5000; })
+                << qint64(0) << QByteArray();
+        QTest::newRow("length claims less than is sent")
+                << with(Response::ok("0123456789 and more that is not the body", "image/jpeg"),
+                        [](Response &r) { r.declaredLength = 10; })
+                << qint64(0) << QByteArray("0123456789");
+        QTest::newRow("reset mid-body")
+                << with(Response::ok(QByteArray(200000, 'r'), "image/jpeg"), [](Response &r) { r.resetAfter = 5000; })
+                << qint64(0) << QByteArray();
+        // Without a length the body ends where the connection ends; that is a whole answer.
+        QTest::newRow("body ended by closing, without a length")
+                << with(Response::ok(jpeg, "image/jpeg"), [](Response &r) { r.withoutLength = true; })
+                << qint64(0) << jpeg;
+        QByteArray garbage;
+        for (int i = 0; i < 4096; ++i)
+            garbage.append(char((i * 7919) % 251));
+        QTest::newRow("garbage instead of HTTP")
+                << with(Response(), [&](Response &r) { r.raw = garbage; }) << qint64(0) << QByteArray();
+        QTest::newRow("headers that never end")
+                << with(Response(), [](Response &r) { r.raw = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\n"; })
+                << qint64(0) << QByteArray();
+        QTest::newRow("closed without an answer")
+                << with(Response(), [](Response &r) { r.closeWithoutAnswer = true; }) << qint64(0) << QByteArray();
+        QTest::newRow("redirect loop")
+                << Response::redirect(302, "/pic01.jpg") << qint64(0) << QByteArray();
+        QTest::newRow("redirect to a file: address")
+                << Response::redirect(302, "file:///etc/hostname") << qint64(0) << QByteArray();
+        QTest::newRow("redirect to a picture")
+                << Response::redirect(301, "/elsewhere/real.jpg") << qint64(0) << QByteArray("the real picture");
+        QTest::newRow("image/jpeg that is HTML")
+                << Response::ok("<html><body>not a picture</body></html>", "image/jpeg")
+                << qint64(0) << QByteArray("<html><body>not a picture</body></html>");
+        QTest::newRow("truncated JPEG")
+                << Response::ok(jpeg.left(jpeg.size() / 2), "image/jpeg") << qint64(0) << jpeg.left(jpeg.size() / 2);
+        QTest::newRow("GIF claiming 60000 x 60000")
+                << Response::ok(gifClaiming(60000, 60000), "image/gif") << qint64(0) << gifClaiming(60000, 60000);
+        QTest::newRow("compressed body is kept as sent")
+                << Response::ok("\x1f\x8b not really gzip", "image/jpeg").header("Content-Encoding", "gzip")
+                << qint64(0) << QByteArray("\x1f\x8b not really gzip");
+    }
+
+    // The hostile answer comes first, a good picture second: the second must arrive whole.
+    void hostileAnswer()
+    {
+        QFETCH(Response, answer);
+        QFETCH(qint64, bodyLimit);
+        QFETCH(QByteArray, saved);
+        const QByteArray good = picture("JPEG", Qt::darkRed);
+        m_server->route(QStringLiteral("/pic01.jpg"), answer);
+        m_server->route(QStringLiteral("/pic02.jpg"), Response::ok(good, "image/jpeg"));
+        m_server->route(QStringLiteral("/elsewhere/real.jpg"), Response::ok("the real picture", "image/jpeg"));
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n2\r\n"));
+
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        if (bodyLimit > 0)
+            w->inet().setBodyLimit(bodyLimit);
+        PromptAnswerer prompts(QStringLiteral("renamed"));
+        QStringList texts;
+        connect(statusLine(w), &StatusLine::textChanged, w, [&texts](const QString &t) { texts << t; });
+        click(w, "btnGet");
+
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (2)"));
+        QCOMPARE(number(w), QStringLiteral("03"));
+        QCOMPARE(prompts.count, 0);
+        QStringList expected{QStringLiteral("pic02.jpg")};
+        if (!saved.isNull())
+            expected.prepend(QStringLiteral("pic01.jpg"));
+        QCOMPARE(entries(m_folders->out), expected);
+        if (!saved.isNull())
+            QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), saved);
+        else
+            QVERIFY2(texts.filter(QStringLiteral("ErrorCode: ")).size() == 1, qPrintable(texts.join(QLatin1Char('\n'))));
+        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic02.jpg"))), good);
+        // Nothing strayed outside the target folder either.
+        QCOMPARE(entries(m_folders->dir.path()), QStringList({QStringLiteral("out"), QStringLiteral("program")}));
+    }
+
+    void endlessBodyIsCutAtTheCap()
+    {
+        Response endless = Response::ok(QByteArray(64 * 1024, 'e'), "image/jpeg");
+        endless.endless = true;
+        m_server->route(QStringLiteral("/pic01.jpg"), endless);
+        QVERIFY(m_folders->writeParameters());
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        w->inet().setBodyLimit(4 * 1024 * 1024);
+        trigger(w, "mul");
+        const qint64 before = peakMemory();
+        click(w, "btnGet");
+        QCOMPARE(w->inet().ResponseInfo(), QStringLiteral("Answer is larger than the limit of 4 MiB"));
+        QVERIFY(entries(m_folders->out).isEmpty());
+        QCOMPARE(number(w), QStringLiteral("02"));
+        // Held at most about the cap, not whatever the server kept sending.
+        QVERIFY2(peakMemory() - before < 64 * 1024 * 1024, qPrintable(QString::number(peakMemory() - before)));
+    }
+
+    // One byte a second never trips the time-out for silence; the window must stay usable
+    // all the while, and Stop must end the transfer.
+    void oneByteASecond()
+    {
+        Response drip = Response::ok(QByteArray(600, 'd'), "image/jpeg");
+        drip.dripBytes = 1;
+        drip.dripIntervalMs = 1000;
+        m_server->route(QStringLiteral("/pic01.jpg"), drip);
+        QVERIFY(m_folders->writeParameters());
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+
+        bool typedDuringTheRun = false;
+        QTimer::singleShot(2500, w, [&] {
+            QVERIFY(w->isRunning());
+            QLineEdit *suffix = field(w, "txtURL3");
+            suffix->setFocus();
+            suffix->selectAll();
+            QTest::keyClicks(suffix, QStringLiteral(".gif"));
+            trigger(w, "mul");
+            trigger(w, "mul");
+            typedDuringTheRun = suffix->text() == QLatin1String(".gif") && w->isRunning();
+            click(w, "btnStop");
+        });
+        click(w, "btnGet");
+
+        QVERIFY(typedDuringTheRun);
+        QCOMPARE(status(w), QStringLiteral("User Terminated Download Process"));
+        QCOMPARE(number(w), QStringLiteral("02"));
+        QVERIFY(entries(m_folders->out).isEmpty());
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void previewOfHostilePictures_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("GIF claiming 60000 x 60000") << gifClaiming(60000, 60000) << false;
+        QTest::newRow("GIF claiming 7000 x 7000") << gifClaiming(7000, 7000) << false;
+        QTest::newRow("JPEG claiming 60000 x 60000") << jpegClaiming(60000, 60000) << false;
+        QTest::newRow("GIF claiming 65535 x 1") << gifClaiming(65535, 1) << true;
+        QTest::newRow("HTML") << QByteArray("<html><body>no</body></html>") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("small GIF") << gifClaiming(40, 30) << true;
+        const QByteArray big = picture("JPEG", Qt::darkGreen, QSize(3000, 2000));
+        QTest::newRow("truncated JPEG") << big.left(big.size() / 3) << true;
+    }
+
+    // The preview decodes no picture whose header claims more than a preview could use.
+    void previewOfHostilePictures()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, shown);
+        QVERIFY(m_folders->writeParameters());
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, QStringLiteral("http://127.0.0.1:1/"));
+        auto *img1 = w->findChild<QLabel *>(QStringLiteral("img1"));
+        const QString path = m_folders->outFile(QStringLiteral("suspect.jpg"));
+        QVERIFY(writeFile(path, bytes));
+        const qint64 logo = img1->pixmap().cacheKey();
+
+        const qint64 before = peakMemory();
+        QCOMPARE(w->showPicture(path), shown);
+        QVERIFY2(peakMemory() - before < 64 * 1024 * 1024, qPrintable(QString::number(peakMemory() - before)));
+        QCOMPARE(img1->pixmap().cacheKey() != logo, shown);
+        QVERIFY(img1->isVisible());
+    }
+
+    void lastAddressPieces_data()
+    {
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("piece");    // the address's last "/" piece
+        QTest::addColumn<QString>("saved");    // empty: nothing is saved
+
+        const QString longName = QString(296, QLatin1Char('x')) + QStringLiteral(".jpg");
+        const QString fitting = QString(246, QLatin1Char('y')) + QStringLiteral(".jpg");
+        QTest::newRow("..") << "" << ".." << "";
+        QTest::newRow(".") << "" << "." << "";
+        QTest::newRow("address ends with /") << "" << "" << "";
+        QTest::newRow(".. after a header") << "x_" << ".." << "x_..";
+        QTest::newRow("ends with / after a header") << "x_" << "" << "x_";
+        QTest::newRow("300 characters") << "" << longName << "";
+        QTest::newRow("250 characters") << "" << fitting << fitting;
+        QTest::newRow("%2F") << "" << "a%2Fb.jpg" << "a%2Fb.jpg";
+        QTest::newRow("%2F.. climbing") << "" << "..%2F..%2Fescape.jpg" << "..%2F..%2Fescape.jpg";
+        QTest::newRow("query") << "" << "pic.jpg?size=large&n=1" << "pic.jpg?size=large&n=1";
+        QTest::newRow("backslash") << "" << "a\\b.jpg" << "a\\b.jpg";
+    }
+
+    // The saved name is the last piece as it stands: never decoded, never leaving the target
+    // folder, never over a folder. A name the file system refuses is skipped.
+    void lastAddressPieces()
+    {
+        QFETCH(QString, header);
+        QFETCH(QString, piece);
+        QFETCH(QString, saved);
+        const QByteArray body = picture("JPEG");
+        m_server->routeOthers(Response::ok(body, "image/jpeg"));
+        QVERIFY(m_folders->writeParameters("[HEADERTEXT]\r\n" + header.toUtf8() + "\r\n"));
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/d/")),
+                                     QString(), piece);
+        trigger(w, "mul");
+        PromptAnswerer prompts(QStringLiteral("renamed"));
+        click(w, "btnGet");
+
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(prompts.count, 0);
+        QCOMPARE(number(w), QStringLiteral("1"));
+        QCOMPARE(entries(m_folders->out), saved.isEmpty() ? QStringList() : QStringList(saved));
+        if (!saved.isEmpty()) {
+            QCOMPARE(readAll(m_folders->outFile(saved)), body);
+            QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        } else {
+            QVERIFY2(status(w).contains(QLatin1String("1 file(s) not saved")), qPrintable(status(w)));
+        }
+        QCOMPARE(entries(m_folders->dir.path()), QStringList({QStringLiteral("out"), QStringLiteral("program")}));
+    }
+};
+
+QTEST_MAIN(TestHostileServers)
+#include "tst_hostileservers.moc"

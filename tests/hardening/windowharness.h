@@ -1,0 +1,150 @@
+#pragma once
+
+// What the hardening tests share: a program folder and a target folder in a temporary folder,
+// the main window made as the splash makes it, and the user's hands on it.
+
+#include "core/settings.h"
+#include "platform/programplace.h"
+#include "ui/main/frmseriograb.h"
+#include "ui/main/statusline.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace harness {
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+/// Every entry of a folder, hidden ones too, so a left-over scratch file shows.
+inline QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+/// A real picture in the given format ("JPEG" or "GIF").
+inline QByteArray picture(const char *format, QColor colour = Qt::darkCyan, QSize size = QSize(40, 30))
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+inline StatusLine *statusLine(frmSeriograb *w) { return w->findChild<StatusLine *>(QStringLiteral("sbar1")); }
+inline QString status(frmSeriograb *w) { return statusLine(w)->text(); }
+inline QLineEdit *field(frmSeriograb *w, const char *name) { return w->findChild<QLineEdit *>(QLatin1String(name)); }
+inline QString number(frmSeriograb *w) { return field(w, "txtURL2")->text(); }
+inline void click(frmSeriograb *w, const char *button)
+{
+    QTest::mouseClick(w->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+}
+inline void trigger(QWidget *w, const char *action) { w->findChild<QAction *>(QLatin1String(action))->trigger(); }
+
+/// Answers every rename prompt that comes up with the given text, counting them; a test that
+/// expects none checks the count, and is never left hanging on a prompt.
+class PromptAnswerer : public QObject
+{
+public:
+    explicit PromptAnswerer(const QString &answer, QObject *parent = nullptr)
+        : QObject(parent), m_answer(answer)
+    {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *prompt = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+            if (!prompt)
+                return;
+            ++count;
+            titles << prompt->windowTitle();
+            if (onPrompt)
+                onPrompt(prompt);
+            prompt->setTextValue(m_answer);
+            prompt->accept();
+        });
+        m_timer.start();
+    }
+    int count = 0;
+    QStringList titles;
+    std::function<void(QInputDialog *)> onPrompt;
+
+private:
+    QString m_answer;
+    QTimer m_timer;
+};
+
+/// A program folder and a target folder "out" in a fresh temporary folder.
+class Folders
+{
+public:
+    Folders()
+    {
+        place.folder = dir.filePath(QStringLiteral("program"));
+        place.name = QStringLiteral("seriograb");
+        QDir().mkpath(place.folder);
+        out = dir.filePath(QStringLiteral("out"));
+        QDir().mkpath(out);
+    }
+    QString outFile(const QString &name) const { return out + QLatin1Char('/') + name; }
+    /// A parameter file naming `out` as the target folder, with more blocks after it.
+    bool writeParameters(const QByteArray &extra = QByteArray()) const
+    {
+        return writeFile(place.parameterFile(), "[LOCALFOLDER]\r\n" + out.toUtf8() + "\r\n" + extra);
+    }
+
+    QTemporaryDir dir;
+    ProgramPlace place;
+    QString out;
+};
+
+/// The main window as the program shows it, with the address fields filled in.
+inline frmSeriograb *makeWindow(Settings &settings, const ProgramPlace &place, const QString &prefix,
+                                const QString &number = QStringLiteral("01"),
+                                const QString &suffix = QStringLiteral(".jpg"))
+{
+    auto *w = new frmSeriograb(settings, place);
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->findChild<QComboBox *>(QStringLiteral("cmbURL1"))->setEditText(prefix);
+    field(w, "txtURL2")->setText(number);
+    field(w, "txtURL3")->setText(suffix);
+    w->show();
+    return w;
+}
+
+/// Deletes every window a test left open.
+inline void closeAllWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        windows << w;
+    for (const QPointer<QWidget> &w : windows)
+        delete w.data();
+}
+
+} // namespace harness
