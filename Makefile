@@ -27,5 +27,12 @@ run: build
 test: build
 	cd $(BUILD) && CI=$${CI:-} ctest --output-on-failure -j $(JOBS)
 
+# Seriograb against curl on generated series served by nginx; prints one table and keeps it in
+# $(BUILD)/bench-report.md. Builds only the benchmark and what it links, never the tests.
+.PHONY: bench
+bench: configure
+	cmake --build $(BUILD) --target seriobench -j $(JOBS)
+	$(BUILD)/seriobench --report $(BUILD)/bench-report.md
+
 clean:
 	rm -rf $(BUILD)
