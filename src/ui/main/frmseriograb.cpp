@@ -349,21 +349,33 @@ bool frmSeriograb::showPicture(const QString &path)
     QImageReader reader(path);
     const QSize full = reader.size();
     if (full.isValid() && !full.isEmpty() && decodable(reader, full)) {
-        // Decode no more pixels than the screen can show; the ratio comes from the full size.
-        QSize limit(1920, 1200);
-        if (const QScreen *s = screen())
-            limit = s->size() * s->devicePixelRatio();
-        if (full.width() > limit.width() || full.height() > limit.height())
-            reader.setScaledSize(full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-        const QImage image = reader.read();
+        const QImage image = readPreview(reader, full);
         if (!image.isNull()) {
             img1->setPixmap(QPixmap::fromImage(image));
             m_pictureSize = full;
+            // Decoded smaller than it is: a larger preview later reads the file again.
+            m_picturePath = image.size() == full ? QString() : path;
             loaded = true;
         }
     }
     fitPreview();
     return loaded;
+}
+
+// Decodes no more pixels than the preview shows now (JPEG skips the rest while decoding); the
+// ratio comes from the full size. Without a preview area yet, the screen is the limit.
+QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
+{
+    QSize wanted = previewPixels(full);
+    if (wanted.isEmpty()) {
+        QSize limit(1920, 1200);
+        if (const QScreen *s = screen())
+            limit = s->size() * s->devicePixelRatio();
+        wanted = full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    }
+    if (full.width() > wanted.width() || full.height() > wanted.height())
+        reader.setScaledSize(wanted);
+    return reader.read();
 }
 
 QString frmSeriograb::askNewName(const QString &message, const QString &title)
@@ -395,11 +407,29 @@ void frmSeriograb::setOuterSize(int widthTwips, int heightTwips)
     resize(twips::toPixels(widthTwips) - frameW, twips::toPixels(heightTwips) - frameH);
 }
 
-void frmSeriograb::fitPreview()
+QRect frmSeriograb::previewArea() const
 {
     const int statusTop = twips::fromPixels(centralWidget()->height());
-    const QRect area = twipsRect(previewfit::areaLeft, previewfit::areaTop,
-                                 outerWidthTwips() - 300, statusTop - previewfit::areaTop);
+    return twipsRect(previewfit::areaLeft, previewfit::areaTop, outerWidthTwips() - 300,
+                     statusTop - previewfit::areaTop);
+}
+
+// The preview's size in device pixels for a picture of the given size, as fitPreview would lay
+// it out now; empty while there is no area to fit into.
+QSize frmSeriograb::previewPixels(QSize picture) const
+{
+    const QRect area = previewArea();
+    if (area.width() <= 0 || area.height() <= 0 || picture.isEmpty())
+        return QSize();
+    const QSize him = previewfit::himetric(picture);
+    const PreviewRect r = previewfit::fit(twips::fromPixels(area.width()), twips::fromPixels(area.height()),
+                                          him.width(), him.height());
+    return (twipsRect(r.left, r.top, r.width, r.height).size() * devicePixelRatio()).expandedTo(QSize(1, 1));
+}
+
+void frmSeriograb::fitPreview()
+{
+    const QRect area = previewArea();
     if (area.width() <= 0 || area.height() <= 0 || m_pictureSize.isEmpty())
         return;   // nothing to fit into (minimised); the next fit lays it out afresh
 
@@ -410,6 +440,18 @@ void frmSeriograb::fitPreview()
     const QSize him = previewfit::himetric(m_pictureSize);
     const PreviewRect r = previewfit::fit(areaWidth, areaHeight, him.width(), him.height());
     img1->setGeometry(twipsRect(r.left, r.top, r.width, r.height));
+
+    // Grown past the pixels decoded for it: decode the picture again for the new size.
+    const QSize shown = img1->size() * devicePixelRatio();
+    const QSize decoded = img1->pixmap().size();
+    if (!m_picturePath.isEmpty() && (shown.width() > decoded.width() || shown.height() > decoded.height())) {
+        QImageReader reader(m_picturePath);
+        const QImage image = reader.size() == m_pictureSize ? readPreview(reader, m_pictureSize) : QImage();
+        if (!image.isNull())
+            img1->setPixmap(QPixmap::fromImage(image));
+        if (image.isNull() || image.size() == m_pictureSize)
+            m_picturePath.clear();
+    }
     img1->show();
 }
 

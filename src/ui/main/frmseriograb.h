@@ -9,6 +9,7 @@
 
 class QAction;
 class QComboBox;
+class QImageReader;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -72,6 +73,9 @@ private:
     int outerWidthTwips() const;
     int outerHeightTwips() const;
     void centreOnScreen();
+    QRect previewArea() const;
+    QSize previewPixels(QSize picture) const;
+    QImage readPreview(QImageReader &reader, QSize full) const;
 
     Settings &m_settings;
     ProgramPlace m_place;
@@ -90,6 +94,7 @@ private:
     QAction *m_mul = nullptr;
 
     QSize m_pictureSize;        // the preview picture's own size in pixels
+    QString m_picturePath;      // set while the preview holds fewer pixels than the picture
     int recordedWidth = 0;      // twips, as recorded by the last resize handling
     int recordedHeight = 0;
     QSize m_recordedClientSize;
