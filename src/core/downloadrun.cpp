@@ -68,12 +68,13 @@ bool DownloadRun::start()
     }
     m_fileNumber = *number;
 
+    // The history is a convenience: a program folder that cannot be written must not stop
+    // the downloads themselves. The end report says it was not kept.
+    m_historyFailure.clear();
     try {
         m_view.saveHistory();
     } catch (const FileError &e) {
-        m_view.addMsg(QStringLiteral("Not started: the address history could not be saved: ")
-                      + e.message());
-        return false;
+        m_historyFailure = e.message();
     }
 
     m_inet.setProxy(m_settings.proxyIP + QLatin1Char(':')
@@ -156,5 +157,7 @@ void DownloadRun::endReport(qint32 passNumber)
     // A run that could not save some of its pictures must not read as a plain success.
     if (m_saveFailures > 0)
         message += QStringLiteral(" - %1 file(s) not saved: %2").arg(m_saveFailures).arg(m_lastSaveFailure);
+    if (!m_historyFailure.isEmpty())
+        message += QStringLiteral(" - the address was not added to the history: ") + m_historyFailure;
     m_view.addMsg(message);
 }

@@ -52,4 +52,5 @@ private:
     int m_numberWidth = 0;
     int m_saveFailures = 0;
     QString m_lastSaveFailure;
+    QString m_historyFailure;
 };

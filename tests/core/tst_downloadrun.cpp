@@ -379,7 +379,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("number");
         QTest::addColumn<bool>("historyFails");
         QTest::newRow("number above 16 bits") << "40000" << false;
-        QTest::newRow("history not writable") << "01" << true;
     }
 
     void runsThatCannotStart()
@@ -395,6 +394,17 @@ private Q_SLOTS:
         QVERIFY(m_view.messages.first().startsWith(QLatin1String("Not started")));
         QCOMPARE(m_view.number, number);
         QVERIFY(!m_run->isRunning());
+    }
+
+    void historyThatCannotBeSavedDoesNotStopTheRun()
+    {
+        serveSeries({QStringLiteral("01")});
+        m_view.historyFails = true;
+        m_settings.multipleDownloads = Settings::False;
+        m_run->run();
+        QCOMPARE(readAll(target(QStringLiteral("pic01.jpg"))), QByteArray("picture 01"));
+        QCOMPARE(m_view.messages.last(), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"
+                                                        " - the address was not added to the history: history.par: disk full"));
     }
 
     void numberStopsAtTheTopOf16Bits()

@@ -137,6 +137,15 @@ inline frmSeriograb *makeWindow(Settings &settings, const ProgramPlace &place, c
     return w;
 }
 
+/// The visible top-level window of that name; null when there is none.
+inline QWidget *openWindow(const char *name)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->objectName() == QLatin1String(name))
+            return w;
+    return nullptr;
+}
+
 /// Deletes every window a test left open.
 inline void closeAllWindows()
 {

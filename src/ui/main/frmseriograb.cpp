@@ -49,6 +49,28 @@ private:
     QComboBox *m_box;
 };
 
+// The parameter file is "[NAME]" and value lines in turn; the number of the first line that
+// should name a setting and does not, or 0. A last "[NAME]" without its value is no damage.
+qsizetype firstBrokenLine(const QString &path)
+{
+    try {
+        FileSystemObject fso;
+        if (!fso.FileExists(path))
+            return 0;
+        auto in = fso.OpenTextFile(path, FileSystemObject::IoMode::ForReading, false);
+        for (qsizetype number = 1; !in->AtEndOfStream(); number += 2) {
+            const QString line = in->ReadLine();
+            if (line.size() < 2 || !line.startsWith(QLatin1Char('[')) || !line.endsWith(QLatin1Char(']')))
+                return number;
+            if (!in->AtEndOfStream())
+                in->ReadLine();
+        }
+    } catch (const FileError &) {
+        // unreadable now: the reads before have said so already
+    }
+    return 0;
+}
+
 QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(twips::toPixels(left), twips::toPixels(top), twips::toPixels(width),
@@ -187,7 +209,10 @@ void frmSeriograb::load()
         try {
             return modPara::readPara(m_place, QLatin1String(key));
         } catch (const std::exception &e) {
-            problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
+            // Every key fails alike when the file cannot be opened; say it once.
+            const QString problem = QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
+            if (!problems.contains(problem))
+                problems << problem;
             return QString();
         }
     };
@@ -211,6 +236,12 @@ void frmSeriograb::load()
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
     m_settings.historyPath = m_place.file(QStringLiteral("history.par"));
+    if (problems.isEmpty()) {
+        if (const qsizetype line = firstBrokenLine(m_place.parameterFile()); line > 0)
+            problems << QStringLiteral("the settings file %1 is damaged from line %2 on: a \"[NAME]\" line was expected "
+                                       "there; settings not found before it keep their defaults")
+                                .arg(m_place.parameterFile()).arg(line);
+    }
 
     try {
         ComboHistoryBox box(cmbURL1);

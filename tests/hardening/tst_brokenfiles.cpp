@@ -1,0 +1,257 @@
+#include "scriptedserver.h"
+#include "windowharness.h"
+
+#include <QComboBox>
+
+using namespace harness;
+
+namespace {
+
+QByteArray garbage(int size)
+{
+    QByteArray bytes;
+    quint32 x = 2463534242u;
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes.append(char(x & 0xff));
+    }
+    return bytes;
+}
+
+} // namespace
+
+/// Settings files people edited by hand or that broke on a disk, and folders that are not
+/// there: the program starts, says what is wrong in one line, keeps downloading, and never
+/// leaves a stored file worse than it found it.
+class TestBrokenFiles : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Folders> m_folders;
+    std::unique_ptr<ScriptedServer> m_server;
+    Settings m_settings;
+    QString m_oldCurrent;
+
+    void serveSeries(int count)
+    {
+        for (int n = 1; n <= count; ++n)
+            m_server->route(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')),
+                            Response::ok("picture " + QByteArray::number(n), "image/jpeg"));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_folders = std::make_unique<Folders>();
+        m_server = std::make_unique<ScriptedServer>();
+        m_settings = Settings();
+        // A settings file that names no target folder makes files land in the working folder.
+        m_oldCurrent = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_folders->out));
+    }
+
+    void cleanup()
+    {
+        closeAllWindows();
+        QDir::setCurrent(m_oldCurrent);
+        m_server.reset();
+        m_folders.reset();
+    }
+
+    void parameterFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("complaint");   // part of the start-up status line; empty: none
+        QTest::addColumn<QString>("headerText");  // as read at start-up
+
+        QTest::newRow("binary garbage") << garbage(4096) << "seriograb.par" << "";
+        QTest::newRow("garbage after good blocks")
+                << "[HEADERTEXT]\r\nh_\r\n" + garbage(300) << "seriograb.par" << "h_";
+        QTest::newRow("CR-only line ends") << QByteArray("[HEADERTEXT]\rh_\r[LASTFILE]\r2\r")
+                                           << "seriograb.par" << "";
+        QTest::newRow("header as the last line") << QByteArray("[HEADERTEXT]\r\nh_\r\n[LASTFILE]")
+                                                 << "" << "h_";
+        QTest::newRow("1 MB line") << "[HEADERTEXT]\r\nh_\r\n[NOTES]\r\n" + QByteArray(1 << 20, 'n') + "\r\n"
+                                   << "" << "h_";
+        QByteArray big;
+        for (int i = 0; big.size() < 20 * 1024 * 1024; ++i)
+            big += "[KEY" + QByteArray::number(i) + "]\r\nvalue of a key nobody reads\r\n";
+        QTest::newRow("20 MB file") << big + "[HEADERTEXT]\r\nh_\r\n" << "" << "h_";
+        QTest::newRow("NUL bytes in a value") << QByteArray("[HEADERTEXT]\r\nh\0_\r\n", 17) << ""
+                                             << QString::fromLatin1("h\0_", 3);
+    }
+
+    void parameterFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, complaint);
+        QFETCH(QString, headerText);
+        QVERIFY(writeFile(m_folders->place.parameterFile(), content));
+        serveSeries(2);
+
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        const QString said = status(w);
+        QVERIFY2(!said.contains(QLatin1Char('\n')) && said.size() < 400, qPrintable(said.left(400)));
+        if (complaint.isEmpty())
+            QVERIFY2(said.isEmpty(), qPrintable(said));
+        else
+            QVERIFY2(said.contains(complaint), qPrintable(said));
+        QCOMPARE(m_settings.headerText, headerText);
+
+        // It still downloads (into the working folder when no target folder was read).
+        trigger(w, "mul");
+        click(w, "btnGet");
+        QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        const QString target = m_settings.localFolder.isEmpty() ? m_folders->out : m_settings.localFolder;
+        QCOMPARE(readAll(target + QLatin1Char('/') + headerText + QStringLiteral("pic01.jpg")), QByteArray("picture 1"));
+
+        // Storing the settings keeps what the file held and makes them readable again.
+        trigger(w, "opt");
+        QWidget *options = nullptr;
+        QTRY_VERIFY((options = openWindow("frmOptions")));
+        options->findChild<QLineEdit *>(QStringLiteral("txtHead"))->setText(QStringLiteral("new_"));
+        options->findChild<QLineEdit *>(QStringLiteral("txtLast"))->setText(QStringLiteral("7"));
+        QTest::mouseClick(options->findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+        QTRY_VERIFY(w->isEnabled());
+        const QByteArray stored = readAll(m_folders->place.parameterFile());
+        QVERIFY(stored.size() >= content.size());
+        QCOMPARE(entries(m_folders->place.folder), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
+
+        Settings again;
+        frmSeriograb *second = makeWindow(again, m_folders->place, QString());
+        QCOMPARE(again.headerText, QStringLiteral("new_"));
+        QCOMPARE(int(again.lastFile), 7);
+        QCOMPARE(again.localFolder, m_settings.localFolder);
+        second->close();
+    }
+
+    void historyFiles_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("kept");     // bytes that must survive a save, in order
+        QTest::addColumn<int>("listed");          // entries in the prefix box's list at start; -1: many
+
+        const QByteArray junk = garbage(2000).replace('\n', 'x').replace('\r', 'y');
+        QTest::newRow("binary garbage line") << junk + "\r\n" << junk + "\r\n" << 0;
+        QTest::newRow("CR-only line ends") << QByteArray("other=x\rcmburl1=http://a/,http://b/\r")
+                                           << QByteArray("other=x\r") << 0;
+        QByteArray many = "cmburl1=";
+        for (int i = 0; many.size() < 1024 * 1024; ++i)
+            many += "http://host/" + QByteArray::number(i) + "/,";
+        QTest::newRow("1 MB line") << "keep=me\r\n" + many + "\r\n" << QByteArray("keep=me\r\n") << -1;
+        QByteArray huge;
+        for (int i = 0; huge.size() < 20 * 1024 * 1024; ++i)
+            huge += "box" + QByteArray::number(i) + "=http://one/,http://two/\r\n";
+        QTest::newRow("20 MB file") << huge + "cmburl1=http://a/\r\n" << huge << 1;
+    }
+
+    void historyFiles()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, kept);
+        QFETCH(int, listed);
+        QVERIFY(m_folders->writeParameters());
+        const QString history = m_folders->place.file(QStringLiteral("history.par"));
+        QVERIFY(writeFile(history, content));
+        serveSeries(1);
+
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        auto *box = w->findChild<QComboBox *>(QStringLiteral("cmbURL1"));
+        if (listed >= 0)
+            QCOMPARE(box->count(), listed);
+        QVERIFY2(!status(w).contains(QLatin1Char('\n')), qPrintable(status(w)));
+
+        trigger(w, "mul");
+        click(w, "btnGet");
+        QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
+        const QByteArray saved = readAll(history);
+        QEXPECT_FAIL("binary garbage line", "lines that are not UTF-8 are rewritten with replacement characters", Continue);
+        QVERIFY2(saved.contains(kept), saved.left(200).toPercentEncoding().constData());
+        QVERIFY(saved.contains("cmburl1="));
+        QVERIFY(box->count() >= 1 && box->count() <= 5);
+        QCOMPARE(box->itemText(box->count() - 1), m_server->url(QStringLiteral("/pic")));
+    }
+
+    void targetFolders_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("a regular file") << 0;
+        QTest::newRow("missing") << 1;
+        QTest::newRow("removed during the run") << 2;
+    }
+
+    void targetFolders()
+    {
+        QFETCH(int, kind);
+        const QString folder = m_folders->dir.filePath(QStringLiteral("target"));
+        if (kind == 0)
+            QVERIFY(writeFile(folder, "I am a file"));
+        if (kind == 2)
+            QVERIFY(QDir().mkpath(folder));
+        QVERIFY(writeFile(m_folders->place.parameterFile(),
+                          "[LOCALFOLDER]\r\n" + folder.toUtf8() + "\r\n[LASTFILE]\r\n3\r\n"));
+        serveSeries(3);
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        if (kind == 2) {
+            connect(statusLine(w), &StatusLine::textChanged, w, [folder](const QString &text) {
+                if (text.endsWith(QLatin1String("pic02.jpg")))
+                    QDir(folder).removeRecursively();
+            });
+        }
+        click(w, "btnGet");
+
+        QCOMPARE(number(w), QStringLiteral("04"));
+        const int notSaved = kind == 2 ? 2 : 3;
+        QVERIFY2(status(w).startsWith(QLatin1String("Completed downloading maximum number if files (3)")),
+                 qPrintable(status(w)));
+        QVERIFY2(status(w).contains(QStringLiteral("%1 file(s) not saved").arg(notSaved)), qPrintable(status(w)));
+        if (kind == 0)
+            QCOMPARE(readAll(folder), QByteArray("I am a file"));
+        else
+            QVERIFY(!QFileInfo::exists(folder));
+        QCOMPARE(entries(m_folders->dir.path()), QStringList({QStringLiteral("out"), QStringLiteral("program")})
+                                                     + (kind == 0 ? QStringList(QStringLiteral("target")) : QStringList()));
+    }
+
+    void programFolderThatCannotBeWritten_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("under a regular file") << 0;
+        QTest::newRow("settings and history are folders") << 1;
+    }
+
+    // The settings cannot be kept, but the program says so once and still downloads.
+    void programFolderThatCannotBeWritten()
+    {
+        QFETCH(int, kind);
+        if (kind == 0) {
+            QVERIFY(writeFile(m_folders->dir.filePath(QStringLiteral("blocker")), "a file"));
+            m_folders->place.folder = m_folders->dir.filePath(QStringLiteral("blocker/program"));
+        } else {
+            QVERIFY(QDir().mkpath(m_folders->place.parameterFile()));
+            QVERIFY(QDir().mkpath(m_folders->place.file(QStringLiteral("history.par"))));
+        }
+        serveSeries(1);
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        const QString said = status(w);
+        QVERIFY2(said.contains(QLatin1String("settings"), Qt::CaseInsensitive) && !said.contains(QLatin1Char('\n')), qPrintable(said));
+        QVERIFY2(said.size() < 400, qPrintable(said));
+
+        trigger(w, "mul");
+        click(w, "btnGet");
+        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
+        QVERIFY2(status(w).startsWith(QLatin1String("Downloading Stopped because Multiple Download Option is OFF")),
+                 qPrintable(status(w)));
+        QVERIFY2(status(w).contains(QLatin1String("history")), qPrintable(status(w)));
+        if (kind == 1) {
+            QVERIFY(QFileInfo(m_folders->place.parameterFile()).isDir());
+            QVERIFY(QFileInfo(m_folders->place.file(QStringLiteral("history.par"))).isDir());
+        }
+    }
+};
+
+QTEST_MAIN(TestBrokenFiles)
+#include "tst_brokenfiles.moc"
