@@ -1,0 +1,196 @@
+#include "scriptedserver.h"
+#include "windowharness.h"
+
+using namespace harness;
+
+/// Commands given while a run waits inside a transfer or a prompt, and windows closed under it.
+class TestLifecycle : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Folders> m_folders;
+    std::unique_ptr<ScriptedServer> m_server;
+    Settings m_settings;
+
+    // Pictures that each take a moment to arrive, so commands can fall inside the transfer.
+    void serveSlowSeries(int count, int delayMs = 300)
+    {
+        for (int n = 1; n <= count; ++n) {
+            Response r = Response::ok("picture " + QByteArray::number(n), "image/jpeg");
+            r.delayMs = delayMs;
+            m_server->route(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')), r);
+        }
+    }
+
+    // Runs fn once, shortly after the status line first shows the address of pass `pass`.
+    void duringPass(frmSeriograb *w, int pass, std::function<void()> fn)
+    {
+        const QString ending = QStringLiteral("pic%1.jpg").arg(pass, 2, 10, QLatin1Char('0'));
+        auto done = std::make_shared<bool>(false);
+        connect(statusLine(w), &StatusLine::textChanged, w, [=](const QString &text) {
+            if (*done || !text.startsWith(QLatin1String("Opening :")) || !text.endsWith(ending))
+                return;
+            *done = true;
+            QTimer::singleShot(100, w, fn);
+        });
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_folders = std::make_unique<Folders>();
+        m_server = std::make_unique<ScriptedServer>();
+        m_settings = Settings();
+    }
+
+    void cleanup()
+    {
+        closeAllWindows();
+        m_server.reset();
+        m_folders.reset();
+    }
+
+    void closeWhileOptionsIsOpen_data()
+    {
+        QTest::addColumn<bool>("duringARun");
+        QTest::newRow("idle") << false;
+        QTest::newRow("during a run") << true;
+    }
+
+    // The window goes, and takes the dialog with it, once the run has ended.
+    void closeWhileOptionsIsOpen()
+    {
+        QFETCH(bool, duringARun);
+        serveSlowSeries(3);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
+        const QByteArray storedBefore = readAll(m_folders->place.parameterFile());
+        QPointer<frmSeriograb> w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        QPointer<QWidget> options;
+        auto openAndClose = [&] {
+            trigger(w, "opt");
+            options = openWindow("frmOptions");
+            QVERIFY(options);
+            QVERIFY(!w->isEnabled());
+            w->close();
+        };
+        if (duringARun) {
+            duringPass(w, 1, openAndClose);
+            click(w, "btnGet");
+        } else {
+            openAndClose();
+        }
+        QTRY_VERIFY(w.isNull());
+        QTRY_VERIFY(options.isNull());
+        QCOMPARE(readAll(m_folders->place.parameterFile()), storedBefore);
+        // The transfer under way was cancelled, and no other began.
+        QVERIFY(entries(m_folders->out).isEmpty());
+        QCOMPARE(m_server->requests().size(), duringARun ? 1 : 0);
+    }
+
+    // The prompt is modal, so only the program itself can close the window under it; the
+    // answer still names the file, and the window goes once the pass is over.
+    void closeDuringTheRenamePrompt()
+    {
+        serveSlowSeries(3, 0);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
+        QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic01.jpg")), QByteArray(5000, 'o')));
+        QPointer<frmSeriograb> w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        PromptAnswerer prompts(QStringLiteral("renamed"));
+        prompts.onPrompt = [&](QInputDialog *) { w->close(); };
+        click(w, "btnGet");
+
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(prompts.count, 1);
+        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 1"));
+        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(m_server->requests().size(), 1);
+        QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("renamed.jpg")}));
+    }
+
+    void getDuringARunStartsNoSecondRun()
+    {
+        serveSlowSeries(3);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        int presses = 0;
+        for (int pass = 1; pass <= 3; ++pass)
+            duringPass(w, pass, [&] {
+                click(w, "btnGet");
+                trigger(w, "get");
+                presses += 2;
+            });
+        click(w, "btnGet");
+        QCOMPARE(presses, 6);
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(number(w), QStringLiteral("04"));
+        QCOMPARE(readAll(m_folders->place.file(QStringLiteral("history.par"))),
+                 "cmburl1=" + m_server->url(QStringLiteral("/pic")).toUtf8() + "\r\n");
+    }
+
+    void stopWithoutARunDoesNotStopTheNext()
+    {
+        serveSlowSeries(3, 0);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        click(w, "btnStop");
+        trigger(w, "stp");
+        QVERIFY(status(w).isEmpty());
+        click(w, "btnGet");
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(entries(m_folders->out).size(), 3);
+    }
+
+    void multipleDownloadsSwitchedDuringARun_data()
+    {
+        QTest::addColumn<int>("switches");
+        QTest::addColumn<int>("passes");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("off") << 1 << 2 << "Downloading Stopped because Multiple Download Option is OFF";
+        QTest::newRow("off and on again") << 2 << 4 << "Completed downloading maximum number if files (4)";
+    }
+
+    void multipleDownloadsSwitchedDuringARun()
+    {
+        QFETCH(int, switches);
+        QFETCH(int, passes);
+        QFETCH(QString, report);
+        serveSlowSeries(4);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n4\r\n"));
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        duringPass(w, 2, [&] {
+            for (int i = 0; i < switches; ++i)
+                trigger(w, "mul");
+        });
+        click(w, "btnGet");
+        QCOMPARE(status(w), report);
+        QCOMPARE(m_server->requests().size(), passes);
+        QCOMPARE(entries(m_folders->out).size(), passes);
+    }
+
+    // New settings act from the next file name on: the pass whose transfer was waiting names
+    // its file after the transfer, so it already takes the new header text.
+    void optionsOkDuringARun()
+    {
+        serveSlowSeries(5);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n5\r\n"));
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        duringPass(w, 2, [&] {
+            trigger(w, "opt");
+            QWidget *options = openWindow("frmOptions");
+            QVERIFY(options);
+            options->findChild<QLineEdit *>(QStringLiteral("txtHead"))->setText(QStringLiteral("new_"));
+            options->findChild<QLineEdit *>(QStringLiteral("txtLast"))->setText(QStringLiteral("3"));
+            QTest::mouseClick(options->findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+        });
+        click(w, "btnGet");
+        QVERIFY(w->isEnabled());
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("new_pic02.jpg"), QStringLiteral("new_pic03.jpg"),
+                                                       QStringLiteral("pic01.jpg")}));
+        QVERIFY(readAll(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));
+    }
+};
+
+QTEST_MAIN(TestLifecycle)
+#include "tst_lifecycle.moc"
