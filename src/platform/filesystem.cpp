@@ -73,8 +73,9 @@ void TextStream::WriteLine(const QString &text)
     QByteArray bytes;
     if (m_needsLineEnd) {
         // Appending to a file whose last line has no line end: finish that line first, so the
-        // new text starts a line of its own.
-        bytes = "\r\n";
+        // new text starts a line of its own. A last line ending in a bare CR needs only the LF,
+        // or the CR would become part of that line.
+        bytes = m_endsInCarriageReturn ? QByteArray("\n") : QByteArray("\r\n");
         m_needsLineEnd = false;
     }
     bytes += text.toUtf8();
@@ -131,16 +132,19 @@ std::unique_ptr<TextStream> FileSystemObject::OpenTextFile(const QString &path, 
                      QStringLiteral("Cannot open for writing"))));
     case IoMode::ForAppending: {
         bool unfinishedLine = false;
+        bool endsInCarriageReturn = false;
         QFile probe(path);
         if (probe.size() > 0 && probe.open(QIODevice::ReadOnly) && probe.seek(probe.size() - 1)) {
             char last = 0;
             unfinishedLine = probe.getChar(&last) && last != '\n';
+            endsInCarriageReturn = last == '\r';
         }
         probe.close();
         auto stream = std::unique_ptr<TextStream>(new TextStream(
             openFile(path, QIODevice::WriteOnly | QIODevice::Append,
                      QStringLiteral("Cannot open for appending"))));
         stream->m_needsLineEnd = unfinishedLine;
+        stream->m_endsInCarriageReturn = unfinishedLine && endsInCarriageReturn;
         return stream;
     }
     }

@@ -41,6 +41,7 @@ private:
     explicit TextStream(std::unique_ptr<QFile> file);
     std::unique_ptr<QFile> m_file;
     bool m_needsLineEnd = false; // appending after a last line that has no line end
+    bool m_endsInCarriageReturn = false; // ... and that last line ends in a bare CR
 };
 
 /// The file operations the settings files and downloads rely on. Every failure throws FileError.

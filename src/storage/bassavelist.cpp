@@ -104,6 +104,10 @@ void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint
     const QString text = box.Text();
     if (text::spaceTrimmed(text).isEmpty())
         return;
+    // The entry would end its line and start a stray one; the file is left as it is.
+    if (text.contains(QLatin1Char('\n')))
+        throw FileError(QStringLiteral("Cannot store the address in \"%1\": it holds a line break")
+                                .arg(path));
     const QString boxName = reduced(name);
     // The scratch file stays beside the history file, so the rename below is one atomic step
     // on one file system and no file of the user's working folder is ever touched.

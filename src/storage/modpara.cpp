@@ -139,6 +139,13 @@ void replacePara(const ProgramPlace &place, const QString &key, const QString &v
 
 void writePara(const ProgramPlace &place, const QString &key, const QString &value)
 {
+    // A line end inside the key or the value would split its block and put every later block
+    // out of step, so such a text is refused and the file left as it is.
+    if (key.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\n')))
+        throw FileError(QStringLiteral("Cannot store %1 in \"%2\": it holds a line break")
+                                .arg(key.contains(QLatin1Char('\n')) ? QStringLiteral("a key")
+                                                                      : QStringLiteral("the value of ") + key,
+                                     place.parameterFile()));
     if (paraMissing(place, key))
         appendPara(place, key, value);
     else
