@@ -1,15 +1,28 @@
 # The two commands a new machine needs: `make run` and `make test`. Both install what is missing.
+# `make fuzz` runs the fuzz targets (tests/fuzz) with libFuzzer for FUZZ_SECONDS each.
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := cmake g++ make qt6-base-dev qt6-base-dev-tools nginx-light tinyproxy xvfb xauth curl
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+FUZZ_TARGETS := numbers modpara history contenttype
+FUZZ_SECONDS ?= 60
+# FUZZ_MERGE=1: afterwards add the inputs that reached new code to the corpus in tests/fuzz.
+FUZZ_MERGE ?=
+# Any sanitizer report ends the test that raised it, so the test fails. Only leaks of Qt's own
+# one-time allocations are let through (tests/sanitizers/lsan.supp says which and why).
+SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test asan-build fuzz-deps fuzz clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	@missing=""; for p in $(PACKAGES) $(EXTRA_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
@@ -24,8 +37,38 @@ build: configure
 run: build
 	tools/run-with-samples $(BUILD)/seriograb
 
+# The suite runs twice: as built for use, then built with AddressSanitizer and UBSan.
 test: build
 	cd $(BUILD) && CI=$${CI:-} ctest --output-on-failure -j $(JOBS)
+	$(MAKE) asan-build
+	cd $(ASAN_BUILD) && CI=$${CI:-} $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS)
+
+asan-build: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSERIOGRAB_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps EXTRA_PACKAGES="$(FUZZ_PACKAGES)"
+
+# Each target runs on one core for FUZZ_SECONDS over its corpus; what it finds new goes to
+# $(FUZZ_BUILD)/corpus, and into tests/fuzz only with FUZZ_MERGE=1. A crash or a broken
+# property stops that target, keeps the input as $(FUZZ_BUILD)/crash-<target>-..., and fails.
+fuzz: fuzz-deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERIOGRAB_FUZZ=ON >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@failed=""; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(SANITIZER_ENV) $(FUZZ_BUILD)/fuzz_$$t $(FUZZ_BUILD)/corpus/$$t tests/fuzz/$$t \
+	    -max_total_time=$(FUZZ_SECONDS) -max_len=1024 -timeout=20 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/crash-$$t- \
+	    2>$(FUZZ_BUILD)/fuzz_$$t.log || failed="$$failed $$t"; \
+	  grep -E "^(stat::number_of_executed_units|stat::new_units_added)|ERROR|property broken" $(FUZZ_BUILD)/fuzz_$$t.log; \
+	  if [ -n "$(FUZZ_MERGE)" ]; then \
+	    $(FUZZ_BUILD)/fuzz_$$t -merge=1 -max_len=1024 tests/fuzz/$$t $(FUZZ_BUILD)/corpus/$$t 2>/dev/null; \
+	  fi; \
+	done; \
+	if [ -n "$$failed" ]; then echo "fuzzing found failures in:$$failed (see $(FUZZ_BUILD)/fuzz_<target>.log)"; exit 1; fi
 
 # Seriograb against curl on generated series served by nginx; prints one table and keeps it in
 # $(BUILD)/bench-report.md. Builds only the benchmark and what it links, never the tests.
@@ -35,4 +78,4 @@ bench: configure
 	$(BUILD)/seriobench --report $(BUILD)/bench-report.md
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+
+// A broken property ends the program the way a crash does, so libFuzzer keeps the input and a
+// replay under CTest fails.
+[[noreturn]] inline void fuzzFailure(const char *file, int line, const char *what, const QString &detail)
+{
+    std::fprintf(stderr, "%s:%d: property broken: %s\n%s\n", file, line, what,
+                 detail.toUtf8().constData());
+    std::fflush(stderr);
+    std::abort();
+}
+
+#define FUZZ_CHECK(condition, detail)                                               \
+    do {                                                                            \
+        if (!(condition))                                                           \
+            fuzzFailure(__FILE__, __LINE__, #condition, (detail));                  \
+    } while (false)
+
+// Visible form of a text for failure messages: control characters as \xNN.
+inline QString shown(const QString &text)
+{
+    QString out = QStringLiteral("\"");
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out + QLatin1Char('"');
+}
+
+// Takes the fuzz input apart: small numbers and length-prefixed pieces from the front, the rest
+// as a whole. Reading past the end gives zeros and empty pieces, never an error.
+class FuzzInput
+{
+public:
+    FuzzInput(const unsigned char *data, std::size_t size)
+        : m_data(reinterpret_cast<const char *>(data)), m_size(size) {}
+
+    unsigned byte()
+    {
+        return m_pos < m_size ? static_cast<unsigned char>(m_data[m_pos++]) : 0u;
+    }
+    QByteArray piece()
+    {
+        std::size_t length = byte();
+        length = std::min(length, m_size - m_pos);
+        const QByteArray out(m_data + m_pos, qsizetype(length));
+        m_pos += length;
+        return out;
+    }
+    QByteArray rest()
+    {
+        const QByteArray out(m_data + m_pos, qsizetype(m_size - m_pos));
+        m_pos = m_size;
+        return out;
+    }
+
+private:
+    const char *m_data;
+    std::size_t m_size;
+    std::size_t m_pos = 0;
+};

@@ -1,0 +1,160 @@
+// The parameter file over any file contents, key and value: a write keeps the file in two-line
+// blocks, changes exactly the lines the rules say (the first block's value line, or a new block
+// at the end), and the written value reads back.
+#include "fuzzcheck.h"
+#include "platform/filesystem.h"
+#include "platform/programplace.h"
+#include "storage/modpara.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+// Lines as the program reads them: split at LF, one CR before it dropped, UTF-8.
+QStringList linesOf(const QByteArray &bytes)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        const qsizetype next = end < 0 ? bytes.size() : end + 1;
+        if (end < 0)
+            end = bytes.size();
+        QByteArray line = bytes.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        lines.append(QString::fromUtf8(line));
+        start = next;
+    }
+    return lines;
+}
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+QString trimSpaces(QString text)
+{
+    while (text.startsWith(QLatin1Char(' ')))
+        text.remove(0, 1);
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return text;
+}
+
+// Index of the first header of the key in the two-line walk; -1 when the key is missing.
+qsizetype blockOf(const QStringList &lines, const QString &header)
+{
+    for (qsizetype i = 0; i < lines.size(); i += 2) {
+        if (lines[i] == header)
+            return i;
+    }
+    return -1;
+}
+
+QString describe(const QStringList &lines)
+{
+    QStringList shownLines;
+    for (const QString &line : lines)
+        shownLines.append(shown(line));
+    return shownLines.join(QLatin1Char('\n'));
+}
+
+const QString &folder()
+{
+    // Memory-backed when possible: every rewrite syncs its file to disk.
+    static const std::unique_ptr<QTemporaryDir> dir = [] {
+        const QString shm = QStringLiteral("/dev/shm");
+        auto d = std::make_unique<QTemporaryDir>(
+                QDir(shm).exists() ? shm + QStringLiteral("/seriograb-fuzz-XXXXXX") : QString());
+        return d;
+    }();
+    static const QString path = dir->path();
+    return path;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    FuzzInput input(data, size);
+    const QString key = QString::fromUtf8(input.piece());
+    const QString value = QString::fromUtf8(input.piece());
+    const QByteArray before = input.rest();
+
+    const ProgramPlace place{folder(), QStringLiteral("seriograb")};
+    const QString path = place.parameterFile();
+    const QString scratch = place.file(QStringLiteral("temp.par"));
+    QFile::remove(scratch);
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            std::abort();
+        file.write(before);
+    }
+
+    const QStringList oldLines = linesOf(before);
+    const QString header = modPara::headerLine(key);
+    const qsizetype block = blockOf(oldLines, header);
+
+    // What the rules make of the file: the first block's value replaced as given, or a new block
+    // with the value trimmed of spaces at the end; a header left without a value gets an empty one.
+    QStringList expected = oldLines;
+    QString stored = value;
+    if (block < 0) {
+        if (expected.size() % 2 != 0)
+            expected.append(QString());
+        stored = trimSpaces(value);
+        expected << header << stored;
+    } else {
+        if (block + 1 < expected.size())
+            expected[block + 1] = value;
+        else
+            expected.append(value);
+        if (expected.size() % 2 != 0)
+            expected.append(QString());
+    }
+
+    const bool lineBreak = key.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\n'));
+    try {
+        modPara::writePara(place, key, value);
+    } catch (const FileError &e) {
+        // A text that holds a line end cannot be one line of the file; refusing it is the only
+        // failure allowed here, and it leaves the file as it was.
+        FUZZ_CHECK(lineBreak, QStringLiteral("writePara failed: %1").arg(e.message()));
+        FUZZ_CHECK(contentOf(path) == before, QStringLiteral("a refused write changed the file"));
+        FUZZ_CHECK(!QFile::exists(scratch), QStringLiteral("temp.par left behind"));
+        return 0;
+    }
+    FUZZ_CHECK(!lineBreak, QStringLiteral("a line end was written into the file: key %1, value %2")
+                                   .arg(shown(key), shown(value)));
+    FUZZ_CHECK(!QFile::exists(scratch), QStringLiteral("temp.par left behind"));
+
+    const QStringList newLines = linesOf(contentOf(path));
+    FUZZ_CHECK(newLines.size() % 2 == 0,
+               QStringLiteral("odd number of lines after writing %1:\n%2").arg(shown(key), describe(newLines)));
+    FUZZ_CHECK(newLines == expected,
+               QStringLiteral("key %1 value %2\nbefore:\n%3\nafter:\n%4\nexpected:\n%5")
+                       .arg(shown(key), shown(value), describe(oldLines), describe(newLines),
+                            describe(expected)));
+
+    // The read takes the line after the first line equal to the header, wherever it stands; when
+    // that is the written block, the written value comes back.
+    const qsizetype firstSeen = newLines.indexOf(header);
+    if (firstSeen == blockOf(newLines, header)) {
+        const QString reread = modPara::readPara(place, key);
+        FUZZ_CHECK(reread == stored, QStringLiteral("wrote %1 under %2, read back %3")
+                                             .arg(shown(stored), shown(key), shown(reread)));
+    }
+    return 0;
+}
