@@ -393,8 +393,8 @@ bool frmSeriograb::showPicture(const QString &path)
     return loaded;
 }
 
-// Decodes no more pixels than the preview shows now (JPEG skips the rest while decoding); the
-// ratio comes from the full size. Without a preview area yet, the screen is the limit.
+// Decodes not many more pixels than the preview shows now; the ratio comes from the full size.
+// Without a preview area yet, the screen is the limit.
 QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
 {
     QSize wanted = previewPixels(full);
@@ -404,8 +404,16 @@ QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
             limit = s->size() * s->devicePixelRatio();
         wanted = full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
     }
-    if (full.width() > wanted.width() || full.height() > wanted.height())
-        reader.setScaledSize(wanted);
+    // JPEG reduces by 2, 4 or 8 while decoding at little cost, but by other fractions it is
+    // slower than a full decode; so the largest such reduction that still covers the preview,
+    // and the label scales the rest.
+    for (int by = 8; by >= 2; by /= 2) {
+        const QSize reduced(full.width() / by, full.height() / by);
+        if (reduced.width() >= wanted.width() && reduced.height() >= wanted.height() && !reduced.isEmpty()) {
+            reader.setScaledSize(reduced);
+            break;
+        }
+    }
     return reader.read();
 }
 
