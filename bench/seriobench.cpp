@@ -13,6 +13,8 @@
 
 #include "core/settings.h"
 #include "fixtures.h"
+#include "platform/filesystem.h"
+#include "platform/inet.h"
 #include "platform/programplace.h"
 #include "scriptedserver.h"
 #include "ui/main/frmseriograb.h"
@@ -32,7 +34,6 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QScreen>
 #include <QStorageInfo>
 #include <QTemporaryDir>
@@ -311,6 +312,13 @@ QString machine(const QString &folder)
         .arg(disk);
 }
 
+// The one-minute load average: other work on the machine stretches every wall time here.
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().split(' ').value(0)) : QStringLiteral("?");
+}
+
 // --- the parent
 
 struct Bench
@@ -460,6 +468,50 @@ QList<double> stopLatencies(const QString &scratch, int repeats)
     return result;
 }
 
+// The parts of a run, each timed alone over a workload's files: the transfer control fetching
+// them, saving them the way a run does, and the window previewing them (with its repaint).
+struct Parts { double transfer; double save; double preview; };
+
+Parts partsOf(const QString &scratch, const QString &servedFolder, const QString &urlFolder,
+              const QStringList &names)
+{
+    Parts parts{};
+    Inet inet;
+    QElapsedTimer t;
+    t.start();
+    for (const QString &name : names) {
+        if (inet.OpenURL(urlFolder + name).isEmpty())
+            die(QStringLiteral("the transfer control could not fetch %1").arg(urlFolder + name));
+    }
+    parts.transfer = t.nsecsElapsed() / 1e6;
+
+    const QString outFolder = scratch + QStringLiteral("/parts-out");
+    QDir().mkpath(outFolder);
+    FileSystemObject fso;
+    for (const QString &name : names) {
+        QFile f(servedFolder + QLatin1Char('/') + name);
+        if (!f.open(QIODevice::ReadOnly))
+            die(QStringLiteral("cannot read %1").arg(f.fileName()));
+        const QByteArray bytes = f.readAll();
+        t.start();
+        fso.WriteBinaryFile(outFolder + QLatin1Char('/') + name, bytes);
+        parts.save += t.nsecsElapsed() / 1e6;
+    }
+
+    const QString folder = scratch + QStringLiteral("/parts-program");
+    QDir().mkpath(folder);
+    Window win(folder);
+    win.showAndSettle();
+    t.start();
+    for (const QString &name : names) {
+        win.w->showPicture(outFolder + QLatin1Char('/') + name);
+        QCoreApplication::processEvents();
+    }
+    parts.preview = t.nsecsElapsed() / 1e6;
+    QDir(outFolder).removeRecursively();
+    return parts;
+}
+
 struct PreviewTimes { double scaled; double full; QSize shown; QSize screen; };
 
 // Decoding and fitting one large picture: the window's own way, and a full decode for comparison.
@@ -537,6 +589,7 @@ int runBench(const QStringList &args)
 
     QElapsedTimer total;
     total.start();
+    const QString loadAtStart = loadAverage();
     out << "Preparing the series in " << b.root << " ..." << Qt::flush;
     QList<Workload> loads;
     const int scale = quick ? 10 : 1;
@@ -612,6 +665,12 @@ int runBench(const QStringList &args)
     const QString large = b.root + QStringLiteral("/large/") + loads[1].present.value(0);
     const PreviewTimes preview = previewTimes(b.scratch, large, 9);
     const QList<double> loadsMs = loadTimes(b.scratch, 15);
+    QList<Parts> parts;
+    for (int i : {0, 1, 3}) {
+        const Workload &w = loads[i];
+        parts << partsOf(b.scratch, b.root + QLatin1Char('/') + w.key,
+                         nginx.url(QLatin1Char('/') + w.key + QLatin1Char('/')), w.present);
+    }
     say(QStringLiteral(" done"));
 
     QStringList report;
@@ -635,13 +694,20 @@ int runBench(const QStringList &args)
                   .arg(double(QFileInfo(large).size()) / (1 << 20), 0, 'f', 1)
                   .arg(preview.screen.width()).arg(preview.screen.height())
                   .arg(ms(preview.scaled)).arg(preview.shown.width()).arg(preview.shown.height()).arg(ms(preview.full))
+           << QStringLiteral("- The parts of a run, each timed alone over the same files: transfer control alone "
+                             "(a) %1 ms, (b) %2 ms, (d) %3 ms; saving as a run saves (QSaveFile, synced) (a) %4 ms, "
+                             "(b) %5 ms, (d) %6 ms; preview with repaint (a) %7 ms, (b) %8 ms, (d) %9 ms.")
+                  .arg(ms(parts[0].transfer), ms(parts[1].transfer), ms(parts[2].transfer),
+                       ms(parts[0].save), ms(parts[1].save), ms(parts[2].save),
+                       ms(parts[0].preview), ms(parts[1].preview), ms(parts[2].preview))
            << QStringLiteral("- Main window load with a parameter file and a 5-entry history: median %1 ms.").arg(ms(median(loadsMs)))
            << QStringLiteral("- curl start-up plus one small request: median %1 ms.").arg(ms(median(curlStart)))
            << QStringLiteral("- Medians over %1 alternating runs per side; every run's folder compared byte for byte "
                              "with the served files. Whole benchmark %2 s.")
                   .arg(quick ? QStringLiteral("2") : QStringLiteral("5 (3 for (c))"))
                   .arg(total.elapsed() / 1000.0, 0, 'f', 0)
-           << QStringLiteral("- Machine: %1.").arg(machine(data));
+           << QStringLiteral("- Machine: %1; load average %2 at the start, %3 at the end.")
+                  .arg(machine(data), loadAtStart, loadAverage());
     say(QString());
     for (const QString &line : report)
         say(line);
