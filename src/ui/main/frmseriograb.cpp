@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
+#include <QPainter>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -405,8 +406,7 @@ QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
         wanted = full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
     }
     // JPEG reduces by 2, 4 or 8 while decoding at little cost, but by other fractions it is
-    // slower than a full decode; so the largest such reduction that still covers the preview,
-    // and the label scales the rest.
+    // slower than a full decode; so the largest such reduction that still covers the preview.
     for (int by = 8; by >= 2; by /= 2) {
         const QSize reduced(full.width() / by, full.height() / by);
         if (reduced.width() >= wanted.width() && reduced.height() >= wanted.height() && !reduced.isEmpty()) {
@@ -414,7 +414,18 @@ QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
             break;
         }
     }
-    return reader.read();
+    const QImage image = reader.read();
+    // The rest, less than half, with the painter's bilinear filter: left to the label, its
+    // area-averaging filter took half of a small picture's preview time, for no visible gain.
+    if (image.isNull() || image.width() <= wanted.width() || image.height() <= wanted.height()
+        || image.width() >= 2 * wanted.width() || image.height() >= 2 * wanted.height())
+        return image;
+    QImage fitted(wanted, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    fitted.fill(Qt::transparent);
+    QPainter painter(&fitted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(0, 0), wanted), image);
+    return fitted;
 }
 
 QString frmSeriograb::askNewName(const QString &message, const QString &title)
