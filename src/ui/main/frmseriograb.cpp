@@ -119,6 +119,9 @@ void frmSeriograb::buildControls()
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     setCentralWidget(client);
+    // The preview area ends where the status line begins, so a change of the client area's
+    // height (the first layout, a menu bar that wraps) needs a fresh fit like a resize does.
+    client->installEventFilter(this);
 
     cmbURL1 = new QComboBox(client);
     cmbURL1->setObjectName(QStringLiteral("cmbURL1"));
@@ -538,6 +541,13 @@ void frmSeriograb::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     guarded(sbar1, [this] { resizeHandling(); });
+}
+
+bool frmSeriograb::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == centralWidget() && event->type() == QEvent::Resize && isVisible())
+        guarded(sbar1, [this] { resizeHandling(); });
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void frmSeriograb::changeEvent(QEvent *event)
