@@ -125,6 +125,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             expected.append(QString());
     }
 
+    // The read before the write: the line after the first line equal to the header, wherever it
+    // stands, once the two-line walk has found the key; "" when it has not or nothing follows.
+    {
+        const qsizetype first = oldLines.indexOf(header);
+        const QString expectedRead = block < 0 || first + 1 >= oldLines.size() ? QString() : oldLines[first + 1];
+        const QString read = modPara::readPara(place, key);
+        FUZZ_CHECK(read == expectedRead, QStringLiteral("readPara(%1) gave %2, the file holds %3")
+                                                 .arg(shown(key), shown(read), shown(expectedRead)));
+        FUZZ_CHECK(contentOf(path) == before, QStringLiteral("readPara changed the file"));
+    }
+
     const bool lineBreak = key.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\n'));
     try {
         modPara::writePara(place, key, value);
