@@ -270,6 +270,13 @@ struct Window
     }
 };
 
+// The preview decodes beside the run; a timing of it ends when the picture is in the window.
+void waitForPreview(frmSeriograb *w)
+{
+    while (w->isDecodingPreview())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
 int runChild(const QStringList &args)
 {
     Window win(args.value(0));
@@ -279,6 +286,7 @@ int runChild(const QStringList &args)
     QElapsedTimer t;
     t.start();
     win.click("btnGet");   // returns when the run has ended and its report is shown
+    waitForPreview(win.w.get());  // and the last picture is in the window
     const qint64 ns = t.nsecsElapsed();
     out << "RESULT " << ns << ' ' << procStatusKb("VmHWM:") << ' ' << before << ' '
         << win.status()->text() << Qt::endl;
@@ -511,9 +519,11 @@ Parts partsOf(const QString &scratch, const QString &servedFolder, const QString
         win.w->showPicture(outFolder + QLatin1Char('/') + name);
         QCoreApplication::processEvents();
     }
+    waitForPreview(win.w.get());
     parts.preview = t.nsecsElapsed() / 1e6;
     return parts;
 }
+
 
 struct PreviewTimes { double scaled; double full; QSize shown; QSize screen; };
 
@@ -531,6 +541,7 @@ PreviewTimes previewTimes(const QString &scratch, const QString &picture, int re
         t.start();
         if (!win.w->showPicture(picture))
             die(QStringLiteral("the window could not show %1").arg(picture));
+        waitForPreview(win.w.get());
         scaled << t.nsecsElapsed() / 1e6;
 
         t.start();
@@ -541,6 +552,7 @@ PreviewTimes previewTimes(const QString &scratch, const QString &picture, int re
         full << t.nsecsElapsed() / 1e6;
     }
     win.w->showPicture(picture);
+    waitForPreview(win.w.get());
     const QScreen *s = win.w->screen();
     return {median(scaled), median(full), img1->pixmap().size(), s ? s->size() : QSize()};
 }

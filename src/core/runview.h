@@ -20,8 +20,9 @@ public:
     /// Throws FileError when the history file cannot be written.
     virtual void saveHistory() = 0;
 
-    /// Loads the picture file into the preview and fits it; false when it is no readable picture
-    /// (the preview then keeps its previous picture, but is fitted all the same).
+    /// Shows the picture file in the preview, fitted; false when it is no picture the preview can
+    /// show (the preview then keeps its previous picture, but is fitted all the same). The
+    /// picture may be decoded after the call returns.
     virtual bool showPicture(const QString &path) = 0;
 
     /// The modal rename prompt: message, title, empty default; Cancel gives "".

@@ -249,6 +249,7 @@ private Q_SLOTS:
 
         const qint64 before = peakMemory();
         QCOMPARE(w->showPicture(path), shown);
+        QTRY_VERIFY(!w->isDecodingPreview());
         QVERIFY2(peakMemory() - before < 64 * 1024 * 1024, qPrintable(QString::number(peakMemory() - before)));
         QCOMPARE(img1->pixmap().cacheKey() != logo, shown);
         QVERIFY(img1->isVisible());

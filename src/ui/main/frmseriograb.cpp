@@ -17,6 +17,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
@@ -78,6 +81,18 @@ QRect twipsRect(int left, int top, int width, int height)
                  twips::toPixels(height));
 }
 
+// Nothing may escape an event handler: a failure becomes one status line.
+void guarded(StatusLine *status, const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const std::exception &e) {
+        status->setText(QStringLiteral("Failed: ") + QString::fromStdString(e.what()));
+    } catch (...) {
+        status->setText(QStringLiteral("Failed for an unknown reason"));
+    }
+}
+
 } // namespace
 
 frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidget *parent)
@@ -98,6 +113,11 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &frmSeriograb::timer1Tick);
+
+    m_decodeWatcher = new QFutureWatcher<QImage>(this);
+    connect(m_decodeWatcher, &QFutureWatcher<QImage>::finished, this, [this] {
+        guarded(sbar1, [this] { decodeFinished(); });
+    });
 
     buildControls();
     buildMenus();
@@ -290,17 +310,35 @@ bool decodable(const QImageReader &reader, QSize full)
     return width * height <= largestDecode;
 }
 
-// Nothing may escape an event handler: a failure becomes one status line.
-void guarded(StatusLine *status, const std::function<void()> &fn)
+// Decodes not many more pixels than `wanted`; safe on any thread, as it touches no window.
+QImage decodePreview(const QString &path, QSize full, QSize wanted)
 {
-    try {
-        fn();
-    } catch (const std::exception &e) {
-        status->setText(QStringLiteral("Failed: ") + QString::fromStdString(e.what()));
-    } catch (...) {
-        status->setText(QStringLiteral("Failed for an unknown reason"));
+    QImageReader reader(path);
+    if (reader.size() != full)
+        return QImage();   // replaced since it was looked at
+    // JPEG reduces by 2, 4 or 8 while decoding at little cost, but by other fractions it is
+    // slower than a full decode; so the largest such reduction that still covers the preview.
+    for (int by = 8; by >= 2; by /= 2) {
+        const QSize reduced(full.width() / by, full.height() / by);
+        if (reduced.width() >= wanted.width() && reduced.height() >= wanted.height() && !reduced.isEmpty()) {
+            reader.setScaledSize(reduced);
+            break;
+        }
     }
+    const QImage image = reader.read();
+    // The rest, less than half, with the painter's bilinear filter: left to the label, its
+    // area-averaging filter took half of a small picture's preview time, for no visible gain.
+    if (image.isNull() || image.width() <= wanted.width() || image.height() <= wanted.height()
+        || image.width() >= 2 * wanted.width() || image.height() >= 2 * wanted.height())
+        return image;
+    QImage fitted(wanted, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    fitted.fill(Qt::transparent);
+    QPainter painter(&fitted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(0, 0), wanted), image);
+    return fitted;
 }
+
 
 } // namespace
 
@@ -380,26 +418,60 @@ void frmSeriograb::saveHistory()
 
 bool frmSeriograb::showPicture(const QString &path)
 {
-    bool loaded = false;
     QImageReader reader(path);
     const QSize full = reader.size();
-    if (full.isValid() && !full.isEmpty() && decodable(reader, full)) {
-        const QImage image = readPreview(reader, full);
-        if (!image.isNull()) {
-            img1->setPixmap(QPixmap::fromImage(image));
-            m_pictureSize = full;
-            // Decoded smaller than it is: a larger preview later reads the file again.
-            m_picturePath = image.size() == full ? QString() : path;
-            loaded = true;
-        }
+    if (!full.isValid() || full.isEmpty() || !decodable(reader, full)) {
+        fitPreview();
+        return false;
     }
-    fitPreview();
-    return loaded;
+    // Decoding is the slow part of showing a large picture, so it runs beside the next
+    // transfer; a picture overtaken by a newer one before its turn is not decoded at all.
+    m_nextPreview = PreviewJob{path, full, decodeSize(full)};
+    if (!m_decoding)
+        startDecode();
+    return true;
 }
 
-// Decodes not many more pixels than the preview shows now; the ratio comes from the full size.
-// Without a preview area yet, the screen is the limit.
-QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
+void frmSeriograb::startDecode()
+{
+    if (!m_nextPreview)
+        return;
+    const PreviewJob job = *m_nextPreview;
+    m_nextPreview.reset();
+    m_decoding = true;
+    m_decodingJob = job;
+
+    auto promise = std::make_shared<QPromise<QImage>>();
+    m_decodeWatcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, job] {
+        promise->start();
+        QImage image;
+        try {
+            image = decodePreview(job.path, job.full, job.wanted);
+        } catch (...) {
+            // out of memory while decoding: the preview keeps its picture
+        }
+        promise->addResult(image);
+        promise->finish();
+    });
+}
+
+void frmSeriograb::decodeFinished()
+{
+    m_decoding = false;
+    const QImage image = m_decodeWatcher->future().resultCount() > 0 ? m_decodeWatcher->result() : QImage();
+    if (!image.isNull()) {
+        img1->setPixmap(QPixmap::fromImage(image));
+        m_pictureSize = m_decodingJob.full;
+        // Decoded smaller than it is: a larger preview later reads the file again.
+        m_picturePath = image.size() == m_decodingJob.full ? QString() : m_decodingJob.path;
+    }
+    fitPreview();
+    startDecode();
+}
+
+// The pixels worth decoding for the preview now; without a preview area yet, the screen's.
+QSize frmSeriograb::decodeSize(QSize full) const
 {
     QSize wanted = previewPixels(full);
     if (wanted.isEmpty()) {
@@ -408,27 +480,7 @@ QImage frmSeriograb::readPreview(QImageReader &reader, QSize full) const
             limit = s->size() * s->devicePixelRatio();
         wanted = full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
     }
-    // JPEG reduces by 2, 4 or 8 while decoding at little cost, but by other fractions it is
-    // slower than a full decode; so the largest such reduction that still covers the preview.
-    for (int by = 8; by >= 2; by /= 2) {
-        const QSize reduced(full.width() / by, full.height() / by);
-        if (reduced.width() >= wanted.width() && reduced.height() >= wanted.height() && !reduced.isEmpty()) {
-            reader.setScaledSize(reduced);
-            break;
-        }
-    }
-    const QImage image = reader.read();
-    // The rest, less than half, with the painter's bilinear filter: left to the label, its
-    // area-averaging filter took half of a small picture's preview time, for no visible gain.
-    if (image.isNull() || image.width() <= wanted.width() || image.height() <= wanted.height()
-        || image.width() >= 2 * wanted.width() || image.height() >= 2 * wanted.height())
-        return image;
-    QImage fitted(wanted, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    fitted.fill(Qt::transparent);
-    QPainter painter(&fitted);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(QPoint(0, 0), wanted), image);
-    return fitted;
+    return wanted;
 }
 
 QString frmSeriograb::askNewName(const QString &message, const QString &title)
@@ -498,8 +550,7 @@ void frmSeriograb::fitPreview()
     const QSize shown = img1->size() * devicePixelRatio();
     const QSize decoded = img1->pixmap().size();
     if (!m_picturePath.isEmpty() && (shown.width() > decoded.width() || shown.height() > decoded.height())) {
-        QImageReader reader(m_picturePath);
-        const QImage image = reader.size() == m_pictureSize ? readPreview(reader, m_pictureSize) : QImage();
+        const QImage image = decodePreview(m_picturePath, m_pictureSize, decodeSize(m_pictureSize));
         if (!image.isNull())
             img1->setPixmap(QPixmap::fromImage(image));
         if (image.isNull() || image.size() == m_pictureSize)

@@ -5,7 +5,10 @@
 #include "platform/programplace.h"
 
 #include <QMainWindow>
+#include <QFutureWatcher>
+#include <QImage>
 #include <QPointer>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -44,6 +47,8 @@ public:
     /// The help file registered at start-up.
     QString helpFile() const { return m_helpFile; }
     bool isRunning() const;
+    /// True while a picture handed to showPicture still waits to be decoded for the preview.
+    bool isDecodingPreview() const { return m_decoding || m_nextPreview.has_value(); }
     Inet &inet() { return *m_inet1; }
 
     // RunView
@@ -76,7 +81,9 @@ private:
     void centreOnScreen();
     QRect previewArea() const;
     QSize previewPixels(QSize picture) const;
-    QImage readPreview(QImageReader &reader, QSize full) const;
+    QSize decodeSize(QSize full) const;
+    void startDecode();
+    void decodeFinished();
 
     Settings &m_settings;
     ProgramPlace m_place;
@@ -95,6 +102,16 @@ private:
     QAction *m_mul = nullptr;
 
     QSize m_pictureSize;        // the preview picture's own size in pixels
+    struct PreviewJob
+    {
+        QString path;
+        QSize full;     // the picture's own size
+        QSize wanted;   // the pixels worth decoding
+    };
+    QFutureWatcher<QImage> *m_decodeWatcher = nullptr;
+    bool m_decoding = false;
+    PreviewJob m_decodingJob;
+    std::optional<PreviewJob> m_nextPreview;   // newest picture waiting for its decode
     QString m_picturePath;      // set while the preview holds fewer pixels than the picture
     int recordedWidth = 0;      // twips, as recorded by the last resize handling
     int recordedHeight = 0;
