@@ -53,6 +53,7 @@ fuzz-deps:
 # Each target runs on one core for FUZZ_SECONDS over its corpus; what it finds new goes to
 # $(FUZZ_BUILD)/corpus, and into tests/fuzz only with FUZZ_MERGE=1. A crash or a broken
 # property stops that target, keeps the input as $(FUZZ_BUILD)/crash-<target>-..., and fails.
+# libFuzzer ends without running destructors, so the targets' scratch folders are removed here.
 fuzz: fuzz-deps
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSERIOGRAB_FUZZ=ON >/dev/null
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
@@ -63,6 +64,7 @@ fuzz: fuzz-deps
 	    -max_total_time=$(FUZZ_SECONDS) -max_len=1024 -timeout=20 -rss_limit_mb=2048 \
 	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/crash-$$t- \
 	    2>$(FUZZ_BUILD)/fuzz_$$t.log || failed="$$failed $$t"; \
+	  rm -rf /dev/shm/seriograb-fuzz-*; \
 	  grep -E "^(stat::number_of_executed_units|stat::new_units_added)|ERROR|property broken" $(FUZZ_BUILD)/fuzz_$$t.log; \
 	  if [ -n "$(FUZZ_MERGE)" ]; then \
 	    $(FUZZ_BUILD)/fuzz_$$t -merge=1 -max_len=1024 tests/fuzz/$$t $(FUZZ_BUILD)/corpus/$$t 2>/dev/null; \
