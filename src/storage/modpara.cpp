@@ -62,11 +62,14 @@ QString readPara(const ProgramPlace &place, const QString &key)
     const QString header = headerLine(key);
     auto in = fso.OpenTextFile(place.parameterFile(), IoMode::ForReading, false);
     QString value;
+    // Block by block, as the existence test and the rewrite walk the file: a value line that
+    // happens to read like a header (a header text of "[LASTFILE]") is a value, not a header.
     while (!in->AtEndOfStream()) {
-        if (in->ReadLine() == header) {
-            // A header on the very last line holds an empty value.
-            if (!in->AtEndOfStream())
-                value = in->ReadLine();
+        const bool isHeader = in->ReadLine() == header;
+        // A header on the very last line holds an empty value.
+        const QString line = in->AtEndOfStream() ? QString() : in->ReadLine();
+        if (isHeader) {
+            value = line;
             break;
         }
     }

@@ -194,6 +194,15 @@ private Q_SLOTS:
                  QByteArray("[LASTFILE]\r\n3\r\n[PROXYIP]\r\nh\r\n[LASTFILE]\r\n2\r\n"));
     }
 
+    // Options stores whatever text the user types, so a value may read like a header.
+    void valueThatReadsLikeAHeaderIsAValue()
+    {
+        writePara(m_place, "headerText", "[LASTFILE]");
+        writePara(m_place, "lastFile", "25");
+        QCOMPARE(readPara(m_place, "lastFile"), QStringLiteral("25"));
+        QCOMPARE(readPara(m_place, "headerText"), QStringLiteral("[LASTFILE]"));
+    }
+
     void staleScratchIsOverwritten()
     {
         setContents(parFile(), fiveBlocks);
