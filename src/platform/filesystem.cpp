@@ -36,6 +36,71 @@ std::unique_ptr<QFile> openFile(const QString &path, QIODevice::OpenMode mode, c
     return file;
 }
 
+// Lines are UTF-8, but a file edited by hand may hold any bytes. A byte that starts no valid
+// UTF-8 sequence becomes the lone surrogate U+DC00 + byte, which no valid text contains, and is
+// written back as that byte: a line the program only copies keeps its bytes exactly.
+QString decodeLine(const QByteArray &bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const uchar b = p[i];
+        if (b < 0x80) {
+            text.append(QChar(b));
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0;
+        char32_t smallest = 0;
+        if (b >= 0xC2 && b <= 0xDF) { length = 2; code = b & 0x1F; smallest = 0x80; }
+        else if (b >= 0xE0 && b <= 0xEF) { length = 3; code = b & 0x0F; smallest = 0x800; }
+        else if (b >= 0xF0 && b <= 0xF4) { length = 4; code = b & 0x07; smallest = 0x10000; }
+        bool valid = length > 0 && i + length <= n;
+        for (int k = 1; valid && k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                valid = false;
+            else
+                code = (code << 6) | (p[i + k] & 0x3F);
+        }
+        valid = valid && code >= smallest && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            text.append(QChar(char16_t(0xDC00 + b)));
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            text.append(QChar::highSurrogate(code));
+            text.append(QChar::lowSurrogate(code));
+        } else {
+            text.append(QChar(char16_t(code)));
+        }
+        i += length;
+    }
+    return text;
+}
+
+QByteArray encodeLine(const QString &text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text.at(i).unicode();
+        const bool escapedByte = u >= 0xDC80 && u <= 0xDCFF
+                && !(i > 0 && text.at(i - 1).isHighSurrogate());
+        if (!escapedByte)
+            continue;
+        bytes += QStringView(text).mid(runStart, i - runStart).toUtf8();
+        bytes += char(u - 0xDC00);
+        runStart = i + 1;
+    }
+    bytes += QStringView(text).mid(runStart).toUtf8();
+    return bytes;
+}
+
 } // namespace
 
 TextStream::TextStream(std::unique_ptr<QFile> file)
@@ -63,7 +128,7 @@ QString TextStream::ReadLine()
         line.chop(1);
     if (line.endsWith('\r'))
         line.chop(1);
-    return QString::fromUtf8(line);
+    return decodeLine(line);
 }
 
 void TextStream::WriteLine(const QString &text)
@@ -78,7 +143,7 @@ void TextStream::WriteLine(const QString &text)
         bytes = m_endsInCarriageReturn ? QByteArray("\n") : QByteArray("\r\n");
         m_needsLineEnd = false;
     }
-    bytes += text.toUtf8();
+    bytes += encodeLine(text);
     bytes += "\r\n";
     if (m_file->write(bytes) != bytes.size())
         fail(QStringLiteral("Cannot write to"), m_file->fileName(), m_file->errorString());

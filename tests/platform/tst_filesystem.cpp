@@ -53,6 +53,35 @@ private Q_SLOTS:
         QCOMPARE(contents(path("a.txt")), QByteArray("[HEADERTEXT]\r\n\r\nBilder/\xc3\x84ra\r\n"));
     }
 
+    // A line read and written back keeps its bytes, whether or not they are valid UTF-8.
+    void linesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("UTF-8 text") << QByteArray("Bilder/\xc3\x84ra \xf0\x9f\x93\xb7");
+        QTest::newRow("Latin-1 byte") << QByteArray("caf\xe9");
+        QTest::newRow("lone continuation bytes") << QByteArray("\x80\xbf-\xff\xfe");
+        QTest::newRow("cut sequence") << QByteArray("a\xe2\x82");
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf");
+        QTest::newRow("encoded surrogate") << QByteArray("\xed\xa0\x80");
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80");
+        QTest::newRow("pair whose low half looks escaped") << QByteArray("\xf0\x90\x82\x80\x80");
+        QTest::newRow("control bytes and NUL") << QByteArray("a\x00b\x1b", 4);
+    }
+
+    void linesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, line);
+        setContents(path("in.txt"), line + "\r\n");
+        FileSystemObject fso;
+        auto in = fso.OpenTextFile(path("in.txt"), FileSystemObject::IoMode::ForReading, false);
+        const QString text = in->ReadLine();
+        in->Close();
+        auto out = fso.CreateTextFile(path("out.txt"), true);
+        out->WriteLine(text);
+        out->Close();
+        QCOMPARE(contents(path("out.txt")), line + "\r\n");
+    }
+
     void readLine_data()
     {
         QTest::addColumn<QByteArray>("bytes");
