@@ -1,3 +1,4 @@
+#include "filebytes.h"
 #include "platform/filesystem.h"
 
 #include <QDir>
@@ -6,25 +7,6 @@
 #include <QTest>
 
 #include <memory>
-
-namespace {
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll();
-}
-
-void setContents(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-} // namespace
 
 class TestFileSystem : public QObject
 {

@@ -1,3 +1,4 @@
+#include "filebytes.h"
 #include "platform/filesystem.h"
 #include "storage/bassavelist.h"
 
@@ -11,21 +12,6 @@
 using namespace basSaveList;
 
 namespace {
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll();
-}
-
-void setContents(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 // An editable list box reduced to what the history code uses.
 class ListBox : public HistoryBox

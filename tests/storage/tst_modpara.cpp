@@ -1,3 +1,4 @@
+#include "filebytes.h"
 #include "platform/filesystem.h"
 #include "storage/modpara.h"
 
@@ -11,21 +12,6 @@
 using namespace modPara;
 
 namespace {
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<missing>";
-    return file.readAll();
-}
-
-void setContents(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 const QByteArray fiveBlocks = "[LOCALFOLDER]\r\n/home/u/Bilder\r\n"
                               "[HEADERTEXT]\r\nx_\r\n"
