@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QtGlobal>
 #include <cmath>
 
@@ -17,5 +18,11 @@ inline int toPixels(double twipsValue)
 }
 
 inline int fromPixels(int pixels) { return pixels * perPixel; }
+
+/// A control's place given in twips, in logical pixels.
+inline QRect rect(int left, int top, int width, int height)
+{
+    return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
+}
 
 } // namespace twips

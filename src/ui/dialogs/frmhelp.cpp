@@ -13,16 +13,6 @@
 #include <QScreen>
 #include <QStringList>
 
-namespace {
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twips::toPixels(left), twips::toPixels(top), twips::toPixels(width),
-                 twips::toPixels(height));
-}
-
-} // namespace
-
 QString frmHelp::helpText()
 {
     const QString host = QStringLiteral("www.example.com");
@@ -68,18 +58,18 @@ frmHelp::frmHelp(QWidget *mainWindow)
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(twipsRect(600, 120, 4710, 930));
+    Image1->setGeometry(twips::rect(600, 120, 4710, 930));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1->setPixmap(QPixmap(QStringLiteral(":/helpbanner.gif")));
 
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(twipsRect(120, 960, 5775, 2775));
+    Frame1->setGeometry(twips::rect(120, 960, 5775, 2775));
     Frame1->setFocusPolicy(Qt::NoFocus);
 
     Text1 = new QPlainTextEdit(Frame1);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setGeometry(twipsRect(120, 240, 5535, 2295));
+    Text1->setGeometry(twips::rect(120, 240, 5535, 2295));
     Text1->setReadOnly(true);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -92,7 +82,7 @@ frmHelp::frmHelp(QWidget *mainWindow)
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setGeometry(twipsRect(4680, 3960, 1215, 375));
+    btnOK->setGeometry(twips::rect(4680, 3960, 1215, 375));
     btnOK->setAutoDefault(false);
     connect(btnOK, &QPushButton::clicked, this, &frmHelp::btnOKClick);
 

@@ -32,8 +32,7 @@ W *place(QWidget *container, const char *name, int left, int top, int width, int
 {
     auto *w = new W(container);
     w->setObjectName(QLatin1String(name));
-    w->setGeometry(twips::toPixels(left), twips::toPixels(top),
-                   twips::toPixels(width), twips::toPixels(height));
+    w->setGeometry(twips::rect(left, top, width, height));
     return w;
 }
 

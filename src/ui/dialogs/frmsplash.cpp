@@ -13,16 +13,6 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace {
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twips::toPixels(left), twips::toPixels(top), twips::toPixels(width),
-                 twips::toPixels(height));
-}
-
-} // namespace
-
 frmSplash::frmSplash(Settings &settings, const ProgramPlace &place)
     : QFrame(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint),
       m_settings(settings), m_place(place)
@@ -39,25 +29,25 @@ frmSplash::frmSplash(Settings &settings, const ProgramPlace &place)
     Frame1 = new QFrame(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    Frame1->setGeometry(twipsRect(150, 60, 6465, 3675));
+    Frame1->setGeometry(twips::rect(150, 60, 6465, 3675));
     Frame1->installEventFilter(this);
 
     // Both pictures are shown at their own size, from the control's top left corner.
     Image1 = new QLabel(Frame1);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setGeometry(twipsRect(240, 360, 3750, 1800));
+    Image1->setGeometry(twips::rect(240, 360, 3750, 1800));
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1->setPixmap(QPixmap(QStringLiteral(":/logo.gif")));
 
     Image2 = new QLabel(Frame1);
     Image2->setObjectName(QStringLiteral("Image2"));
-    Image2->setGeometry(twipsRect(4320, 2160, 2130, 1500));
+    Image2->setGeometry(twips::rect(4320, 2160, 2130, 1500));
     Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image2->setPixmap(QPixmap(QStringLiteral(":/splash2.gif")));
 
     Label1 = new QLabel(QStringLiteral("Version 1.10"), Frame1);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(twipsRect(120, 3360, 1335, 255));
+    Label1->setGeometry(twips::rect(120, 3360, 1335, 255));
 
     Timer1 = new QTimer(Frame1);
     Timer1->setObjectName(QStringLiteral("Timer1"));

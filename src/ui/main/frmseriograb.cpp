@@ -75,12 +75,6 @@ qsizetype firstBrokenLine(const QString &path)
     return 0;
 }
 
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twips::toPixels(left), twips::toPixels(top), twips::toPixels(width),
-                 twips::toPixels(height));
-}
-
 // Nothing may escape an event handler: a failure becomes one status line.
 void guarded(StatusLine *status, const std::function<void()> &fn)
 {
@@ -147,28 +141,28 @@ void frmSeriograb::buildControls()
     cmbURL1->setObjectName(QStringLiteral("cmbURL1"));
     cmbURL1->setEditable(true);
     cmbURL1->setInsertPolicy(QComboBox::NoInsert);
-    cmbURL1->setGeometry(twipsRect(120, 120, 3375, 315));
+    cmbURL1->setGeometry(twips::rect(120, 120, 3375, 315));
 
     txtURL2 = new QLineEdit(QStringLiteral("01"), client);
     txtURL2->setObjectName(QStringLiteral("txtURL2"));
-    txtURL2->setGeometry(twipsRect(3600, 120, 780, 285));
+    txtURL2->setGeometry(twips::rect(3600, 120, 780, 285));
 
     UpDown1 = new UpDown(txtURL2, client);
     UpDown1->setObjectName(QStringLiteral("UpDown1"));
-    UpDown1->setGeometry(twipsRect(4440, 120, 195, 285));
+    UpDown1->setGeometry(twips::rect(4440, 120, 195, 285));
 
     txtURL3 = new QLineEdit(QStringLiteral(".jpg"), client);
     txtURL3->setObjectName(QStringLiteral("txtURL3"));
-    txtURL3->setGeometry(twipsRect(4680, 120, 615, 285));
+    txtURL3->setGeometry(twips::rect(4680, 120, 615, 285));
 
     btnGet = new QPushButton(QStringLiteral("Get"), client);
     btnGet->setObjectName(QStringLiteral("btnGet"));
-    btnGet->setGeometry(twipsRect(5400, 120, 1215, 375));
+    btnGet->setGeometry(twips::rect(5400, 120, 1215, 375));
     btnGet->setAutoDefault(false);
 
     btnStop = new QPushButton(QStringLiteral("Stop"), client);
     btnStop->setObjectName(QStringLiteral("btnStop"));
-    btnStop->setGeometry(twipsRect(6720, 120, 1215, 375));
+    btnStop->setGeometry(twips::rect(6720, 120, 1215, 375));
     btnStop->setAutoDefault(false);
 
     img1 = new QLabel(client);
@@ -177,7 +171,7 @@ void frmSeriograb::buildControls()
     const QPixmap logo(QStringLiteral(":/logo.gif"));
     img1->setPixmap(logo);
     m_pictureSize = logo.size();
-    img1->setGeometry(twipsRect(120, 600, 6975, 1845));
+    img1->setGeometry(twips::rect(120, 600, 6975, 1845));
 
     sbar1 = new StatusLine(this);
     sbar1->setObjectName(QStringLiteral("sbar1"));
@@ -515,7 +509,7 @@ void frmSeriograb::setOuterSize(int widthTwips, int heightTwips)
 QRect frmSeriograb::previewArea() const
 {
     const int statusTop = twips::fromPixels(centralWidget()->height());
-    return twipsRect(previewfit::areaLeft, previewfit::areaTop, outerWidthTwips() - 300,
+    return twips::rect(previewfit::areaLeft, previewfit::areaTop, outerWidthTwips() - 300,
                      statusTop - previewfit::areaTop);
 }
 
@@ -529,7 +523,7 @@ QSize frmSeriograb::previewPixels(QSize picture) const
     const QSize him = previewfit::himetric(picture);
     const PreviewRect r = previewfit::fit(twips::fromPixels(area.width()), twips::fromPixels(area.height()),
                                           him.width(), him.height());
-    return (twipsRect(r.left, r.top, r.width, r.height).size() * devicePixelRatio()).expandedTo(QSize(1, 1));
+    return (twips::rect(r.left, r.top, r.width, r.height).size() * devicePixelRatio()).expandedTo(QSize(1, 1));
 }
 
 void frmSeriograb::fitPreview()
@@ -544,7 +538,7 @@ void frmSeriograb::fitPreview()
     const int areaWidth = twips::fromPixels(img1->width());
     const QSize him = previewfit::himetric(m_pictureSize);
     const PreviewRect r = previewfit::fit(areaWidth, areaHeight, him.width(), him.height());
-    img1->setGeometry(twipsRect(r.left, r.top, r.width, r.height));
+    img1->setGeometry(twips::rect(r.left, r.top, r.width, r.height));
 
     // Grown past the pixels decoded for it: decode the picture again for the new size.
     const QSize shown = img1->size() * devicePixelRatio();
