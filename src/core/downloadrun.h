@@ -19,14 +19,6 @@ public:
     void run();
     bool isRunning() const { return m_running; }
 
-    // Run state, as the last run left it.
-    QString urlPrefix() const { return m_urlPrefix; }
-    QString numberText() const { return m_numberText; }
-    QString urlSuffix() const { return m_urlSuffix; }
-    QString fullURL() const { return m_fullURL; }
-    qint16 fileNumber() const { return m_fileNumber; }
-    int numberWidth() const { return m_numberWidth; }
-
     /// Whether the last answer is a GIF or JPEG picture; reports it through addMsg.
     bool checkContentType();
     /// localFolder, "/", headerText and the last "/" piece of the current address.
