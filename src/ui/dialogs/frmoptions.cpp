@@ -304,16 +304,11 @@ void frmOptions::cmdOKClick()
         modPara::writePara(m_place, QStringLiteral("lastFile"), txtLast->text());
         modPara::writePara(m_place, QStringLiteral("proxyIP"), txtProxyIP->text());
         modPara::writePara(m_place, QStringLiteral("proxyPort"), txtProxyPort->text());
-    } catch (const FileError &e) {
-        QMessageBox::warning(this, messageTitle(),
-                             QStringLiteral("The settings are in use now, but they could not "
-                                            "be stored for the next start:\n%1")
-                                 .arg(e.message()));
     } catch (const std::exception &e) {
         QMessageBox::warning(this, messageTitle(),
                              QStringLiteral("The settings are in use now, but they could not "
                                             "be stored for the next start:\n%1")
-                                 .arg(QString::fromLocal8Bit(e.what())));
+                                 .arg(QString::fromStdString(e.what())));
     }
     close();
 }
