@@ -282,6 +282,24 @@ void FileSystemObject::ReplaceFile(const QString &source, const QString &destina
     }
 }
 
+void FileSystemObject::RewriteTextFile(const QString &path, const QString &scratch,
+                                       const std::function<void(TextStream &out)> &write)
+{
+    bool scratchMade = false;
+    try {
+        auto out = OpenTextFile(scratch, IoMode::ForWriting, true);
+        scratchMade = true;
+        write(*out);
+        out->Close();
+        // One rename: the file is either the old one or the new one, never missing or half.
+        ReplaceFile(scratch, path);
+    } catch (const FileError &) {
+        if (scratchMade)
+            QFile::remove(scratch);
+        throw;
+    }
+}
+
 void FileSystemObject::WriteBinaryFile(const QString &path, const QByteArray &bytes)
 {
     if (QFileInfo(path).isDir())

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -64,6 +65,11 @@ public:
     void MoveFile(const QString &source, const QString &destination);
     /// Renames source over destination in one atomic step, replacing it.
     void ReplaceFile(const QString &source, const QString &destination);
+    /// Rewrites path through a scratch file beside it: `write` fills the scratch file, which then
+    /// replaces path in one rename. On any failure path is left as it was and the scratch file
+    /// is removed.
+    void RewriteTextFile(const QString &path, const QString &scratch,
+                         const std::function<void(TextStream &out)> &write);
     /// Writes bytes as the whole new content of path: the file ends up holding exactly these
     /// bytes, or is left as it was.
     void WriteBinaryFile(const QString &path, const QByteArray &bytes);

@@ -3,7 +3,6 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
-#include <QFile>
 #include <QStringList>
 
 #include <optional>
@@ -114,10 +113,7 @@ void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint
     const QString scratch = path + QLatin1String(".tmp");
 
     FileSystemObject fso;
-    bool scratchMade = false;
-    try {
-        auto out = fso.OpenTextFile(scratch, IoMode::ForWriting, true);
-        scratchMade = true;
+    fso.RewriteTextFile(path, scratch, [&](TextStream &out) {
         bool seen = false;
         if (fso.FileExists(path)) {
             auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
@@ -137,19 +133,13 @@ void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint
                         line = trimHistory(namePart + QLatin1Char('=') + entries, maximum);
                     }
                 }
-                out->WriteLine(line);
+                out.WriteLine(line);
             }
             in->Close();
         }
         if (!seen)
-            out->WriteLine(boxName + QLatin1Char('=') + text);
-        out->Close();
-        fso.ReplaceFile(scratch, path);
-    } catch (const FileError &) {
-        if (scratchMade)
-            QFile::remove(scratch);
-        throw;
-    }
+            out.WriteLine(boxName + QLatin1Char('=') + text);
+    });
 
     loadHistory(box, path, name);
 }

@@ -3,7 +3,6 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
-#include <QFile>
 
 namespace modPara {
 
@@ -99,14 +98,11 @@ void replacePara(const ProgramPlace &place, const QString &key, const QString &v
     const QString scratch = place.file(QStringLiteral("temp.par"));
     const QString header = headerLine(key);
 
-    bool scratchMade = false;
-    try {
+    fso.RewriteTextFile(path, scratch, [&](TextStream &out) {
         auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
-        auto out = fso.OpenTextFile(scratch, IoMode::ForWriting, true);
-        scratchMade = true;
         qsizetype written = 0;
         auto copyLine = [&](const QString &line) {
-            out->WriteLine(line);
+            out.WriteLine(line);
             ++written;
         };
 
@@ -128,16 +124,8 @@ void replacePara(const ProgramPlace &place, const QString &key, const QString &v
         // A trailing header without its value gets an empty one, so the file stays in pairs.
         if (written % 2 != 0)
             copyLine(QString());
-
         in->Close();
-        out->Close();
-        // One rename: the parameter file is either the old one or the new one, never missing.
-        fso.ReplaceFile(scratch, path);
-    } catch (const FileError &) {
-        if (scratchMade)
-            QFile::remove(scratch);
-        throw;
-    }
+    });
 }
 
 void writePara(const ProgramPlace &place, const QString &key, const QString &value)

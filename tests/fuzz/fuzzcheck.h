@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
+#include <QList>
 #include <QString>
 
 #include <cstdio>
@@ -67,3 +69,43 @@ private:
     std::size_t m_size;
     std::size_t m_pos = 0;
 };
+
+// Helpers of the properties, written apart from the program's own code so that a fault there
+// cannot hide by being checked against itself.
+
+// Raw lines: split at LF, one CR before it dropped, bytes as they are.
+inline QList<QByteArray> rawLinesOf(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        const qsizetype next = end < 0 ? bytes.size() : end + 1;
+        if (end < 0)
+            end = bytes.size();
+        QByteArray line = bytes.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        lines.append(line);
+        start = next;
+    }
+    return lines;
+}
+
+inline QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+// Stripped of the space character only, tabs kept.
+inline QString trimSpaces(QString text)
+{
+    while (text.startsWith(QLatin1Char(' ')))
+        text.remove(0, 1);
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return text;
+}

@@ -28,41 +28,6 @@ public:
     QStringList items;
 };
 
-// Raw lines: split at LF, one CR before it dropped, bytes as they are.
-QList<QByteArray> rawLinesOf(const QByteArray &bytes)
-{
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        const qsizetype next = end < 0 ? bytes.size() : end + 1;
-        if (end < 0)
-            end = bytes.size();
-        QByteArray line = bytes.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        lines.append(line);
-        start = next;
-    }
-    return lines;
-}
-
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-QString trimSpaces(QString text)
-{
-    while (text.startsWith(QLatin1Char(' ')))
-        text.remove(0, 1);
-    while (text.endsWith(QLatin1Char(' ')))
-        text.chop(1);
-    return text;
-}
 
 QString reduced(const QString &text) { return trimSpaces(text).toLower(); }
 

@@ -16,41 +16,15 @@
 
 namespace {
 
-// Lines as the program reads them: split at LF, one CR before it dropped, UTF-8.
+// Lines as the program reads them, as text.
 QStringList linesOf(const QByteArray &bytes)
 {
     QStringList lines;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        const qsizetype next = end < 0 ? bytes.size() : end + 1;
-        if (end < 0)
-            end = bytes.size();
-        QByteArray line = bytes.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
+    for (const QByteArray &line : rawLinesOf(bytes))
         lines.append(QString::fromUtf8(line));
-        start = next;
-    }
     return lines;
 }
 
-QByteArray contentOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-QString trimSpaces(QString text)
-{
-    while (text.startsWith(QLatin1Char(' ')))
-        text.remove(0, 1);
-    while (text.endsWith(QLatin1Char(' ')))
-        text.chop(1);
-    return text;
-}
 
 // Index of the first header of the key in the two-line walk; -1 when the key is missing.
 qsizetype blockOf(const QStringList &lines, const QString &header)

@@ -23,6 +23,13 @@
 
 namespace {
 
+// A loopback port that was free a moment ago, so connecting to it is refused.
+quint16 refusingPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -158,10 +165,8 @@ private Q_SLOTS:
 
     void statusLineFollowsTheTransfer()
     {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
+        const quint16 port = refusingPort();
+        QVERIFY(port != 0);
         writeParameters();
         frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
         w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
@@ -182,10 +187,8 @@ private Q_SLOTS:
 
     void stateTextsLeaveTheCaptionOfAMinimisedWindow()
     {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
+        const quint16 port = refusingPort();
+        QVERIFY(port != 0);
         writeParameters();
         frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
         w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
