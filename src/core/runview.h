@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 /// What the download run needs of the main window.
 class RunView
@@ -27,4 +28,15 @@ public:
 
     /// The modal rename prompt: message, title, empty default; Cancel gives "".
     virtual QString askNewName(const QString &message, const QString &title) = 0;
+
+    // What the run tells the window besides its messages; a view may ignore any of it.
+
+    /// A run has started (true) or ended (false): the progress shows only in between.
+    virtual void runActive(bool active) { Q_UNUSED(active) }
+    /// Bytes of the transfer of the pass being handled, against its declared length (-1: unknown).
+    virtual void transferProgress(qint64 received, qint64 total) { Q_UNUSED(received) Q_UNUSED(total) }
+    /// Pictures saved so far in this run.
+    virtual void savedCount(int saved) { Q_UNUSED(saved) }
+    /// One line for the run log: a pass's number, address and outcome.
+    virtual void logPass(const QString &line) { Q_UNUSED(line) }
 };

@@ -9,12 +9,23 @@ struct Settings
     static constexpr qint16 True = -1;
     static constexpr qint16 False = 0;
 
+    /// What a run does with a picture whose file name is taken already.
+    enum class IfExists { Ask, Skip, Number };
+
+    static constexpr int defaultTransfers = 4;
+    static constexpr int maxTransfers = 8;
+    static constexpr int defaultMaxMisses = 10;
+
     QString headerText;       // put before every saved file name
     QString localFolder;      // folder that receives the files
     qint16 lastFile = 0;      // maximum passes in one run
     QString proxyIP;
-    qint16 proxyPort = 0;
+    qint32 proxyPort = 0;     // 0 to 65535 once stored; wider than 16 bits so every port fits
     qint16 multipleDownloads = True;
     qint16 stopRequested = False;
     QString historyPath;      // program folder + "/history.par"
+
+    int transfers = defaultTransfers;   // [TRANSFERS]: transfers in flight, 1 to 8
+    int maxMisses = defaultMaxMisses;   // [MAXMISSES]: a run ends after this many misses in a row; 0: never
+    IfExists ifExists = IfExists::Ask;  // [IFEXISTS]: ask, skip or number
 };
