@@ -16,6 +16,7 @@
 #include "platform/filesystem.h"
 #include "platform/inet.h"
 #include "platform/programplace.h"
+#include "runreport.h"
 #include "scriptedserver.h"
 #include "ui/main/frmseriograb.h"
 #include "ui/main/statusline.h"
@@ -37,6 +38,9 @@
 #include <QScreen>
 #include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryFile>
 #include <QTest>
 #include <QTextStream>
@@ -336,6 +340,7 @@ struct Bench
     QString scratch;      // run folders
     QString defaultGif;
     NginxFixture *nginx = nullptr;
+    quint16 relayPort = 0;
     QString curl;
     int runCounter = 0;
 
@@ -361,12 +366,18 @@ struct Bench
 
     struct Ours { double ms; qint64 peakKb; qint64 startKb; QString report; };
 
+    // The served address of a path: straight from nginx, or through the relay when it is set.
+    QString url(const QString &path) const
+    {
+        return relayPort ? QStringLiteral("http://127.0.0.1:%1%2").arg(relayPort).arg(path) : nginx->url(path);
+    }
+
     Ours runOurs(const Workload &w, const QString &outFolder)
     {
         const QString program = programFolder(outFolder, w.count);
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(self, {QStringLiteral("--run"), program, nginx->url(QLatin1Char('/') + w.key + QStringLiteral("/pic")),
+        p.start(self, {QStringLiteral("--run"), program, url(QLatin1Char('/') + w.key + QStringLiteral("/pic")),
                        QStringLiteral("%1").arg(1, w.width, 10, QLatin1Char('0'))});
         if (!p.waitForFinished(300000))
             die(QStringLiteral("our run of %1 did not end within 5 minutes").arg(w.key));
@@ -379,19 +390,19 @@ struct Bench
                 parts.mid(3).join(QLatin1Char(' '))};
     }
 
-    double runCurl(const Workload &w, const QString &outFolder)
+    double runCurl(const Workload &w, const QString &outFolder, const QStringList &options = {})
     {
-        const QString glob = nginx->url(QStringLiteral("/%1/pic[%2-%3].jpg")
-                                            .arg(w.key)
-                                            .arg(1, w.width, 10, QLatin1Char('0'))
-                                            .arg(w.count, w.width, 10, QLatin1Char('0')));
+        const QString glob = url(QStringLiteral("/%1/pic[%2-%3].jpg")
+                                     .arg(w.key)
+                                     .arg(1, w.width, 10, QLatin1Char('0'))
+                                     .arg(w.count, w.width, 10, QLatin1Char('0')));
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QElapsedTimer t;
         t.start();
         // -f keeps error pages out of the folder, as our content check does.
-        p.start(curl, {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
-                       outFolder + QStringLiteral("/pic#1.jpg"), glob});
+        p.start(curl, options + QStringList{QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
+                                           outFolder + QStringLiteral("/pic#1.jpg"), glob});
         if (!p.waitForFinished(300000))
             die(QStringLiteral("curl on %1 did not end within 5 minutes").arg(w.key));
         const double elapsed = t.nsecsElapsed() / 1e6;
@@ -401,32 +412,47 @@ struct Bench
         return elapsed;
     }
 
-    struct Row { QString title; int files; qint64 bytes; double ours; double theirs; qint64 peakKb; qint64 startKb; };
-
-    Row measure(const Workload &w)
+    struct Row
     {
-        QList<double> ours, theirs;
+        QString title;
+        int files;
+        qint64 bytes;
+        double ours;
+        double theirs;        // curl, one at a time
+        double parallel;      // curl -Z --parallel-max 4; 0 when not run
+        qint64 peakKb;
+        qint64 startKb;
+    };
+
+    // Our run and curl's alternate, each first in turn; with `parallel` curl also runs four
+    // transfers at a time.
+    Row measure(const Workload &w, bool parallel = false)
+    {
+        QList<double> ours, theirs, theirsParallel;
         qint64 peak = 0, start = 0;
         const QString served = root + QLatin1Char('/') + w.key;
         const QString expectedReport = QStringLiteral("Completed downloading maximum number if files (%1)").arg(w.count);
+        const int sides = parallel ? 3 : 2;
         for (int rep = 0; rep < w.repeats; ++rep) {
-            // Alternate who goes first, so neither always meets a warmer cache.
-            for (int turn = 0; turn < 2; ++turn) {
-                const bool oursNow = (rep + turn) % 2 == 0;
-                const QString outFolder = freshFolder(oursNow ? QStringLiteral("ours") : QStringLiteral("curl"));
-                if (oursNow) {
+            for (int turn = 0; turn < sides; ++turn) {
+                const int side = (rep + turn) % sides;   // 0: ours, 1: curl, 2: curl -Z
+                const QString outFolder = freshFolder(side == 0 ? QStringLiteral("ours") : QStringLiteral("curl"));
+                if (side == 0) {
                     const Ours r = runOurs(w, outFolder);
-                    if (r.report != expectedReport)
+                    if (endText(r.report) != expectedReport)
                         die(QStringLiteral("our run of %1 ended with \"%2\"").arg(w.key, r.report));
                     ours << r.ms;
                     peak = qMax(peak, r.peakKb);
                     start = qMax(start, r.startKb);
-                } else {
+                } else if (side == 1) {
                     theirs << runCurl(w, outFolder);
+                } else {
+                    theirsParallel << runCurl(w, outFolder, {QStringLiteral("-Z"), QStringLiteral("--parallel-max"),
+                                                             QStringLiteral("4")});
                 }
                 const QString wrong = compareFolder(outFolder, served, w.present);
                 if (!wrong.isEmpty())
-                    die(QStringLiteral("%1 run of %2 is wrong: %3").arg(oursNow ? "our" : "curl's", w.key, wrong));
+                    die(QStringLiteral("%1 run of %2 is wrong: %3").arg(side == 0 ? "our" : "curl's", w.key, wrong));
                 // On ext4 without a journal, every new file skips the inodes freed in the last
                 // half minute, at a cost per inode: deleting a thousand files here would slow the
                 // next runs' file creation. Folders of a few large files go at once (their pages
@@ -436,7 +462,8 @@ struct Bench
             }
             out << '.' << Qt::flush;
         }
-        return {w.title, int(w.present.size()), w.bytes, median(ours), median(theirs), peak, start};
+        return {w.title, int(w.present.size()), w.bytes, median(ours), median(theirs),
+                parallel ? median(theirsParallel) : 0.0, peak, start};
     }
 };
 
@@ -481,34 +508,34 @@ QList<double> stopLatencies(const QString &scratch, int repeats)
 }
 
 // The parts of a run, each timed alone over a workload's files: the transfer control fetching
-// them, saving them the way a run does, and the window previewing them (with its repaint).
+// them one at a time into part files, giving each part its name as a run does, and the window
+// previewing them (with its repaint).
 struct Parts { double transfer; double save; double preview; };
 
-Parts partsOf(const QString &scratch, const QString &servedFolder, const QString &urlFolder,
-              const QStringList &names)
+Parts partsOf(const QString &scratch, const QString &urlFolder, const QStringList &names)
 {
     Parts parts{};
+    const QString outFolder = scratch + QStringLiteral("/parts-out-") + QFileInfo(urlFolder.chopped(1)).fileName();
+    QDir().mkpath(outFolder);
     Inet inet;
+    const Inet::Keep keep{outFolder, [](const QString &) { return true; }};
+    QList<PartFile> kept;
     QElapsedTimer t;
     t.start();
     for (const QString &name : names) {
-        if (inet.OpenURL(urlFolder + name).isEmpty())
+        if (!inet.OpenURL(urlFolder + name, keep))
             die(QStringLiteral("the transfer control could not fetch %1").arg(urlFolder + name));
+        kept.append(inet.takePart());
     }
     parts.transfer = t.nsecsElapsed() / 1e6;
 
-    const QString outFolder = scratch + QStringLiteral("/parts-out-") + QFileInfo(servedFolder).fileName();
-    QDir().mkpath(outFolder);
-    FileSystemObject fso;
-    for (const QString &name : names) {
-        QFile f(servedFolder + QLatin1Char('/') + name);
-        if (!f.open(QIODevice::ReadOnly))
-            die(QStringLiteral("cannot read %1").arg(f.fileName()));
-        const QByteArray bytes = f.readAll();
-        t.start();
-        fso.WriteBinaryFile(outFolder + QLatin1Char('/') + name, bytes);
-        parts.save += t.nsecsElapsed() / 1e6;
+    t.start();
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QString why;
+        if (kept[i].commitAs(outFolder + QLatin1Char('/') + names[i], false, &why) != PartFile::Commit::Done)
+            die(QStringLiteral("cannot name %1: %2").arg(names[i], why));
     }
+    parts.save = t.nsecsElapsed() / 1e6;
 
     const QString folder = scratch + QStringLiteral("/parts-program");
     QDir().mkpath(folder);
@@ -524,6 +551,57 @@ Parts partsOf(const QString &scratch, const QString &servedFolder, const QString
     return parts;
 }
 
+// --- a distant server, on loopback
+
+// Holds every chunk for a while in each direction before passing it on, as a server far away
+// would: a transfer costs round trips, not bandwidth. Runs in a thread of its own, since the
+// benchmark blocks its own thread while curl runs.
+class DelayRelay : public QObject
+{
+public:
+    DelayRelay(quint16 target, int delayMs) : m_target(target), m_delay(delayMs) {}
+
+    quint16 listen()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &DelayRelay::accept);
+        return m_server.listen(QHostAddress::LocalHost, 0) ? m_server.serverPort() : 0;
+    }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket *client = m_server.nextPendingConnection()) {
+            auto *upstream = new QTcpSocket(client);
+            upstream->connectToHost(QHostAddress::LocalHost, m_target);
+            pipe(client, upstream);
+            pipe(upstream, client);
+            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        }
+    }
+
+    // Everything `from` receives reaches `to` m_delay ms later, in order; so does its end.
+    void pipe(QTcpSocket *from, QTcpSocket *to)
+    {
+        QPointer<QTcpSocket> target(to);
+        connect(from, &QTcpSocket::readyRead, this, [this, from, target] {
+            const QByteArray chunk = from->readAll();
+            QTimer::singleShot(m_delay, Qt::PreciseTimer, this, [target, chunk] {
+                if (target)
+                    target->write(chunk);
+            });
+        });
+        connect(from, &QTcpSocket::disconnected, this, [this, target] {
+            QTimer::singleShot(m_delay, Qt::PreciseTimer, this, [target] {
+                if (target)
+                    target->disconnectFromHost();
+            });
+        });
+    }
+
+    QTcpServer m_server{this};
+    quint16 m_target;
+    int m_delay;
+};
 
 struct PreviewTimes { double scaled; double full; QSize shown; QSize screen; };
 
@@ -674,6 +752,32 @@ int runBench(const QStringList &args)
         rows << b.measure(w);
         say(QStringLiteral(" %1 ms / %2 ms").arg(ms(rows.last().ours), ms(rows.last().theirs)));
     }
+    {
+        // (e): the start of the small series from a server 20 ms away each way, where round
+        // trips and not bandwidth bound a run.
+        Workload far = loads[0];
+        far.title = QStringLiteral("(e) small JPEGs, 20 ms away");
+        far.count = quick ? 40 : 200;
+        far.present = loads[0].present.mid(0, far.count);
+        far.bytes = 0;
+        for (const QString &name : std::as_const(far.present))
+            far.bytes += QFileInfo(b.root + QStringLiteral("/small/") + name).size();
+        far.repeats = quick ? 1 : 3;
+        QThread relayThread;
+        auto *relay = new DelayRelay(nginx.port(), 20);
+        relay->moveToThread(&relayThread);
+        relayThread.start();
+        QMetaObject::invokeMethod(relay, [&] { b.relayPort = relay->listen(); }, Qt::BlockingQueuedConnection);
+        if (b.relayPort == 0)
+            die(QStringLiteral("the relay could not listen"));
+        out << "Running " << far.title << " (" << far.repeats << " x 3 runs) " << Qt::flush;
+        rows << b.measure(far, true);
+        say(QStringLiteral(" %1 ms / %2 ms / %3 ms").arg(ms(rows.last().ours), ms(rows.last().theirs), ms(rows.last().parallel)));
+        b.relayPort = 0;
+        QMetaObject::invokeMethod(relay, [relay] { delete relay; }, Qt::BlockingQueuedConnection);
+        relayThread.quit();
+        relayThread.wait();
+    }
 
     out << "Probing stop, preview and load ..." << Qt::flush;
     const QList<double> stops = stopLatencies(b.scratch, 15);
@@ -683,8 +787,7 @@ int runBench(const QStringList &args)
     QList<Parts> parts;
     for (int i : {0, 1, 3}) {
         const Workload &w = loads[i];
-        parts << partsOf(b.scratch, b.root + QLatin1Char('/') + w.key,
-                         nginx.url(QLatin1Char('/') + w.key + QLatin1Char('/')), w.present);
+        parts << partsOf(b.scratch, nginx.url(QLatin1Char('/') + w.key + QLatin1Char('/')), w.present);
     }
     say(QStringLiteral(" done"));
 
@@ -698,10 +801,13 @@ int runBench(const QStringList &args)
                       .arg(mib(r.peakKb * 1024));
     }
     const Bench::Row &huge = rows[2];
+    const Bench::Row &far = rows[4];
     report << QString()
-           << QStringLiteral("- Peak RSS for (c): %1 = body %2 + %3 (the window before Get: %4).")
-                  .arg(mib(huge.peakKb * 1024), mib(huge.bytes), mib(huge.peakKb * 1024 - huge.bytes),
-                       mib(huge.startKb * 1024))
+           << QStringLiteral("- (e) against `curl -Z --parallel-max 4` on the same relay: %1 ms against %2 ms, ratio %3.")
+                  .arg(ms(far.ours), ms(far.parallel)).arg(far.ours / far.parallel, 0, 'f', 2)
+           << QStringLiteral("- Peak RSS for (c): %1 = the idle window %2 + %3, for a body of %4.")
+                  .arg(mib(huge.peakKb * 1024), mib(huge.startKb * 1024), mib((huge.peakKb - huge.startKb) * 1024),
+                       mib(huge.bytes))
            << QStringLiteral("- Stop during a stalled transfer to the end report: median %1 ms, worst %2 ms (%3 stops).")
                   .arg(ms(median(stops)), ms(*std::max_element(stops.begin(), stops.end()))).arg(stops.size())
            << QStringLiteral("- Preview of a 4000x3000 JPEG (%1 MiB) on a %2x%3 screen: the window's scaled decode %4 ms "
@@ -710,7 +816,7 @@ int runBench(const QStringList &args)
                   .arg(preview.screen.width()).arg(preview.screen.height())
                   .arg(ms(preview.scaled)).arg(preview.shown.width()).arg(preview.shown.height()).arg(ms(preview.full))
            << QStringLiteral("- The parts of a run, each timed alone over the same files: transfer control alone "
-                             "(a) %1 ms, (b) %2 ms, (d) %3 ms; saving as a run saves (QSaveFile, synced) (a) %4 ms, "
+                             "(a) %1 ms, (b) %2 ms, (d) %3 ms; naming the part files as a run does (a) %4 ms, "
                              "(b) %5 ms, (d) %6 ms; preview with repaint (a) %7 ms, (b) %8 ms, (d) %9 ms.")
                   .arg(ms(parts[0].transfer), ms(parts[1].transfer), ms(parts[2].transfer),
                        ms(parts[0].save), ms(parts[1].save), ms(parts[2].save),
@@ -719,7 +825,7 @@ int runBench(const QStringList &args)
            << QStringLiteral("- curl start-up plus one small request: median %1 ms.").arg(ms(median(curlStart)))
            << QStringLiteral("- Medians over %1 alternating runs per side; every run's folder compared byte for byte "
                              "with the served files. Whole benchmark %2 s.")
-                  .arg(quick ? QStringLiteral("2") : QStringLiteral("5 (3 for (c))"))
+                  .arg(quick ? QStringLiteral("2") : QStringLiteral("5 (3 for (c) and (e))"))
                   .arg(total.elapsed() / 1000.0, 0, 'f', 0)
            << QStringLiteral("- Machine: %1; load average %2 at the start, %3 at the end.")
                   .arg(machine(data), loadAtStart, loadAverage());

@@ -2,18 +2,24 @@
 
 #include "core/runview.h"
 #include "core/settings.h"
+#include "platform/inet.h"
 
+#include <QList>
+#include <QMetaObject>
+#include <QSet>
 #include <QString>
 #include <QtGlobal>
 
-class Inet;
-
-/// A download run: reads the three address fields, then fetches one numbered address per pass,
-/// keeps GIF and JPEG answers, saves and shows them, and steps the number until the end test.
+/// A download run: reads the three address fields, then handles one numbered address per pass,
+/// in number order: keeps GIF and JPEG answers, saves and shows them, and steps the number until
+/// the end test. The transfers for the next passes run ahead of the pass being handled.
 class DownloadRun
 {
 public:
     DownloadRun(Settings &settings, Inet &inet, RunView &view, const QString &defaultPicture);
+    ~DownloadRun();
+    DownloadRun(const DownloadRun &) = delete;
+    DownloadRun &operator=(const DownloadRun &) = delete;
 
     /// Runs a whole run and returns when it has ended. A call while a run is going does nothing.
     void run();
@@ -25,23 +31,49 @@ public:
     QString localFileName() const;
 
 private:
+    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, Cancelled };
+    // A transfer started for a pass that is still to come.
+    struct Ahead
+    {
+        qint32 passNumber;
+        QString url;
+        Inet::TransferId id;
+    };
+
     bool start();
-    /// One pass; false when the number can step no further and the run has to end.
-    bool pass();
-    void endReport(qint32 passNumber);
+    Outcome pass(qint32 passNumber);
+    Outcome keepPicture(const QString &number);
+    QString numberTextOf(qint32 passNumber) const;
+    Inet::TransferId transferFor(qint32 passNumber, const QString &url);
+    void fetchAhead(qint32 passNumber);
+    void dropAhead();
+    QString endText(qint32 passNumber) const;
+    void endReport(const QString &text);
 
     Settings &m_settings;
     Inet &m_inet;
     RunView &m_view;
     QString m_defaultPicture;
+    QMetaObject::Connection m_progress;
 
     bool m_running = false;
     QString m_urlPrefix;
     QString m_numberText;
+    QString m_firstNumberText;
     QString m_urlSuffix;
     QString m_fullURL;
     qint16 m_fileNumber = 0;
+    qint16 m_firstNumber = 0;
     int m_numberWidth = 0;
+    QList<Ahead> m_ahead;
+    QSet<QString> m_cleanedFolders;
+
+    int m_saved = 0;
+    int m_noPicture = 0;
+    int m_failed = 0;
+    int m_skipped = 0;
+    int m_missesInRow = 0;
+    QString m_lastFailure;
     int m_saveFailures = 0;
     QString m_lastSaveFailure;
     QString m_historyFailure;

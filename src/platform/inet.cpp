@@ -1,36 +1,24 @@
 #include "platform/inet.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QHostInfo>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QScopeGuard>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
-#include <new>
+#include <curl/curl.h>
+
+#include <sys/socket.h>
 #include <utility>
 
 namespace {
 
-constexpr qint64 readAheadBytes = qint64(4) * 1024 * 1024;
+CURLM *multiOf(void *handle) { return static_cast<CURLM *>(handle); }
 
 bool isWebScheme(const QString &scheme)
 {
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
-}
-
-// Qt turns HTTP error statuses into reply errors; the server did answer, so these are answers
-// with headers and a body, not failed transfers.
-bool isHttpAnswer(const QNetworkReply &reply)
-{
-    if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        return false;
-    const int error = reply.error();
-    return error == QNetworkReply::NoError
-        || (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-        || error == QNetworkReply::ProtocolInvalidOperationError
-        || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
 }
 
 QString sizeText(qint64 bytes)
@@ -43,348 +31,600 @@ QString sizeText(qint64 bytes)
 
 const QString canceledText = QStringLiteral("Operation canceled");
 
-constexpr int maxRedirects = 10;
+constexpr long maxRedirects = 10;
+constexpr long receiveBuffer = 256 * 1024;
+
+QByteArray headerValue(const Inet::Headers &headers, const QByteArray &name)
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return QByteArray();
+}
+
+void initialiseCurlOnce()
+{
+    static const bool done = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return true;
+    }();
+    Q_UNUSED(done)
+}
 
 } // namespace
+
+// One address on its way: its easy handle, what it went through, and the answer as it arrives.
+struct Inet::Transfer
+{
+    enum class Phase { Running, Answered, Failed };
+    // Why a callback ended the transfer early.
+    enum class Stop { None, KeepFailed, Enough, TooLarge };
+    struct Event
+    {
+        qint16 state;
+        qint32 code = 0;
+        QString info;
+    };
+
+    Inet *owner = nullptr;
+    TransferId id = 0;
+    CURL *easy = nullptr;
+    Keep keep;
+    Phase phase = Phase::Running;
+    bool cancelled = false;
+
+    QList<Event> events;        // the states it went through, in order
+    qsizetype reported = 0;     // how many of them have been reported
+    bool resolved = false;
+
+    Headers headers;            // of the answer being read
+    int status = 0;
+    bool finalAnswer = false;   // the headers of the answer that is not a redirect are complete
+    bool wanted = false;
+    PartFile part;
+    QString keepError;
+    Stop stop = Stop::None;
+    QString stopText;
+    qint64 received = 0;
+    qint64 total = -1;
+    qint64 shownReceived = -1;
+    qint64 shownTotal = -2;
+    QElapsedTimer quiet;        // since the last byte arrived
+    char error[CURL_ERROR_SIZE] = {};
+
+    void record(qint16 state, qint32 code = 0, const QString &info = QString())
+    {
+        events.append(Event{state, code, info});
+    }
+
+    void markResolved()
+    {
+        if (!resolved) {
+            resolved = true;
+            record(HostResolved);
+        }
+    }
+
+    // The headers of an answer are complete: decide whether its body is kept.
+    bool answerBegins()
+    {
+        long code = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+        status = int(code);
+        if (code >= 100 && code < 200)
+            return true;   // an interim answer; the real one follows
+        char *location = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+        if (code >= 300 && code < 400 && location)
+            return true;   // followed: its body is not the answer
+        finalAnswer = true;
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        total = length >= 0 ? qint64(length) : -1;
+        if (!keep.wanted || !keep.wanted(QString::fromLatin1(headerValue(headers, "Content-Type"))))
+            return true;
+        if (total > owner->m_bodyLimit) {
+            stop = Stop::TooLarge;
+            stopText = QStringLiteral("Answer of %1 bytes is larger than the limit of %2")
+                               .arg(total).arg(sizeText(owner->m_bodyLimit));
+            return false;
+        }
+        part = PartFile::create(keep.folder, &keepError);
+        if (!part.isValid()) {
+            stop = Stop::KeepFailed;
+            return false;
+        }
+        wanted = true;
+        return true;
+    }
+
+    static size_t onHeader(char *buffer, size_t size, size_t count, void *self)
+    {
+        auto *t = static_cast<Transfer *>(self);
+        const size_t n = size * count;
+        t->quiet.restart();
+        QByteArray line(buffer, qsizetype(n));
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith("HTTP/")) {
+            // A new answer: a redirect's or an interim answer's headers are forgotten.
+            t->headers.clear();
+            t->status = 0;
+            t->finalAnswer = false;
+            return n;
+        }
+        if (line.isEmpty())
+            return t->finalAnswer || t->answerBegins() ? n : 0;
+        if (t->finalAnswer)
+            return n;   // trailers of a chunked body
+        if ((line.startsWith(' ') || line.startsWith('\t')) && !t->headers.isEmpty()) {
+            t->headers.last().second += ' ' + line.trimmed();   // a folded header line
+            return n;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            t->headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        return n;
+    }
+
+    static size_t onBody(char *data, size_t size, size_t count, void *self)
+    {
+        auto *t = static_cast<Transfer *>(self);
+        const size_t n = size * count;
+        t->quiet.restart();
+        if (!t->finalAnswer)
+            return n;
+        t->received += qint64(n);
+        if (!t->wanted) {
+            if (t->received <= discardBytes)
+                return n;
+            t->stop = Stop::Enough;
+            return 0;
+        }
+        if (t->received > t->owner->m_bodyLimit) {
+            t->stop = Stop::TooLarge;
+            t->stopText = QStringLiteral("Answer is larger than the limit of %1").arg(sizeText(t->owner->m_bodyLimit));
+            return 0;
+        }
+        if (!t->part.write(data, qint64(n), &t->keepError)) {
+            t->stop = Stop::KeepFailed;
+            return 0;
+        }
+        return n;
+    }
+
+    // A new connection: the host (or the proxy) was found.
+    static curl_socket_t onOpenSocket(void *self, curlsocktype, curl_sockaddr *address)
+    {
+        static_cast<Transfer *>(self)->markResolved();
+        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    }
+
+    // A kept-alive connection is about to carry the request: the host was found before.
+    static int onRequestReady(void *self, char *, char *, int, int)
+    {
+        static_cast<Transfer *>(self)->markResolved();
+        return CURL_PREREQFUNC_OK;
+    }
+};
 
 Inet::Inet(QObject *parent)
     : QObject(parent)
 {
-    m_manager.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    initialiseCurlOnce();
+    m_multi = curl_multi_init();
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, &Inet::socketCallback);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &Inet::timerCallback);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
+    setMaxConnections(4);
+
+    // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
+    m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
+
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    connect(m_timer, &QTimer::timeout, this, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
+    m_stallTimer = new QTimer(this);
+    setStallTimeout(stallTimeoutMs);
+    connect(m_stallTimer, &QTimer::timeout, this, &Inet::checkStalls);
 }
 
 Inet::~Inet()
 {
-    // A waiting OpenURL notices through its guard that the control is gone and returns.
-    Cancel();
+    for (auto &[id, t] : m_transfers) {
+        if (t->easy) {
+            curl_multi_remove_handle(multiOf(m_multi), t->easy);
+            curl_easy_cleanup(t->easy);
+            t->easy = nullptr;
+        }
+    }
+    m_transfers.clear();
+    // A waiting wait() notices through its guard that the control is gone and returns.
+    if (m_loop)
+        m_loop->quit();
+    for (const Watch &w : std::as_const(m_sockets)) {
+        delete w.read;
+        delete w.write;
+    }
+    m_sockets.clear();
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, nullptr);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, nullptr);
+    curl_multi_cleanup(multiOf(m_multi));
+    curl_slist_free_all(static_cast<curl_slist *>(m_requestHeaders));
+}
+
+void Inet::setStallTimeout(int ms)
+{
+    m_stallTimeout = ms;
+    m_stallTimer->setInterval(qBound(10, ms / 10, 1000));
+}
+
+void Inet::setMaxConnections(int connections)
+{
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(connections));
+}
+
+Inet::Transfer *Inet::find(TransferId id) const
+{
+    const auto it = m_transfers.find(id);
+    return it == m_transfers.end() ? nullptr : it->second.get();
+}
+
+bool Inet::isRunning(TransferId id) const
+{
+    const Transfer *t = find(id);
+    return t && t->phase == Transfer::Phase::Running;
 }
 
 QString Inet::GetHeader(const QString &name) const
 {
-    const QByteArray wanted = name.toLatin1();
-    for (const auto &[key, value] : m_headers) {
-        if (key.compare(wanted, Qt::CaseInsensitive) == 0)
-            return QString::fromLatin1(value);
-    }
-    return QString();
+    return QString::fromLatin1(headerValue(m_last.headers, name.toLatin1()));
 }
 
-void Inet::Cancel()
+Inet::TransferId Inet::start(const QString &url, const Keep &keep)
 {
-    if (!m_busy)
-        return;
-    m_cancelled = true;
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
-    if (m_reply)
-        m_reply->abort();
-    if (m_loop)
-        m_loop->quit();
-}
-
-QByteArray Inet::OpenURL(const QString &url, int dataType)
-{
-    // Only data type 1 (bytes) is asked for; the body is returned as bytes for every type.
-    Q_UNUSED(dataType)
-    if (m_busy)
-        return QByteArray();
-
-    QPointer<Inet> self(this);
-    m_busy = true;
-    const auto idle = qScopeGuard([self] {
-        if (self)
-            self->m_busy = false;
-    });
-
-    m_headers.clear();
-    m_body = QByteArray();
-    m_responseCode = 0;
-    m_responseInfo.clear();
-    m_cancelled = false;
-    m_abandonCode = 0;
-    m_abandonText.clear();
+    auto owned = std::make_unique<Transfer>();
+    Transfer &t = *owned;
+    t.owner = this;
+    t.id = ++m_nextId;
+    t.keep = keep;
+    t.quiet.start();
+    m_transfers.emplace(t.id, std::move(owned));
 
     if (url.trimmed().isEmpty()) {
-        fail(QNetworkReply::HostNotFoundError, QStringLiteral("No address given"));
-        return QByteArray();
+        failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("No address given"));
+        return t.id;
     }
     // An address typed without a scheme is meant for the web, as a browser would take it.
     const QUrl target = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
     if (!isWebScheme(target.scheme())) {
-        fail(QNetworkReply::ProtocolUnknownError,
-             QStringLiteral("Only http and https addresses can be fetched: %1").arg(url));
-        return QByteArray();
+        failBeforeStart(t, CURLE_UNSUPPORTED_PROTOCOL,
+                        QStringLiteral("Only http and https addresses can be fetched: %1").arg(url));
+        return t.id;
     }
     if (!target.isValid() || target.host().isEmpty()) {
-        fail(QNetworkReply::HostNotFoundError, QStringLiteral("Not a valid address: %1").arg(url));
-        return QByteArray();
+        failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("Not a valid address: %1").arg(url));
+        return t.id;
     }
+    QByteArray proxy;
+    if (!proxyFor(t, &proxy))
+        return t.id;
 
-    QString host = target.host();
-    if (!useProxyFor(&host))
-        return QByteArray();
-
-    emit StateChanged(ResolvingHost);
-    if (!self)
-        return QByteArray();
-    if (!lookUp(host) || !self)
-        return QByteArray();
-
-    emit StateChanged(HostResolved);
-    if (!self)
-        return QByteArray();
-    if (m_cancelled) {
-        fail(QNetworkReply::OperationCanceledError, canceledText);
-        return QByteArray();
+    t.record(ResolvingHost);
+    CURL *e = curl_easy_init();
+    t.easy = e;
+    curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
+    curl_easy_setopt(e, CURLOPT_URL, target.toEncoded().constData());
+    // The address is asked for as typed, dot segments and all.
+    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed, but never to another scheme, nor from https back to http.
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, maxRedirects);
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR,
+                     target.scheme() == QLatin1String("https") ? "https" : "http,https");
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_requestHeaders);
+    curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "Seriograb/1.10");
+    // An empty proxy also keeps the proxy variables of the environment out.
+    curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
+    curl_easy_setopt(e, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, receiveBuffer);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.error);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+    if (curl_multi_add_handle(multiOf(m_multi), e) != CURLM_OK) {
+        curl_easy_cleanup(e);
+        t.easy = nullptr;
+        end(t, CURLE_OUT_OF_MEMORY, QStringLiteral("The transfer could not be started"));
+        return t.id;
     }
-    return fetch(target);
+    if (!m_stallTimer->isActive())
+        m_stallTimer->start();
+    return t.id;
 }
 
-// Sets the manager's proxy for this transfer; with a proxy, the host to look up is the proxy's.
-bool Inet::useProxyFor(QString *hostToLookUp)
+void Inet::failBeforeStart(Transfer &t, qint32 code, const QString &text)
 {
-    QNetworkProxy proxy(QNetworkProxy::NoProxy);
-    if (m_accessType == NamedProxy) {
-        const qsizetype colon = m_proxy.lastIndexOf(QLatin1Char(':'));
-        QString host = m_proxy.left(colon).trimmed();
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-            host = host.mid(1, host.size() - 2);
-        const QString portText = colon < 0 ? QString() : m_proxy.mid(colon + 1).trimmed();
-        bool isNumber = false;
-        const qlonglong port = portText.toLongLong(&isNumber);
-        if (colon < 0 || host.isEmpty()) {
-            fail(QNetworkReply::ProxyNotFoundError,
-                 QStringLiteral("Proxy \"%1\" is not a server name and port").arg(m_proxy));
-            return false;
-        }
-        if (!isNumber || port < 1 || port > 65535) {
-            fail(QNetworkReply::ProxyNotFoundError,
-                 QStringLiteral("Proxy port \"%1\" is not a port from 1 to 65535").arg(portText));
-            return false;
-        }
-        proxy = QNetworkProxy(QNetworkProxy::HttpProxy, host, quint16(port));
-        *hostToLookUp = host;
+    t.phase = Transfer::Phase::Failed;
+    t.record(Error, code, text);
+}
+
+// The proxy for this transfer; with access type 2 it must be a server name and a port.
+bool Inet::proxyFor(Transfer &t, QByteArray *proxyUrl)
+{
+    if (m_accessType != NamedProxy) {
+        *proxyUrl = QByteArray("");
+        return true;
     }
-    // Changing the manager's proxy only when it differs keeps its open connections usable.
-    if (!(m_manager.proxy() == proxy))
-        m_manager.setProxy(proxy);
+    const qsizetype colon = m_proxy.lastIndexOf(QLatin1Char(':'));
+    QString host = m_proxy.left(colon).trimmed();
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    const QString portText = colon < 0 ? QString() : m_proxy.mid(colon + 1).trimmed();
+    bool isNumber = false;
+    const qlonglong port = portText.toLongLong(&isNumber);
+    if (colon < 0 || host.isEmpty()) {
+        failBeforeStart(t, CURLE_COULDNT_RESOLVE_PROXY,
+                        QStringLiteral("Proxy \"%1\" is not a server name and port").arg(m_proxy));
+        return false;
+    }
+    if (!isNumber || port < 1 || port > 65535) {
+        failBeforeStart(t, CURLE_COULDNT_RESOLVE_PROXY,
+                        QStringLiteral("Proxy port \"%1\" is not a port from 1 to 65535").arg(portText));
+        return false;
+    }
+    const QString bracketed = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    *proxyUrl = QStringLiteral("http://%1:%2").arg(bracketed).arg(port).toUtf8();
     return true;
 }
 
-bool Inet::lookUp(const QString &host)
+bool Inet::OpenURL(const QString &url, const Keep &keep)
 {
-    if (m_cancelled) {
-        fail(QNetworkReply::OperationCanceledError, canceledText);
+    if (m_waiting)
         return false;
-    }
+    return wait(start(url, keep));
+}
+
+bool Inet::wait(TransferId id)
+{
+    if (m_waiting || !find(id))
+        return false;
     QPointer<Inet> self(this);
-    QEventLoop loop;
-    m_loop = &loop;
-    m_lookupDone = false;
-    m_lookupFound = false;
-    m_lookupError.clear();
-    const quint64 ticket = ++m_lookupTicket;
-    const int id = QHostInfo::lookupHost(host, this, [this, ticket](const QHostInfo &info) {
-        if (ticket != m_lookupTicket || m_lookupDone)
-            return;
-        m_lookupDone = true;
-        m_lookupId = -1;
-        m_lookupFound = info.error() == QHostInfo::NoError && !info.addresses().isEmpty();
-        m_lookupError = info.error() == QHostInfo::NoError ? QStringLiteral("Host not found")
-                                                           : info.errorString();
-        if (m_loop)
+    m_last = Answer();
+    m_responseCode = 0;
+    m_responseInfo.clear();
+    ++m_waiting;
+    m_current = id;
+    deliver();
+    if (!self)
+        return false;
+    while (isRunning(id)) {
+        QEventLoop loop;
+        m_loop = &loop;
+        loop.exec();
+        if (!self)
+            return false;
+        m_loop = nullptr;
+        deliver();
+        if (!self)
+            return false;
+    }
+    --m_waiting;
+    m_current = 0;
+
+    const auto it = m_transfers.find(id);
+    if (it == m_transfers.end())
+        return false;
+    std::unique_ptr<Transfer> t = std::move(it->second);
+    m_transfers.erase(it);
+    const bool answered = t->phase == Transfer::Phase::Answered;
+    if (answered) {
+        m_last.headers = t->headers;
+        m_last.status = t->status;
+        m_last.part = std::move(t->part);
+        m_last.keepError = t->keepError;
+    }
+    m_last.cancelled = t->cancelled;
+    return answered;
+}
+
+void Inet::cancel(TransferId id)
+{
+    Transfer *t = find(id);
+    if (!t)
+        return;
+    if (t->phase == Transfer::Phase::Running) {
+        t->cancelled = true;
+        end(*t, CURLE_ABORTED_BY_CALLBACK, canceledText);
+    }
+    // The transfer being waited for stays until its wait has seen how it ended.
+    if (id != m_current || !m_waiting)
+        m_transfers.erase(id);
+    deliver();
+}
+
+void Inet::Cancel()
+{
+    QList<TransferId> ids;
+    for (const auto &[id, t] : m_transfers)
+        ids.append(id);
+    for (TransferId id : ids)
+        cancel(id);
+}
+
+// Ends a transfer as failed: its part file goes, and state 11 is recorded for its report.
+void Inet::end(Transfer &t, qint32 code, const QString &text)
+{
+    if (t.easy) {
+        curl_multi_remove_handle(multiOf(m_multi), t.easy);
+        curl_easy_cleanup(t.easy);
+        t.easy = nullptr;
+    }
+    t.part.remove();
+    t.phase = Transfer::Phase::Failed;
+    t.record(Error, code, text);
+}
+
+// libcurl says the transfer is over: an answer, or a failure with its reason.
+void Inet::finish(Transfer &t, int result)
+{
+    const QString curlText = QString::fromLocal8Bit(t.error[0] ? t.error : curl_easy_strerror(CURLcode(result)));
+    if (t.easy) {
+        curl_multi_remove_handle(multiOf(m_multi), t.easy);
+        curl_easy_cleanup(t.easy);
+        t.easy = nullptr;
+    }
+    if (t.phase != Transfer::Phase::Running)
+        return;
+    switch (t.stop) {
+    case Transfer::Stop::TooLarge:
+        end(t, CURLE_FILESIZE_EXCEEDED, t.stopText);
+        return;
+    case Transfer::Stop::KeepFailed:
+        // The answer is known; only its body could not be kept.
+        t.part.remove();
+        t.phase = Transfer::Phase::Answered;
+        return;
+    case Transfer::Stop::Enough:
+        t.phase = Transfer::Phase::Answered;
+        return;
+    case Transfer::Stop::None:
+        break;
+    }
+    if (result != CURLE_OK) {
+        end(t, result, curlText);
+        return;
+    }
+    if (!t.finalAnswer) {
+        end(t, CURLE_WEIRD_SERVER_REPLY, QStringLiteral("The server sent no answer"));
+        return;
+    }
+    if (t.wanted && !t.part.close(&t.keepError))
+        t.part.remove();
+    t.phase = Transfer::Phase::Answered;
+}
+
+void Inet::drive(int socket, int events)
+{
+    int running = 0;
+    curl_multi_socket_action(multiOf(m_multi), curl_socket_t(socket), events, &running);
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(multiOf(m_multi), &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        Transfer *t = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
+        if (t)
+            finish(*t, message->data.result);
+    }
+    deliver();
+}
+
+// Reports what the transfer being waited for went through, outside every libcurl call, so a
+// handler may cancel, start or wait as it likes.
+void Inet::deliver()
+{
+    if (m_delivering)
+        return;
+    m_delivering = true;
+    QPointer<Inet> self(this);
+    for (;;) {
+        Transfer *t = m_waiting ? find(m_current) : nullptr;
+        if (!t)
+            break;
+        if (t->reported < t->events.size()) {
+            const Transfer::Event event = t->events.at(t->reported++);
+            if (event.state == Error) {
+                m_responseCode = event.code;
+                m_responseInfo = event.info;
+            }
+            emit StateChanged(event.state);
+            if (!self)
+                return;
+            continue;
+        }
+        if (t->finalAnswer && (t->received != t->shownReceived || t->total != t->shownTotal)) {
+            t->shownReceived = t->received;
+            t->shownTotal = t->total;
+            emit Progress(t->received, t->total);
+            if (!self)
+                return;
+            continue;
+        }
+        if (t->phase != Transfer::Phase::Running && m_loop)
             m_loop->quit();
-    });
-    if (!m_lookupDone)
-        m_lookupId = id;
-    if (!m_lookupDone && !m_cancelled)
-        loop.exec();
-    if (!self)
-        return false;
-    m_loop = nullptr;
-    if (m_lookupId != -1) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
+        break;
     }
-    ++m_lookupTicket; // a late answer to this look-up is ignored
-
-    if (m_cancelled) {
-        fail(QNetworkReply::OperationCanceledError, canceledText);
-        return false;
-    }
-    if (!m_lookupFound) {
-        fail(m_accessType == NamedProxy ? QNetworkReply::ProxyNotFoundError
-                                        : QNetworkReply::HostNotFoundError,
-             QStringLiteral("%1: %2").arg(host, m_lookupError));
-        return false;
-    }
-    return true;
+    m_delivering = false;
+    bool anyRunning = false;
+    for (const auto &[id, t] : m_transfers)
+        anyRunning = anyRunning || t->phase == Transfer::Phase::Running;
+    if (!anyRunning)
+        m_stallTimer->stop();
 }
 
-// Follows redirects itself, one request per hop, so every hop is checked and the headers
-// handed out are always those of the final answer.
-QByteArray Inet::fetch(const QUrl &url)
+void Inet::checkStalls()
 {
-    QUrl target = url;
-    for (int hop = 0;; ++hop) {
-        QUrl next;
-        const Hop outcome = fetchOnce(target, &next);
-        if (outcome == Hop::Answer)
-            return std::exchange(m_body, QByteArray());
-        if (outcome != Hop::Redirect)
-            return QByteArray();
-        if (!isWebScheme(next.scheme())) {
-            fail(QNetworkReply::InsecureRedirectError,
-                 QStringLiteral("Redirect to %1 refused").arg(next.toDisplayString()));
-            return QByteArray();
+    bool ended = false;
+    for (auto &[id, t] : m_transfers) {
+        if (t->phase == Transfer::Phase::Running && t->quiet.elapsed() >= m_stallTimeout) {
+            end(*t, CURLE_OPERATION_TIMEDOUT, QStringLiteral("No data received for %1 ms").arg(m_stallTimeout));
+            ended = true;
         }
-        if (target.scheme() == QLatin1String("https") && next.scheme() == QLatin1String("http")) {
-            fail(QNetworkReply::InsecureRedirectError,
-                 QStringLiteral("Redirect from https to %1 refused").arg(next.toDisplayString()));
-            return QByteArray();
-        }
-        if (hop == maxRedirects) {
-            fail(QNetworkReply::TooManyRedirectsError,
-                 QStringLiteral("More than %1 redirects").arg(maxRedirects));
-            return QByteArray();
-        }
-        target = next;
     }
+    if (ended)
+        deliver();
 }
 
-Inet::Hop Inet::fetchOnce(const QUrl &url, QUrl *redirect)
+int Inet::socketCallback(void *, int socket, int what, void *self, void *)
 {
-    QNetworkRequest request(url);
-    request.setTransferTimeout(m_stallTimeout);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::ManualRedirectPolicy);
-    // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
-    request.setRawHeader("Accept-Encoding", "identity");
-
-    QPointer<Inet> self(this);
-    QEventLoop loop;
-    m_body = QByteArray();
-    QNetworkReply *reply = m_manager.get(request);
-    // The network thread reads ahead no further than this, so a large body is held once (in
-    // m_body) and not a second time in pieces waiting for this thread.
-    reply->setReadBufferSize(readAheadBytes);
-    m_reply = reply;
-    connect(reply, &QNetworkReply::readyRead, this, &Inet::takeBody);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    m_loop = &loop;
-    if (!reply->isFinished())
-        loop.exec();
-    if (!self)
-        return Hop::Gone;
-    m_loop = nullptr;
-    if (!m_cancelled)
-        takeBody();
-    m_reply = nullptr;
-    reply->disconnect(this);
-    reply->deleteLater();
-
-    if (m_cancelled) {
-        fail(QNetworkReply::OperationCanceledError, canceledText);
-        return Hop::Failed;
-    }
-    if (m_abandonCode != 0) {
-        fail(m_abandonCode, m_abandonText);
-        return Hop::Failed;
-    }
-    if (!isHttpAnswer(*reply)) {
-        // Our own Cancel was handled above, so a cancel here is Qt's stall time-out.
-        if (reply->error() == QNetworkReply::OperationCanceledError)
-            fail(QNetworkReply::TimeoutError,
-                 QStringLiteral("No data received for %1 ms").arg(m_stallTimeout));
-        else
-            fail(reply->error(), reply->errorString());
-        return Hop::Failed;
-    }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-    if ((status == 301 || status == 302 || status == 303 || status == 307 || status == 308)
-        && location.isValid() && !location.isEmpty()) {
-        *redirect = reply->url().resolved(location);
-        m_body = QByteArray();
-        return Hop::Redirect;
-    }
-    // Qt can take a reset connection for the end of the body; a body shorter than the length
-    // the server declared is incomplete, and an incomplete body is never handed out.
-    bool known = false;
-    const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (known && m_body.size() < declared && (encoding.isEmpty() || encoding == "identity")) {
-        fail(QNetworkReply::RemoteHostClosedError,
-             QStringLiteral("Connection closed after %1 of %2 bytes").arg(m_body.size()).arg(declared));
-        return Hop::Failed;
-    }
-    m_headers = reply->rawHeaderPairs();
-    return Hop::Answer;
-}
-
-void Inet::takeBody()
-{
-    QNetworkReply *reply = m_reply;
-    if (!reply || m_abandonCode != 0)
-        return;
-    const qint64 available = reply->bytesAvailable();
-    if (available <= 0)
-        return;
-    if (m_body.isEmpty()) {
-        bool known = false;
-        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-        if (known && declared > m_bodyLimit) {
-            abandon(QNetworkReply::UnknownContentError,
-                    QStringLiteral("Answer of %1 bytes is larger than the limit of %2")
-                        .arg(declared).arg(sizeText(m_bodyLimit)));
-            return;
-        }
-        // Room for the whole declared body at once: growing in steps copies the body each time
-        // and holds the old and the new array together, up to three times its size at the peak.
-        // Reserved pages that a short answer never fills are never touched, so they cost nothing.
-        if (known && declared > 0) {
-            try {
-                m_body.reserve(declared);
-            } catch (const std::bad_alloc &) {
-                // then it grows as it comes, and the append below reports a real shortage
+    auto *inet = static_cast<Inet *>(self);
+    if (what == CURL_POLL_REMOVE) {
+        const Watch w = inet->m_sockets.take(socket);
+        // Possibly inside this notifier's own signal: let it go later.
+        for (QSocketNotifier *n : {w.read, w.write}) {
+            if (n) {
+                n->setEnabled(false);
+                n->deleteLater();
             }
         }
+        return 0;
     }
-    if (m_body.size() + available > m_bodyLimit) {
-        abandon(QNetworkReply::UnknownContentError,
-                QStringLiteral("Answer is larger than the limit of %1").arg(sizeText(m_bodyLimit)));
-        return;
+    Watch &w = inet->m_sockets[socket];
+    const bool read = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+    const bool write = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
+    if (read && !w.read) {
+        w.read = new QSocketNotifier(socket, QSocketNotifier::Read, inet);
+        connect(w.read, &QSocketNotifier::activated, inet, [inet, socket] { inet->drive(socket, CURL_CSELECT_IN); });
     }
-    try {
-        // Straight from the reply's buffer into the body: readAll would first gather the
-        // waiting pieces into one more array of their own.
-        const qsizetype had = m_body.size();
-        m_body.resize(had + available);
-        const qint64 got = reply->read(m_body.data() + had, available);
-        m_body.resize(had + qMax<qint64>(got, 0));
-    } catch (const std::bad_alloc &) {
-        abandon(QNetworkReply::UnknownContentError,
-                QStringLiteral("Not enough memory for the answer"));
+    if (write && !w.write) {
+        w.write = new QSocketNotifier(socket, QSocketNotifier::Write, inet);
+        connect(w.write, &QSocketNotifier::activated, inet, [inet, socket] { inet->drive(socket, CURL_CSELECT_OUT); });
     }
+    if (w.read)
+        w.read->setEnabled(read);
+    if (w.write)
+        w.write->setEnabled(write);
+    return 0;
 }
 
-// Ends the reply from inside the transfer, remembering why it failed.
-void Inet::abandon(qint32 code, const QString &text)
+int Inet::timerCallback(void *, long timeoutMs, void *self)
 {
-    m_abandonCode = code;
-    m_abandonText = text;
-    m_body = QByteArray();
-    if (m_reply)
-        m_reply->abort();
-}
-
-void Inet::fail(qint32 code, const QString &text)
-{
-    m_headers.clear();
-    m_body = QByteArray();
-    m_responseCode = code;
-    m_responseInfo = text;
-    emit StateChanged(Error);
+    auto *inet = static_cast<Inet *>(self);
+    if (timeoutMs < 0)
+        inet->m_timer->stop();
+    else
+        inet->m_timer->start(int(qMin<long>(timeoutMs, 24L * 3600 * 1000)));
+    return 0;
 }

@@ -2,16 +2,20 @@
 #include "core/settings.h"
 #include "platform/filesystem.h"
 #include "platform/inet.h"
+#include "runreport.h"
 #include "scriptedserver.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +33,8 @@ public:
     int historySaves = 0;
     bool historyFails = false;
     std::function<void(const QString &)> onMessage;
+    std::function<void(const QString &)> onLog;
+    int saved = 0;
 
     QString prefixText() const override { return prefix; }
     QString numberText() const override { return number; }
@@ -50,6 +56,12 @@ public:
     {
         pictures << path;
         return true;
+    }
+    void savedCount(int count) override { saved = count; }
+    void logPass(const QString &line) override
+    {
+        if (onLog)
+            onLog(line);
     }
     QString askNewName(const QString &message, const QString &title) override
     {
@@ -115,18 +127,20 @@ private Q_SLOTS:
     {
         serveSeries({QStringLiteral("01"), QStringLiteral("02"), QStringLiteral("03")});
         m_run->run();
-        QCOMPARE(m_server->paths(), QStringList({QStringLiteral("/pic01.jpg"), QStringLiteral("/pic02.jpg"),
-                                                 QStringLiteral("/pic03.jpg")}));
+        QCOMPARE(m_server->paths().size(), 3);
+        for (const QString &n : {QStringLiteral("01"), QStringLiteral("02"), QStringLiteral("03")})
+            QVERIFY(m_server->paths().contains(QStringLiteral("/pic%1.jpg").arg(n)));
         QCOMPARE(m_view.number, QStringLiteral("04"));
-        QCOMPARE(m_view.messages.last(), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(m_view.messages.last(), QStringLiteral("Completed downloading maximum number if files (3) - 3 saved, 0 gave no picture"));
         QCOMPARE(readAll(target(QStringLiteral("pic02.jpg"))), QByteArray("picture 02"));
-        QCOMPARE(m_view.pictures.size(), 3);
-        QCOMPARE(m_view.pictures.last(), target(QStringLiteral("pic03.jpg")));
+        // Shown in number order, whatever order the answers arrived in.
+        QCOMPARE(m_view.pictures, QStringList({target(QStringLiteral("pic01.jpg")), target(QStringLiteral("pic02.jpg")),
+                                               target(QStringLiteral("pic03.jpg"))}));
         QCOMPARE(m_view.historySaves, 1);
         QVERIFY(m_view.messages.contains(QStringLiteral("Opening :") + m_server->url(QStringLiteral("/pic01.jpg"))));
         QCOMPARE(m_inet->AccessType(), 1);
         QCOMPARE(m_inet->Proxy(), QStringLiteral(":0"));
-        QCOMPARE(m_server->connectionCount(), 1);   // one connection for the whole series
+        QVERIFY(m_server->connectionCount() <= m_settings.transfers);
     }
 
     void numberField_data()
@@ -162,48 +176,106 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("lastFile");
         QTest::addColumn<bool>("multiple");
-        QTest::addColumn<int>("switchOffAtPass");   // 0: never
+        QTest::addColumn<int>("maxMisses");
+        QTest::addColumn<int>("atPass");        // 0: nothing is changed during the run
+        QTest::addColumn<int>("newLastFile");   // at that pass: 0 switches Multiple Downloads OFF
         QTest::addColumn<int>("passes");
         QTest::addColumn<QString>("report");
 
         const QString off = QStringLiteral("Downloading Stopped because Multiple Download Option is OFF");
-        QTest::newRow("multiple off") << 3 << false << 0 << 1 << off;
-        QTest::newRow("multiple off, limit 1") << 1 << false << 0 << 1 << off;
-        QTest::newRow("limit 1") << 1 << true << 0 << 1
-                                 << QStringLiteral("Completed downloading maximum number if files (1)");
-        QTest::newRow("limit 0 never ends by count") << 0 << true << 5 << 5 << off;
-        QTest::newRow("negative limit never ends by count") << -3 << true << 4 << 4 << off;
-        QTest::newRow("switched off during a run") << 10 << true << 2 << 2 << off;
+        QTest::newRow("multiple off") << 3 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
+        QTest::newRow("multiple off, limit 1") << 1 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
+        QTest::newRow("limit 1") << 1 << true << 10 << 0 << 0 << 1
+                                 << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+        QTest::newRow("limit 0 ends after one pass") << 0 << true << 10 << 0 << 0 << 1
+                                                     << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+        QTest::newRow("negative limit ends after one pass") << -3 << true << 10 << 0 << 0 << 1
+                                                            << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+        QTest::newRow("switched off during a run") << 10 << true << 10 << 2 << 0 << 2 << off + " - 0 saved, 2 gave no picture";
+        QTest::newRow("limit lowered below the passes made") << 10 << true << 10 << 4 << 2 << 4
+                                                             << "Completed downloading maximum number if files (4) - 0 saved, 4 gave no picture";
+        QTest::newRow("series ends after K misses") << 30 << true << 3 << 0 << 0 << 3
+                                                    << "Downloading Stopped because 3 numbers in a row gave no picture - 0 saved, 3 gave no picture";
+        QTest::newRow("K = 0 runs to the maximum") << 12 << true << 0 << 0 << 0 << 12
+                                                   << "Completed downloading maximum number if files (12) - 0 saved, 12 gave no picture";
     }
 
+    // Every run ends with its reason and its counts; no request goes past the window of
+    // transfers in flight, the maximum, or the first pass with Multiple Downloads OFF.
     void endReports()
     {
         QFETCH(int, lastFile);
         QFETCH(bool, multiple);
-        QFETCH(int, switchOffAtPass);
+        QFETCH(int, maxMisses);
+        QFETCH(int, atPass);
+        QFETCH(int, newLastFile);
         QFETCH(int, passes);
         QFETCH(QString, report);
         m_settings.lastFile = qint16(lastFile);
+        m_settings.maxMisses = maxMisses;
         m_settings.multipleDownloads = multiple ? Settings::True : Settings::False;
         int opened = 0;
         m_view.onMessage = [&](const QString &m) {
-            if (m.startsWith(QLatin1String("Opening :")) && ++opened == switchOffAtPass)
+            if (!m.startsWith(QLatin1String("Opening :")) || ++opened != atPass)
+                return;
+            if (newLastFile == 0)
                 m_settings.multipleDownloads = Settings::False;
+            else
+                m_settings.lastFile = qint16(newLastFile);
         };
         m_run->run();
-        QCOMPARE(m_server->requests().size(), passes);
+        QCOMPARE(opened, passes);
         QCOMPARE(m_view.messages.last(), report);
+        const int bound = multiple ? qMin(qMax(lastFile, 1), passes + m_settings.transfers - 1) : 1;
+        QVERIFY2(m_server->requests().size() >= passes && m_server->requests().size() <= bound,
+                 qPrintable(m_server->paths().join(QLatin1Char(' '))));
+        QCOMPARE(m_inet->transferCount(), 0);
     }
 
-    void stopDuringAPassEndsTheRunAfterIt()
+    // Passes are handled one by one in number order; each outcome is counted, logged and
+    // breaks or continues the run of misses.
+    void outcomesAreCountedAndLogged()
+    {
+        m_settings.lastFile = 5;
+        m_settings.maxMisses = 2;
+        m_settings.ifExists = Settings::IfExists::Skip;
+        serveSeries({QStringLiteral("01"), QStringLiteral("03"), QStringLiteral("05")});
+        Response reset = Response::ok(QByteArray(100000, 'r'), jpegType);
+        reset.resetAfter = 100;
+        m_server->route(QStringLiteral("/pic04.jpg"), reset);
+        QFile existing(target(QStringLiteral("pic03.jpg")));
+        QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("mine") == 4);
+        existing.close();
+        QStringList log;
+        m_view.onLog = [&](const QString &line) { log << line; };
+        m_run->run();
+
+        QCOMPARE(m_view.messages.last(),
+                 QStringLiteral("Completed downloading maximum number if files (5) - 2 saved, 1 gave no picture, 1 skipped"
+                                " - 1 failed (last: Recv failure: Connection reset by peer)"));
+        QCOMPARE(readAll(target(QStringLiteral("pic03.jpg"))), QByteArray("mine"));
+        QCOMPARE(log.size(), 5);
+        const QStringList outcomes{QStringLiteral("saved as ") + target(QStringLiteral("pic01.jpg")),
+                                   QStringLiteral("no picture: Content-Type \"text/plain\", HTTP status 404"),
+                                   QStringLiteral("skipped: \"") + target(QStringLiteral("pic03.jpg")) + QStringLiteral("\" exists"),
+                                   QStringLiteral("failed: Recv failure: Connection reset by peer (error 56)"),
+                                   QStringLiteral("saved as ") + target(QStringLiteral("pic05.jpg"))};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(log[i], QStringLiteral("0%1  %2  %3").arg(i + 1).arg(m_server->url(QStringLiteral("/pic0%1.jpg").arg(i + 1)), outcomes[i]));
+        QCOMPARE(m_view.saved, 2);
+        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic03.jpg"), QStringLiteral("pic05.jpg")}));
+    }
+
+    // Stop ends every transfer in flight, leaves no part file and keeps the number on the
+    // picture it cut short, so the next Get fetches it.
+    void stopDuringAPassLeavesTheNumberOnIt()
     {
         m_settings.lastFile = 10;
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("partial", jpegType));
-        m_server->route(QStringLiteral("/pic02.jpg"), [] {
-            Response r = Response::ok(QByteArray(4096, 'x'), jpegType);
-            r.stallAfter = 100;
-            return r;
-        }());
+        Response stall = Response::ok(QByteArray(400000, 'x'), jpegType);
+        stall.stallAfter = 100;
+        m_server->routeOthers(stall);
         m_view.onMessage = [&](const QString &m) {
             if (m.endsWith(QLatin1String("pic02.jpg")))
                 QTimer::singleShot(100, [&] {
@@ -212,11 +284,35 @@ private Q_SLOTS:
                 });
         };
         m_run->run();
-        QCOMPARE(m_view.messages.last(), QStringLiteral("User Terminated Download Process"));
-        QCOMPARE(m_view.number, QStringLiteral("03"));
-        QVERIFY(!QFile::exists(target(QStringLiteral("pic02.jpg"))));
+        QCOMPARE(m_view.messages.last(), QStringLiteral("User Terminated Download Process - 1 saved, 0 gave no picture"));
+        QCOMPARE(m_view.number, QStringLiteral("02"));
+        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("pic01.jpg")});
         QCOMPARE(m_view.pictures.last(), m_default);
         QVERIFY(m_view.messages.contains(QStringLiteral("File is not a image")));
+        QVERIFY(m_server->requests().size() <= 1 + m_settings.transfers);
+        QCOMPARE(m_inet->transferCount(), 0);
+    }
+
+    // A part file that a crashed program left behind goes with the next run into its folder;
+    // one that a running program is still writing stays.
+    void stalePartFilesGo()
+    {
+        QProcess ended;
+        ended.start(QStringLiteral("sleep"), {QStringLiteral("0")});
+        QVERIFY(ended.waitForStarted());
+        const qint64 gone = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        const QString stale = QStringLiteral(".seriograb-%1-7.part").arg(gone);
+        const QString live = QStringLiteral(".seriograb-%1-7.part").arg(::getppid());
+        for (const QString &name : {stale, live}) {
+            QFile f(target(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        serveSeries({QStringLiteral("01")});
+        m_settings.multipleDownloads = Settings::False;
+        m_run->run();
+        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 QStringList({live, QStringLiteral("pic01.jpg")}));
     }
 
     void contentTypeDecides_data()
@@ -308,26 +404,37 @@ private Q_SLOTS:
     void fileNames_data()
     {
         QTest::addColumn<QString>("header");
+        QTest::addColumn<int>("ifExists");
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QStringList>("answers");
-        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("saved");     // empty: nothing is saved
         QTest::addColumn<int>("prompts");
 
-        QTest::newRow("header text") << "x_" << QStringList() << QStringList() << "x_pic01.jpg" << 0;
-        QTest::newRow("exists, answer b") << "x_" << QStringList{"x_pic01.jpg"} << QStringList{"b"} << "b.jpg" << 1;
-        QTest::newRow("exists, empty answer") << "" << QStringList{"pic01.jpg"} << QStringList{""} << ".jpg" << 1;
+        const int ask = int(Settings::IfExists::Ask);
+        const int skip = int(Settings::IfExists::Skip);
+        const int number = int(Settings::IfExists::Number);
+        QTest::newRow("header text") << "x_" << ask << QStringList() << QStringList() << "x_pic01.jpg" << 0;
+        QTest::newRow("exists, answer b") << "x_" << ask << QStringList{"x_pic01.jpg"} << QStringList{"b"} << "b.jpg" << 1;
+        QTest::newRow("exists, empty answer or Cancel") << "" << ask << QStringList{"pic01.jpg"} << QStringList{""} << "" << 1;
         QTest::newRow("exists, answer names another existing file")
-                << "" << QStringList{"pic01.jpg", "c.jpg"} << QStringList{"c"} << "c.jpg" << 1;
+                << "" << ask << QStringList{"pic01.jpg", "c.jpg"} << QStringList{"c", "d"} << "d.jpg" << 2;
+        QTest::newRow("exists, skip") << "" << skip << QStringList{"pic01.jpg"} << QStringList() << "" << 0;
+        QTest::newRow("not there, skip") << "" << skip << QStringList() << QStringList() << "pic01.jpg" << 0;
+        QTest::newRow("exists, keep both") << "x_" << number << QStringList{"x_pic01.jpg", "x_pic01_1.jpg"}
+                                           << QStringList() << "x_pic01_2.jpg" << 0;
     }
 
+    // An existing file is never touched: the prompt, skipping or a numbered name decide.
     void fileNames()
     {
         QFETCH(QString, header);
+        QFETCH(int, ifExists);
         QFETCH(QStringList, existing);
         QFETCH(QStringList, answers);
         QFETCH(QString, saved);
         QFETCH(int, prompts);
         m_settings.headerText = header;
+        m_settings.ifExists = Settings::IfExists(ifExists);
         m_settings.multipleDownloads = Settings::False;
         m_view.answers = answers;
         const QByteArray longOld(5000, 'o');
@@ -339,13 +446,19 @@ private Q_SLOTS:
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("new bytes", jpegType));
         m_run->run();
         QCOMPARE(m_view.prompts.size(), prompts);
-        if (prompts)
-            QCOMPARE(m_view.prompts.first(), QStringLiteral("File Exists. Enter a new Name|")
-                                                     + target(existing.first()));
-        // The whole new body, with nothing of a longer old file left behind it.
-        QCOMPARE(readAll(target(saved)), QByteArray("new bytes"));
-        if (!existing.isEmpty())
-            QCOMPARE(readAll(target(existing.first())), longOld);
+        for (int i = 0; i < prompts; ++i)
+            QCOMPARE(m_view.prompts[i], QStringLiteral("File Exists. Enter a new Name|")
+                                            + target(i == 0 ? existing.first() : answers[i - 1] + QStringLiteral(".jpg")));
+        for (const QString &name : existing)
+            QCOMPARE(readAll(target(name)), longOld);
+        QStringList expected = existing;
+        if (!saved.isEmpty()) {
+            QCOMPARE(readAll(target(saved)), QByteArray("new bytes"));
+            expected << saved;
+        }
+        expected.sort();
+        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        QCOMPARE(m_view.messages.last().contains(QLatin1String("1 skipped")), saved.isEmpty());
     }
 
     void proxySettings_data()
@@ -404,6 +517,7 @@ private Q_SLOTS:
         m_run->run();
         QCOMPARE(readAll(target(QStringLiteral("pic01.jpg"))), QByteArray("picture 01"));
         QCOMPARE(m_view.messages.last(), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"
+                                                        " - 1 saved, 0 gave no picture"
                                                         " - the address was not added to the history: history.par: disk full"));
     }
 
@@ -426,7 +540,7 @@ private Q_SLOTS:
                 m_settings.stopRequested = Settings::True;
         };
         m_run->run();
-        QCOMPARE(m_view.messages.last(), QStringLiteral("User Terminated Download Process"));
+        QCOMPARE(endText(m_view.messages.last()), QStringLiteral("User Terminated Download Process"));
     }
 
     void failedSavesAreReported()

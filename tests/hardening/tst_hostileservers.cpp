@@ -154,7 +154,7 @@ private Q_SLOTS:
         connect(statusLine(w), &StatusLine::textChanged, w, [&texts](const QString &t) { texts << t; });
         click(w, "btnGet");
 
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (2)"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (2)"));
         QCOMPARE(number(w), QStringLiteral("03"));
         QCOMPARE(prompts.count, 0);
         QStringList expected{QStringLiteral("pic02.jpg")};
@@ -214,10 +214,10 @@ private Q_SLOTS:
         click(w, "btnGet");
 
         QVERIFY(typedDuringTheRun);
-        QCOMPARE(status(w), QStringLiteral("User Terminated Download Process"));
-        QCOMPARE(number(w), QStringLiteral("02"));
+        QCOMPARE(endText(status(w)), QStringLiteral("User Terminated Download Process"));
+        QCOMPARE(number(w), QStringLiteral("01"));
         QVERIFY(entries(m_folders->out).isEmpty());
-        QCOMPARE(m_server->requests().size(), 1);
+        QVERIFY(m_server->requests().size() <= m_settings.transfers);
     }
 
     void previewOfHostilePictures_data()
@@ -298,7 +298,7 @@ private Q_SLOTS:
         QCOMPARE(entries(m_folders->out), saved.isEmpty() ? QStringList() : QStringList(saved));
         if (!saved.isEmpty()) {
             QCOMPARE(readAll(m_folders->outFile(saved)), body);
-            QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+            QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
         } else {
             QVERIFY2(status(w).contains(QLatin1String("1 file(s) not saved")), qPrintable(status(w)));
         }

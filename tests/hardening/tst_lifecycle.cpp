@@ -82,9 +82,9 @@ private Q_SLOTS:
         QTRY_VERIFY(w.isNull());
         QTRY_VERIFY(options.isNull());
         QCOMPARE(readAll(m_folders->place.parameterFile()), storedBefore);
-        // The transfer under way was cancelled, and no other began.
+        // The transfers under way (the first three numbers) were cancelled, and no other began.
         QVERIFY(entries(m_folders->out).isEmpty());
-        QCOMPARE(m_server->requests().size(), duringARun ? 1 : 0);
+        QCOMPARE(m_server->requests().size(), duringARun ? 3 : 0);
     }
 
     // The prompt is modal, so only the program itself can close the window under it; the
@@ -103,7 +103,8 @@ private Q_SLOTS:
         QCOMPARE(prompts.count, 1);
         QCOMPARE(readAll(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 1"));
         QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
-        QCOMPARE(m_server->requests().size(), 1);
+        QVERIFY(m_server->requests().size() <= 3);
+        // The transfers that ran ahead left no part file behind.
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("renamed.jpg")}));
     }
 
@@ -112,6 +113,7 @@ private Q_SLOTS:
         serveSlowSeries(3);
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        m_settings.transfers = 1;   // each pass waits for its own transfer, as the command needs
         int presses = 0;
         for (int pass = 1; pass <= 3; ++pass)
             duringPass(w, pass, [&] {
@@ -121,7 +123,7 @@ private Q_SLOTS:
             });
         click(w, "btnGet");
         QCOMPARE(presses, 6);
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(number(w), QStringLiteral("04"));
         QCOMPARE(readAll(m_folders->place.file(QStringLiteral("history.par"))),
@@ -137,7 +139,7 @@ private Q_SLOTS:
         trigger(w, "stp");
         QVERIFY(status(w).isEmpty());
         click(w, "btnGet");
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(entries(m_folders->out).size(), 3);
     }
 
@@ -158,12 +160,13 @@ private Q_SLOTS:
         serveSlowSeries(4);
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n4\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        m_settings.transfers = 1;   // each pass waits for its own transfer, as the command needs
         duringPass(w, 2, [&] {
             for (int i = 0; i < switches; ++i)
                 trigger(w, "mul");
         });
         click(w, "btnGet");
-        QCOMPARE(status(w), report);
+        QCOMPARE(endText(status(w)), report);
         QCOMPARE(m_server->requests().size(), passes);
         QCOMPARE(entries(m_folders->out).size(), passes);
     }
@@ -175,6 +178,7 @@ private Q_SLOTS:
         serveSlowSeries(5);
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n5\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        m_settings.transfers = 1;   // each pass waits for its own transfer, as the command needs
         duringPass(w, 2, [&] {
             trigger(w, "opt");
             QWidget *options = openWindow("frmOptions");
@@ -185,7 +189,7 @@ private Q_SLOTS:
         });
         click(w, "btnGet");
         QVERIFY(w->isEnabled());
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (3)"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("new_pic02.jpg"), QStringLiteral("new_pic03.jpg"),
                                                        QStringLiteral("pic01.jpg")}));
         QVERIFY(readAll(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));

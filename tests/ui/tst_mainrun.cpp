@@ -4,7 +4,9 @@
 #include "platform/programplace.h"
 #include "scriptedserver.h"
 #include "ui/main/frmseriograb.h"
+#include "runreport.h"
 #include "ui/main/statusline.h"
+#include "windowharness.h"
 
 #include <QAction>
 #include <QApplication>
@@ -105,7 +107,7 @@ private Q_SLOTS:
         frmSeriograb *w = makeWindow(prefix);
         click(w, "btnGet");
 
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (20)"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (20)"));
         QCOMPARE(number(w), QStringLiteral("21"));
         for (const QString &file : served)
             QCOMPARE(readAll(m_out + QLatin1Char('/') + QFileInfo(file).fileName()), readAll(file));
@@ -134,7 +136,7 @@ private Q_SLOTS:
         frmSeriograb *w = makeWindow(nginx.url(QStringLiteral("/pic")));
         w->findChild<QAction *>(QStringLiteral("get"))->trigger();   // the menu does what the button does
 
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (5)"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (5)"));
         for (const QString &file : served)
             QCOMPARE(readAll(m_out + QLatin1Char('/') + QFileInfo(file).fileName()), readAll(file));
         QTRY_VERIFY(proxy.log().count(QStringLiteral("/pic0")) >= 5);
@@ -142,14 +144,16 @@ private Q_SLOTS:
             QVERIFY2(proxy.log().contains(QStringLiteral("/pic0%1.jpg").arg(n)), qPrintable(proxy.log().right(2000)));
     }
 
+    // Stop during a window of four transfers ends them all: no part file is left, no request
+    // goes past the window, and the number stays on the picture that was cut short.
     void stopDuringAStalledTransfer()
     {
         ScriptedServer server;
         server.route(QStringLiteral("/pic01.jpg"), Response::ok("first", "image/jpeg"));
         Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
         stall.stallAfter = 10;
-        server.route(QStringLiteral("/pic02.jpg"), stall);
-        writeParameters();
+        server.routeOthers(stall);
+        writeParameters("[LASTFILE]\r\n50\r\n");
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
         auto *sbar = w->findChild<StatusLine *>(QStringLiteral("sbar1"));
         connect(sbar, &StatusLine::textChanged, w, [w](const QString &text) {
@@ -157,10 +161,53 @@ private Q_SLOTS:
                 QTimer::singleShot(200, w, [w] { click(w, "btnStop"); });
         });
         click(w, "btnGet");
-        QCOMPARE(status(w), QStringLiteral("User Terminated Download Process"));
-        QCOMPARE(number(w), QStringLiteral("03"));
-        QVERIFY(!QFile::exists(m_out + QStringLiteral("/pic02.jpg")));
+        QCOMPARE(endText(status(w)), QStringLiteral("User Terminated Download Process"));
+        QCOMPARE(number(w), QStringLiteral("02"));   // the picture Stop cut short comes next
+        QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("pic01.jpg")});
         QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
+        const QStringList window{"/pic01.jpg", "/pic02.jpg", "/pic03.jpg", "/pic04.jpg", "/pic05.jpg"};
+        for (const QString &path : server.paths())
+            QVERIFY2(window.contains(path), qPrintable(path));
+        QCOMPARE(w->inet().transferCount(), 0);
+    }
+
+    // Answers that arrive in reverse order are handled in number order all the same: the
+    // messages, each pass's own transfer states, the prompt, the saves and the number steps.
+    void passesFollowTheNumbersWhateverArrivesFirst()
+    {
+        ScriptedServer server;
+        for (int n = 1; n <= 6; ++n) {
+            Response r = Response::ok("picture " + QByteArray::number(n), "image/jpeg");
+            r.delayMs = (6 - n) * 80;
+            server.route(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')), r);
+        }
+        writeParameters("[LASTFILE]\r\n6\r\n");
+        QFile mine(m_out + QStringLiteral("/pic03.jpg"));
+        QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+        mine.close();
+        frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
+        QStringList events;
+        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+                [&events](const QString &t) { events << t; });
+        connect(w->findChild<QLineEdit *>(QStringLiteral("txtURL2")), &QLineEdit::textChanged, w,
+                [&events](const QString &t) { events << QStringLiteral("number ") + t; });
+        harness::PromptAnswerer prompts(QStringLiteral("renamed"));
+        prompts.onPrompt = [&events](QInputDialog *prompt) { events << QStringLiteral("prompt ") + prompt->windowTitle(); };
+        click(w, "btnGet");
+
+        QStringList expected;
+        for (int n = 1; n <= 6; ++n) {
+            expected << QStringLiteral("Opening :") + server.url(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')))
+                     << QStringLiteral("Resolving Host Name") << QStringLiteral("Host Resoved") << QStringLiteral("File is a image");
+            if (n == 3)
+                expected << QStringLiteral("prompt ") + m_out + QStringLiteral("/pic03.jpg");
+            expected << QStringLiteral("number %1").arg(n + 1, 2, 10, QLatin1Char('0'));
+        }
+        expected << QStringLiteral("Completed downloading maximum number if files (6) - 6 saved, 0 gave no picture");
+        QCOMPARE(events, expected);
+        QCOMPARE(readAll(m_out + QStringLiteral("/renamed.jpg")), QByteArray("picture 3"));
+        QCOMPARE(readAll(m_out + QStringLiteral("/pic03.jpg")), QByteArray("mine"));
+        QCOMPARE(server.connectionCount(), 4);   // four at once, each kept for the next
     }
 
     void statusLineFollowsTheTransfer()
@@ -182,7 +229,7 @@ private Q_SLOTS:
         QVERIFY2(texts[3].startsWith(QStringLiteral("ErrorCode: %1 : ").arg(w->inet().ResponseCode())), qPrintable(texts[3]));
         QVERIFY(texts[3].size() > QStringLiteral("ErrorCode: 1 : ").size());
         QCOMPARE(texts[4], QStringLiteral("File is not a image"));
-        QCOMPARE(texts[5], QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        QCOMPARE(endText(texts[5]), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
     }
 
     void stateTextsLeaveTheCaptionOfAMinimisedWindow()
@@ -202,7 +249,7 @@ private Q_SLOTS:
         const QString opening = QStringLiteral("Opening :http://127.0.0.1:%1/pic01.jpg").arg(port);
         // (each caption is read as the status text changes, just before addMsg sets the caption)
         QCOMPARE(captions.mid(1, 4), QStringList({opening, opening, opening, opening}));
-        QCOMPARE(w->windowTitle(), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        QCOMPARE(endText(w->windowTitle()), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
     }
 
     void closingDuringATransferEndsCleanly()

@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "platform/programplace.h"
 #include "ui/main/frmseriograb.h"
+#include "runreport.h"
 #include "ui/main/statusline.h"
 
 #include <QAction>
