@@ -52,6 +52,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -401,7 +402,8 @@ struct Bench
         QElapsedTimer t;
         t.start();
         // -f keeps error pages out of the folder, as our content check does.
-        p.start(curl, options + QStringList{QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-o"),
+        p.start(curl, options + QStringList{QStringLiteral("-s"), QStringLiteral("--no-progress-meter"),
+                                           QStringLiteral("-f"), QStringLiteral("-o"),
                                            outFolder + QStringLiteral("/pic#1.jpg"), glob});
         if (!p.waitForFinished(300000))
             die(QStringLiteral("curl on %1 did not end within 5 minutes").arg(w.key));
@@ -476,6 +478,7 @@ QList<double> stopLatencies(const QString &scratch, int repeats)
     server.route(QStringLiteral("/stall/pic01.jpg"), stall);
     const QString folder = scratch + QStringLiteral("/stop-program");
     QDir().mkpath(folder);
+    QDir().mkpath(scratch + QStringLiteral("/stop-out"));
     writeFile(folder + QStringLiteral("/seriograb.par"),
               "[LOCALFOLDER]\r\n" + scratch.toUtf8() + "/stop-out\r\n[LASTFILE]\r\n5\r\n");
     QFile::copy(QStringLiteral(SERIOGRAB_SOURCE_DIR "/resources/default.gif"), folder + QStringLiteral("/default.gif"));
@@ -491,7 +494,7 @@ QList<double> stopLatencies(const QString &scratch, int repeats)
                 sinceStop.start();
                 win.click("btnStop");
             });
-        } else if (text == QLatin1String("User Terminated Download Process") && sinceStop.isValid()) {
+        } else if (endText(text) == QLatin1String("User Terminated Download Process") && sinceStop.isValid()) {
             last = sinceStop.nsecsElapsed() / 1e6;
         }
     });
@@ -519,13 +522,13 @@ Parts partsOf(const QString &scratch, const QString &urlFolder, const QStringLis
     QDir().mkpath(outFolder);
     Inet inet;
     const Inet::Keep keep{outFolder, [](const QString &) { return true; }};
-    QList<PartFile> kept;
+    std::vector<PartFile> kept;
     QElapsedTimer t;
     t.start();
     for (const QString &name : names) {
         if (!inet.OpenURL(urlFolder + name, keep))
             die(QStringLiteral("the transfer control could not fetch %1").arg(urlFolder + name));
-        kept.append(inet.takePart());
+        kept.push_back(inet.takePart());
     }
     parts.transfer = t.nsecsElapsed() / 1e6;
 

@@ -108,6 +108,22 @@ private Q_SLOTS:
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("renamed.jpg")}));
     }
 
+    // Cancel at the rename prompt saves nothing for that picture, and the run goes on.
+    void cancelAtTheRenamePromptSkipsThePicture()
+    {
+        serveSlowSeries(2, 0);
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n2\r\n"));
+        QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic01.jpg")), QByteArray(5000, 'o')));
+        frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
+        PromptAnswerer prompts{QString()};
+        click(w, "btnGet");
+
+        QCOMPARE(prompts.count, 1);
+        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (2) - 1 saved, 0 gave no picture, 1 skipped"));
+        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic02.jpg")}));
+    }
+
     void getDuringARunStartsNoSecondRun()
     {
         serveSlowSeries(3);

@@ -69,8 +69,8 @@ inline void click(frmSeriograb *w, const char *button)
 }
 inline void trigger(QWidget *w, const char *action) { w->findChild<QAction *>(QLatin1String(action))->trigger(); }
 
-/// Answers every rename prompt that comes up with the given text, counting them; a test that
-/// expects none checks the count, and is never left hanging on a prompt.
+/// Answers every rename prompt that comes up with the given text (a null text presses Cancel),
+/// counting them; a test that expects none checks the count, and is never left hanging on a prompt.
 class PromptAnswerer : public QObject
 {
 public:
@@ -86,6 +86,10 @@ public:
             titles << prompt->windowTitle();
             if (onPrompt)
                 onPrompt(prompt);
+            if (m_answer.isNull()) {
+                prompt->reject();
+                return;
+            }
             prompt->setTextValue(m_answer);
             prompt->accept();
         });
