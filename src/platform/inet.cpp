@@ -114,10 +114,8 @@ struct Inet::Transfer
         status = int(code);
         if (code >= 100 && code < 200)
             return true;   // an interim answer; the real one follows
-        char *location = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
-        if (code >= 300 && code < 400 && location)
-            return true;   // followed: its body is not the answer
+        if (code >= 300 && code < 400 && !headerValue(headers, "Location").isEmpty())
+            return true;   // libcurl follows it: its body is not the answer
         finalAnswer = true;
         curl_off_t length = -1;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);

@@ -454,9 +454,15 @@ void TestInet::redirects()
     server.route("/old.jpg", Response::redirect(302, location));
     server.route("/new.jpg", Response::ok("moved here", "image/jpeg"));
     Kept kept;
+    QStringList asked;   // only the final answer is ever offered for keeping
+    kept.keep.wanted = [&asked](const QString &type) {
+        asked << type;
+        return true;
+    };
     Inet inet;
     QSignalSpy states(&inet, &Inet::StateChanged);
     const QByteArray result = kept.fetch(inet, server.url("/old.jpg"));
+    QCOMPARE(asked, followed ? QStringList{"image/jpeg"} : QStringList());
 
     if (followed) {
         QCOMPARE(result, QByteArray("moved here"));
