@@ -161,6 +161,7 @@ void TestInet::answerBodyAndHeaders()
     QCOMPARE(inet.statusCode(), status);
     QCOMPARE(statesOf(states), (QList<int>{Inet::ResolvingHost, Inet::HostResolved}));
     QCOMPARE(server.paths(), QStringList{"/pic01.jpg"});
+    QCOMPARE(server.requests().first().header("Accept-Encoding"), QByteArray("identity"));
     QCOMPARE(progress.last().at(0).toLongLong(), qint64(body.size()));
     QCOMPARE(progress.last().at(1).toLongLong(), withoutLength ? qint64(-1) : qint64(body.size()));
     QVERIFY(kept.files().isEmpty());   // the body was handed over, and nothing else was made
