@@ -160,6 +160,15 @@ void frmOptions::buildControls()
             [this, revealAbove](const QModelIndex &parent) {
                 revealAbove(m_folders->filePath(parent));
             });
+    // The model sorts the rows it has loaded a moment later, which can push the current folder
+    // out of sight; it is brought back if it was in sight before.
+    connect(m_folders, &QFileSystemModel::layoutAboutToBeChanged, this, [this] {
+        m_currentInSight = dir->viewport()->rect().intersects(dir->visualRect(dir->currentIndex()));
+    });
+    connect(m_folders, &QFileSystemModel::layoutChanged, this, [this] {
+        if (m_currentInSight)
+            dir->scrollTo(dir->currentIndex());
+    });
 }
 
 // The captions were laid out for a narrower font than most desktops use; rather than let a

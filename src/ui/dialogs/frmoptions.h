@@ -87,5 +87,6 @@ private:
     QFileSystemModel *m_folders = nullptr;
     QString m_folder;           // the folder list's current folder
     bool m_revealPending = false;
+    bool m_currentInSight = false;   // the current folder was in view before the rows were sorted
     int m_drive = -1;           // index in drv of the drive the folder list is on
 };
