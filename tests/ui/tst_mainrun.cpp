@@ -119,15 +119,25 @@ private Q_SLOTS:
         QCOMPARE(shown, QImage(served.last()).convertToFormat(shown.format()));
     }
 
+    void seriesThroughTinyproxy_data()
+    {
+        QTest::addColumn<bool>("highPort");
+        QTest::newRow("port below 32768") << false;
+        QTest::newRow("port above 32767") << true;
+    }
+
     void seriesThroughTinyproxy()
     {
+        QFETCH(bool, highPort);
         const QString root = m_dir->filePath(QStringLiteral("www"));
         const QStringList served = writeJpegSeries(root, 5);
         NginxFixture nginx(root);
         START_FIXTURE_OR_SKIP(nginx);
         TinyproxyFixture proxy;
+        if (highPort)
+            proxy.setPortRange(40000, 60999);
         START_FIXTURE_OR_SKIP(proxy);
-        QVERIFY(proxy.port() <= 32767);
+        QCOMPARE(proxy.port() > 32767, highPort);
         writeParameters("[LASTFILE]\r\n5\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n"
                         + QByteArray::number(proxy.port()) + "\r\n");
 

@@ -234,22 +234,35 @@ void frmSeriograb::load()
             return QString();
         }
     };
-    // A stored number that does not fit 16 bits counts as missing.
-    auto number = [&](const char *key, const QString &text) -> qint16 {
-        const std::optional<qint16> n = numbers::leadingNumber16(text);
+    // A stored number outside its range counts as missing, and the status line says so.
+    auto number = [&](const char *key, qint32 lowest, qint32 highest, qint32 missing) -> qint32 {
+        const QString text = read(key);
+        if (text.trimmed().isEmpty())
+            return missing;
+        const std::optional<qint32> n = numbers::leadingNumberWithin(text, lowest, highest);
         if (!n) {
-            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within -32768 to 32767")
-                                .arg(QLatin1String(key), text.left(40));
-            return 0;
+            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within %3 to %4")
+                                .arg(QLatin1String(key), text.left(40))
+                                .arg(lowest)
+                                .arg(highest);
+            return missing;
         }
         return *n;
     };
 
     m_settings.headerText = read("headerText");
     m_settings.localFolder = read("localFolder");
-    m_settings.lastFile = number("lastFile", read("lastFile"));
+    m_settings.lastFile = qint16(number("lastFile", -32768, 32767, 0));
     m_settings.proxyIP = read("proxyIP");
-    m_settings.proxyPort = number("proxyPort", read("proxyPort"));
+    m_settings.proxyPort = number("proxyPort", 0, 65535, 0);
+    m_settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
+    m_settings.maxMisses = number("maxMisses", 0, frmOptions::highestMaxMisses, Settings::defaultMaxMisses);
+    const QString ifExists = read("ifExists");
+    const std::optional<Settings::IfExists> choice = frmOptions::ifExistsFromText(ifExists);
+    m_settings.ifExists = choice.value_or(Settings::IfExists::Ask);
+    if (!choice && !ifExists.trimmed().isEmpty())
+        problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
+                            .arg(ifExists.left(40));
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
