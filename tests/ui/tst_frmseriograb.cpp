@@ -7,6 +7,11 @@
 #include "ui/main/updown.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -186,8 +191,8 @@ private Q_SLOTS:
         auto w = makeWindow();
         const QList<QPair<const char *, QString>> items = {
             {"get", QStringLiteral("Get Files")}, {"stp", QStringLiteral("Stop Downloading")},
-            {"exit", QStringLiteral("Exit")},     {"opt", QStringLiteral("Options")},
-            {"hlp", QStringLiteral("Help")},
+            {"runLog", QStringLiteral("Run Log")}, {"exit", QStringLiteral("Exit")},
+            {"opt", QStringLiteral("Options")},   {"hlp", QStringLiteral("Help")},
         };
         for (const auto &[name, caption] : items) {
             auto *a = child<QAction>(w.get(), name);
@@ -195,6 +200,71 @@ private Q_SLOTS:
             QCOMPARE(a->text(), caption);
             QVERIFY(a->shortcut().isEmpty());
         }
+        QStringList operations;
+        for (const QAction *a : child<QMenu>(w.get(), "opr")->actions())
+            operations << a->objectName();
+        QCOMPARE(operations, QStringList({"get", "stp", "runLog", "sep1", "exit"}));
+    }
+
+    // The window keeps the last lines whether or not the log is open; the log leaves the
+    // main window usable and goes with it.
+    void runLogKeepsTheLastLines()
+    {
+        auto w = makeWindow();
+        w->show();
+        auto openLog = [&w]() -> QPointer<QWidget> {
+            w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (top->objectName() == QLatin1String("frmRunLog") && top->isVisible())
+                    return top;
+            return nullptr;
+        };
+        auto lines = [](QWidget *log) {
+            return log->findChild<QPlainTextEdit *>()->toPlainText().split(QLatin1Char('\n'));
+        };
+        for (int n = 1; n <= 10005; ++n)
+            w->logPass(QStringLiteral("pass %1").arg(n));
+        QPointer<QWidget> log = openLog();
+        QVERIFY(log);
+        QVERIFY(w->isEnabled());
+        QVERIFY(log->findChild<QPlainTextEdit *>()->isReadOnly());
+        w->logPass(QStringLiteral("pass 10006"));
+        QCOMPARE(lines(log).size(), 10000);
+        QCOMPARE(lines(log).first(), QStringLiteral("pass 7"));
+        QCOMPARE(lines(log).last(), QStringLiteral("pass 10006"));
+
+        log->close();
+        QTRY_VERIFY(log.isNull());
+        w->logPass(QStringLiteral("pass 10007"));
+        log = openLog();
+        QCOMPARE(lines(log).size(), 10000);
+        QCOMPARE(lines(log).first(), QStringLiteral("pass 8"));
+        QCOMPARE(lines(log).last(), QStringLiteral("pass 10007"));
+        w->close();
+        QTRY_VERIFY(log.isNull());
+    }
+
+    // Bytes and saved pictures show beside the status line during a run only, and leave its
+    // text alone.
+    void progressShowsOnlyDuringARun()
+    {
+        auto w = makeWindow();
+        w->show();
+        auto *bar = child<QProgressBar>(w.get(), "prgTransfer");
+        auto *saved = child<QLabel>(w.get(), "lblSaved");
+        QSignalSpy texts(child<StatusLine>(w.get(), "sbar1"), &StatusLine::textChanged);
+        QVERIFY(!bar->isVisible() && !saved->isVisible());
+        w->runActive(true);
+        QVERIFY(bar->isVisible() && saved->isVisible());
+        w->transferProgress(300, 1200);
+        w->savedCount(3);
+        QTRY_COMPARE(bar->value(), 25);
+        QCOMPARE(saved->text(), QStringLiteral("3 saved"));
+        w->transferProgress(5000, -1);   // no declared length: a busy bar
+        QTRY_COMPARE(bar->maximum(), 0);
+        w->runActive(false);
+        QVERIFY(!bar->isVisible() && !saved->isVisible());
+        QCOMPARE(texts.count(), 0);
     }
 
     void layout_data()

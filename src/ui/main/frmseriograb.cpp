@@ -10,6 +10,7 @@
 #include "storage/modpara.h"
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmoptions.h"
+#include "ui/dialogs/frmrunlog.h"
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
@@ -25,9 +26,11 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryFile>
@@ -121,11 +124,18 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
 
 frmSeriograb::~frmSeriograb()
 {
+    closeSecondaryWindows();
+    delete m_run;
+}
+
+void frmSeriograb::closeSecondaryWindows()
+{
     if (m_options)
         m_options->close();
     if (m_help)
         m_help->close();
-    delete m_run;
+    if (m_runLogWindow)
+        m_runLogWindow->close();
 }
 
 void frmSeriograb::buildControls()
@@ -177,6 +187,24 @@ void frmSeriograb::buildControls()
     sbar1->setObjectName(QStringLiteral("sbar1"));
     setStatusBar(sbar1);
 
+    // Beside the status line, only while a run is going: the transfer's bytes and the count
+    // of pictures saved. Neither touches the status line's text.
+    prgTransfer = new QProgressBar(sbar1);
+    prgTransfer->setObjectName(QStringLiteral("prgTransfer"));
+    prgTransfer->setRange(0, 100);
+    prgTransfer->setFixedWidth(twips::toPixels(1500));
+    prgTransfer->hide();
+    sbar1->addPermanentWidget(prgTransfer);
+    lblSaved = new QLabel(sbar1);
+    lblSaved->setObjectName(QStringLiteral("lblSaved"));
+    lblSaved->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblSaved->setMinimumWidth(lblSaved->fontMetrics().horizontalAdvance(QStringLiteral("32767 saved")) + 4);
+    lblSaved->hide();
+    sbar1->addPermanentWidget(lblSaved);
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(100);
+    connect(m_progressTimer, &QTimer::timeout, this, &frmSeriograb::showProgress);
+
     // Focus order of the design: suffix, Get, number, (status line), spinner, Stop, prefix.
     setTabOrder(txtURL3, btnGet);
     setTabOrder(btnGet, txtURL2);
@@ -185,6 +213,11 @@ void frmSeriograb::buildControls()
 
     connect(btnGet, &QPushButton::clicked, this, &frmSeriograb::btnGetClick);
     connect(btnStop, &QPushButton::clicked, this, &frmSeriograb::btnStopClick);
+    // Enter in any of the three address fields is Get. Taken as a key, not as returnPressed:
+    // the prefix box hands an Enter its field passed on back to the field, a second Get.
+    for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(cmbURL1->lineEdit()),
+                           static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
+        field->installEventFilter(this);
 }
 
 void frmSeriograb::buildMenus()
@@ -197,6 +230,8 @@ void frmSeriograb::buildMenus()
     get->setObjectName(QStringLiteral("get"));
     QAction *stp = opr->addAction(QStringLiteral("Stop Downloading"));
     stp->setObjectName(QStringLiteral("stp"));
+    QAction *runLog = opr->addAction(QStringLiteral("Run Log"));
+    runLog->setObjectName(QStringLiteral("runLog"));
     QAction *sep1 = opr->addSeparator();
     sep1->setObjectName(QStringLiteral("sep1"));
     QAction *exit = opr->addAction(QStringLiteral("Exit"));
@@ -214,6 +249,7 @@ void frmSeriograb::buildMenus()
 
     connect(get, &QAction::triggered, this, &frmSeriograb::btnGetClick);
     connect(stp, &QAction::triggered, this, &frmSeriograb::btnStopClick);
+    connect(runLog, &QAction::triggered, this, &frmSeriograb::runLogClick);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
     connect(m_mul, &QAction::triggered, this, &frmSeriograb::mulClick);
@@ -396,6 +432,18 @@ void frmSeriograb::hlpClick()
     });
 }
 
+// The log is no dialog: the main window stays usable beside it, during a run too.
+void frmSeriograb::runLogClick()
+{
+    guarded(sbar1, [this] {
+        if (!m_runLogWindow)
+            m_runLogWindow = new frmRunLog(m_runLog, this);
+        m_runLogWindow->show();
+        m_runLogWindow->raise();
+        m_runLogWindow->activateWindow();
+    });
+}
+
 bool frmSeriograb::isRunning() const
 {
     return m_run && m_run->isRunning();
@@ -495,6 +543,62 @@ QString frmSeriograb::askNewName(const QString &message, const QString &title)
     bool ok = false;
     const QString answer = QInputDialog::getText(this, title, message, QLineEdit::Normal, QString(), &ok);
     return ok ? answer : QString();
+}
+
+void frmSeriograb::runActive(bool active)
+{
+    m_received = 0;
+    m_total = 0;
+    m_saved = 0;
+    m_progressChanged = false;
+    if (active) {
+        m_progressTimer->start();
+        prgTransfer->setRange(0, 100);
+        prgTransfer->setValue(0);
+        lblSaved->setText(QStringLiteral("0 saved"));
+    } else {
+        m_progressTimer->stop();
+    }
+    prgTransfer->setVisible(active);
+    lblSaved->setVisible(active);
+}
+
+void frmSeriograb::transferProgress(qint64 received, qint64 total)
+{
+    m_received = received;
+    m_total = total;
+    m_progressChanged = true;
+}
+
+void frmSeriograb::savedCount(int saved)
+{
+    m_saved = saved;
+    m_progressChanged = true;
+}
+
+void frmSeriograb::showProgress()
+{
+    if (!m_progressChanged)
+        return;
+    m_progressChanged = false;
+    if (m_total < 0) {
+        prgTransfer->setRange(0, 0);   // length unknown: a busy bar
+    } else {
+        prgTransfer->setRange(0, 100);
+        // A declared length of 0 is a whole answer already.
+        const double part = m_total > 0 ? double(qBound<qint64>(0, m_received, m_total)) / double(m_total) : 1.0;
+        prgTransfer->setValue(int(part * 100.0));
+    }
+    lblSaved->setText(QStringLiteral("%1 saved").arg(m_saved));
+}
+
+void frmSeriograb::logPass(const QString &line)
+{
+    m_runLog.append(line);
+    if (m_runLog.size() > frmRunLog::maxLines)
+        m_runLog.removeFirst();
+    if (m_runLogWindow)
+        m_runLogWindow->addLine(line);
 }
 
 // --- transfer states
@@ -603,6 +707,14 @@ void frmSeriograb::resizeEvent(QResizeEvent *event)
 
 bool frmSeriograb::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && watched != centralWidget()) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            btnGetClick();
+            return true;
+        }
+    }
     if (watched == centralWidget() && event->type() == QEvent::Resize && isVisible())
         guarded(sbar1, [this] { resizeHandling(); });
     return QMainWindow::eventFilter(watched, event);
@@ -653,9 +765,6 @@ void frmSeriograb::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_options)
-        m_options->close();
-    if (m_help)
-        m_help->close();
+    closeSecondaryWindows();
     QMainWindow::closeEvent(event);
 }
