@@ -193,6 +193,8 @@ void frmSeriograb::buildControls()
     prgTransfer->setObjectName(QStringLiteral("prgTransfer"));
     prgTransfer->setRange(0, 100);
     prgTransfer->setFixedWidth(twips::toPixels(1500));
+    // No taller than a line of text, so the status bar keeps its height when it shows.
+    prgTransfer->setMaximumHeight(prgTransfer->fontMetrics().height() + 2);
     prgTransfer->hide();
     sbar1->addPermanentWidget(prgTransfer);
     lblSaved = new QLabel(sbar1);
