@@ -215,8 +215,9 @@ void frmSeriograb::buildControls()
 
     connect(btnGet, &QPushButton::clicked, this, &frmSeriograb::btnGetClick);
     connect(btnStop, &QPushButton::clicked, this, &frmSeriograb::btnStopClick);
-    // Enter in any of the three address fields is Get. Taken as a key, not as returnPressed:
-    // the prefix box hands an Enter its field passed on back to the field, a second Get.
+    // Enter in any of the three address fields is Get. Taken as a key press, not as
+    // returnPressed: the prefix box hands an Enter that its field let pass back to the field,
+    // which then reports returnPressed a second time.
     for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(cmbURL1->lineEdit()),
                            static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
         field->installEventFilter(this);
@@ -552,7 +553,8 @@ void frmSeriograb::runActive(bool active)
     m_received = 0;
     m_total = 0;
     m_saved = 0;
-    m_progressChanged = false;
+    m_bytesChanged = false;
+    m_savedChanged = false;
     if (active) {
         m_progressTimer->start();
         prgTransfer->setRange(0, 100);
@@ -569,29 +571,29 @@ void frmSeriograb::transferProgress(qint64 received, qint64 total)
 {
     m_received = received;
     m_total = total;
-    m_progressChanged = true;
+    m_bytesChanged = true;
 }
 
 void frmSeriograb::savedCount(int saved)
 {
     m_saved = saved;
-    m_progressChanged = true;
+    m_savedChanged = true;
 }
 
 void frmSeriograb::showProgress()
 {
-    if (!m_progressChanged)
-        return;
-    m_progressChanged = false;
-    if (m_total < 0) {
+    if (m_bytesChanged && m_total < 0) {
         prgTransfer->setRange(0, 0);   // length unknown: a busy bar
-    } else {
+    } else if (m_bytesChanged) {
         prgTransfer->setRange(0, 100);
         // A declared length of 0 is a whole answer already.
         const double part = m_total > 0 ? double(qBound<qint64>(0, m_received, m_total)) / double(m_total) : 1.0;
         prgTransfer->setValue(int(part * 100.0));
     }
-    lblSaved->setText(QStringLiteral("%1 saved").arg(m_saved));
+    if (m_savedChanged)
+        lblSaved->setText(QStringLiteral("%1 saved").arg(m_saved));
+    m_bytesChanged = false;
+    m_savedChanged = false;
 }
 
 void frmSeriograb::logPass(const QString &line)

@@ -119,7 +119,8 @@ private:
     qint64 m_received = 0;
     qint64 m_total = -1;
     int m_saved = 0;
-    bool m_progressChanged = false;
+    bool m_bytesChanged = false;
+    bool m_savedChanged = false;
     QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines
 
     QSize m_pictureSize;        // the preview picture's own size in pixels
