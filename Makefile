@@ -34,7 +34,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program and the sample maker, so the window comes up without building the tests.
+run: configure
+	cmake --build $(BUILD) --target seriograb make-samples -j $(JOBS)
 	tools/run-with-samples $(BUILD)/seriograb
 
 # The suite runs twice: as built for use, then built with AddressSanitizer and UBSan.

@@ -54,14 +54,29 @@ double parse(const QString &numberText)
     return 0.0;
 }
 
-std::optional<qint16> to16(double v)
+std::optional<qint32> within(double v, qint32 lowest, qint32 highest)
 {
     if (!std::isfinite(v))
         return std::nullopt;
     const double r = roundHalfEven(v);
-    if (r < -32768.0 || r > 32767.0)
+    if (r < lowest || r > highest)
         return std::nullopt;
-    return static_cast<qint16>(r);
+    return static_cast<qint32>(r);
+}
+
+std::optional<qint16> to16(double v)
+{
+    const std::optional<qint32> n = within(v, -32768, 32767);
+    return n ? std::optional<qint16>(qint16(*n)) : std::nullopt;
+}
+
+// The whole text as one number, blanks around it allowed; NaN when it is not one.
+double strictValue(const QString &text)
+{
+    const QString s = text.trimmed();
+    if (s.isEmpty() || numberLength(s, 0) != s.size())
+        return std::numeric_limits<double>::quiet_NaN();
+    return parse(s);
 }
 
 } // namespace
@@ -96,12 +111,17 @@ std::optional<qint16> leadingNumber16(const QString &text)
 
 std::optional<qint16> strictNumber16(const QString &text)
 {
-    const QString s = text.trimmed();
-    if (s.isEmpty())
-        return std::nullopt;
-    if (numberLength(s, 0) != s.size())
-        return std::nullopt;
-    return to16(parse(s));
+    return to16(strictValue(text));
+}
+
+std::optional<qint32> leadingNumberWithin(const QString &text, qint32 lowest, qint32 highest)
+{
+    return within(leadingNumberValue(text), lowest, highest);
+}
+
+std::optional<qint32> strictNumberWithin(const QString &text, qint32 lowest, qint32 highest)
+{
+    return within(strictValue(text), lowest, highest);
 }
 
 QString decimalText(qint64 value)

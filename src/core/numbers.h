@@ -20,6 +20,13 @@ std::optional<qint16> leadingNumber16(const QString &text);
 /// Rounded half to even; empty when it is not a number or does not fit 16 bits.
 std::optional<qint16> strictNumber16(const QString &text);
 
+/// leadingNumberValue rounded half to even; empty when it lies outside lowest to highest.
+std::optional<qint32> leadingNumberWithin(const QString &text, qint32 lowest, qint32 highest);
+
+/// The strict reading, rounded half to even; empty when it is not a number or lies outside
+/// lowest to highest.
+std::optional<qint32> strictNumberWithin(const QString &text, qint32 lowest, qint32 highest);
+
 /// Decimal text of a number: no leading zeros or blanks, "-" before a negative number.
 QString decimalText(qint64 value);
 

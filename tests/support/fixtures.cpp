@@ -83,6 +83,17 @@ quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
+quint16 freeLoopbackPort(quint16 lowest, quint16 highest)
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto candidate = quint16(QRandomGenerator::global()->bounded(int(lowest), int(highest) + 1));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, candidate))
+            return candidate;
+    }
+    return 0;
+}
+
 QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix, int first, QSize size)
 {
     QDir().mkpath(folder);
@@ -137,7 +148,7 @@ bool ServerProcessFixture::start()
     }
     // The port is free when chosen but could be taken before the server binds it: try again.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        m_port = freeLoopbackPort();
+        m_port = m_highestPort ? freeLoopbackPort(m_lowestPort, m_highestPort) : freeLoopbackPort();
         m_process.start(m_binary, prepare());
         if (!m_process.waitForStarted(5000)) {
             m_error = m_name + QStringLiteral(" did not start: ") + m_process.errorString();

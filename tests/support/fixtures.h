@@ -16,6 +16,9 @@ QString findTool(const QString &name);
 /// A loopback port below 32768 (a proxy port must fit 16 bits signed), free a moment ago.
 quint16 freeLoopbackPort();
 
+/// A loopback port from lowest to highest, free a moment ago; 0 when none was found.
+quint16 freeLoopbackPort(quint16 lowest, quint16 highest);
+
 /// Writes count distinct JPEG pictures, prefix + two-digit number + ".jpg" from first on,
 /// into folder (created when missing). Each shows its number. Returns the file paths.
 QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix = QStringLiteral("pic"),
@@ -37,6 +40,8 @@ public:
     QString errorText() const { return m_error; }
     quint16 port() const { return m_port; }
     QString folder() const { return m_dir.path(); }
+    /// Makes start() listen on a port from lowest to highest instead of one below 32768.
+    void setPortRange(quint16 lowest, quint16 highest) { m_lowestPort = lowest; m_highestPort = highest; }
 
 protected:
     explicit ServerProcessFixture(const QString &name);
@@ -50,6 +55,8 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    quint16 m_lowestPort = 0;
+    quint16 m_highestPort = 0;   // 0: the ports freeLoopbackPort() gives
     QString m_error;
 };
 

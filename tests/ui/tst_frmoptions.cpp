@@ -46,12 +46,13 @@ public:
     int count = 0;
 };
 
+// The blocks OK writes, in their order; a file written by hand may hold the first five only.
 QByteArray blocks(const QStringList &values)
 {
     static const char *const keys[] = {"LOCALFOLDER", "HEADERTEXT", "LASTFILE", "PROXYIP",
-                                       "PROXYPORT"};
+                                       "PROXYPORT", "MAXMISSES", "IFEXISTS"};
     QByteArray out;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < values.size(); ++i)
         out += QByteArray("[") + keys[i] + "]\r\n" + values.at(i).toUtf8() + "\r\n";
     return out;
 }
@@ -144,6 +145,8 @@ private Q_SLOTS:
         QCOMPARE(field(dlg, "txtLast")->text(), QStringLiteral("9999"));
         QCOMPARE(field(dlg, "txtProxyIP")->text(), QString());
         QCOMPARE(field(dlg, "txtProxyPort")->text(), QString());
+        QCOMPARE(field(dlg, "txtMaxMisses")->text(), QStringLiteral("10"));
+        QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), QStringLiteral("Ask"));
         QVERIFY(field(dlg, "txtDir")->isReadOnly());
         QCOMPARE(dlg->focusWidget(), button(dlg, "cmdOK"));
         QVERIFY(!m_main->isEnabled());
@@ -158,21 +161,25 @@ private Q_SLOTS:
         m_settings.headerText = QStringLiteral("cat_");
         m_settings.lastFile = -5;
         m_settings.proxyIP = QStringLiteral("127.0.0.1");
-        m_settings.proxyPort = 3128;
+        m_settings.proxyPort = 40000;
+        m_settings.maxMisses = 0;
+        m_settings.ifExists = Settings::IfExists::Number;
         QPointer<frmOptions> dlg = open();
         QCOMPARE(field(dlg, "txtDir")->text(), QStringLiteral("/srv/pictures"));
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral("cat_"));
         QCOMPARE(field(dlg, "txtLast")->text(), QStringLiteral("-5"));
         QCOMPARE(field(dlg, "txtProxyIP")->text(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(field(dlg, "txtProxyPort")->text(), QStringLiteral("3128"));
+        QCOMPARE(field(dlg, "txtProxyPort")->text(), QStringLiteral("40000"));
+        QCOMPARE(field(dlg, "txtMaxMisses")->text(), QStringLiteral("0"));
+        QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), QStringLiteral("Keep both"));
     }
 
-    void okRightAfterFirstStartWritesFiveBlocks()
+    void okRightAfterFirstStartWritesTheBlocks()
     {
         QPointer<frmOptions> dlg = open();
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
-        QCOMPARE(parFile(), blocks({"", "", "9999", "", ""}));
+        QCOMPARE(parFile(), blocks({"", "", "9999", "", "", "10", "ask"}));
         QCOMPARE(m_settings.lastFile, qint16(9999));
         QCOMPARE(m_settings.proxyPort, qint16(0));
     }
@@ -187,17 +194,24 @@ private Q_SLOTS:
         QTest::addColumn<int>("proxyPort");
         QTest::addColumn<QString>("reopenLast");
         QTest::addColumn<QString>("reopenPort");
+        QTest::addColumn<QString>("misses");
+        QTest::addColumn<int>("maxMisses");
+        QTest::addColumn<QString>("ifExists");   // the choice, then how it is stored
+        QTest::addColumn<QString>("stored");
 
-        QTest::newRow("port 8080") << "9999" << "8080" << 9999 << 8080 << "9999" << "8080";
-        QTest::newRow("letters in the port") << "9999" << "abc" << 9999 << 0 << "9999" << "";
-        QTest::newRow("digits then letters in the port") << "9999" << "81x" << 9999 << 81 << "9999" << "81";
-        QTest::newRow("port with a fraction") << "9999" << "80.5" << 9999 << 80 << "9999" << "80";
-        QTest::newRow("limit 007") << "007" << "" << 7 << 0 << "7" << "";
-        QTest::newRow("limit 0 stays 0") << "0" << "" << 0 << 0 << "0" << "";
-        QTest::newRow("limit with blanks") << " 12 " << "" << 12 << 0 << "12" << "";
-        QTest::newRow("negative limit") << "-3" << "" << -3 << 0 << "-3" << "";
-        QTest::newRow("limit 2.5 to even") << "2.5" << "" << 2 << 0 << "2" << "";
-        QTest::newRow("limit at the top") << "32767" << "-32768" << 32767 << -32768 << "32767" << "-32768";
+        QTest::newRow("port 8080") << "9999" << "8080" << 9999 << 8080 << "9999" << "8080" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("letters in the port") << "9999" << "abc" << 9999 << 0 << "9999" << "" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("digits then letters in the port") << "9999" << "81x" << 9999 << 81 << "9999" << "81" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("port with a fraction") << "9999" << "80.5" << 9999 << 80 << "9999" << "80" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("port above 32767") << "9999" << "40000" << 9999 << 40000 << "9999" << "40000" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("limit 007") << "007" << "" << 7 << 0 << "7" << "" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("limit 0 stays 0") << "0" << "" << 0 << 0 << "0" << "" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("limit with blanks") << " 12 " << "" << 12 << 0 << "12" << "" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("negative limit") << "-3" << "" << -3 << 0 << "-3" << "" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("limit 2.5 to even") << "2.5" << "" << 2 << 0 << "2" << "" << "10" << 10 << "Ask" << "ask";
+        QTest::newRow("at the tops") << "32767" << "65535" << 32767 << 65535 << "32767" << "65535" << "9999" << 9999 << "Skip" << "skip";
+        QTest::newRow("misses 0: never") << "9999" << "" << 9999 << 0 << "9999" << "" << "0" << 0 << "Keep both" << "number";
+        QTest::newRow("misses with blanks") << "9999" << "" << 9999 << 0 << "9999" << "" << " 025 " << 25 << "Ask" << "ask";
     }
 
     void okSetsAndStores()
@@ -208,6 +222,12 @@ private Q_SLOTS:
         QFETCH(int, proxyPort);
         QFETCH(QString, reopenLast);
         QFETCH(QString, reopenPort);
+        QFETCH(QString, misses);
+        QFETCH(int, maxMisses);
+        QFETCH(QString, ifExists);
+        QFETCH(QString, stored);
+        // A proxy server needs a port; without one the run goes direct.
+        const QString proxy = proxyPort == 0 ? QString() : QStringLiteral("proxy.example.org");
 
         QPointer<frmOptions> dlg = open();
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
@@ -216,41 +236,56 @@ private Q_SLOTS:
         dlg = open();
         field(dlg, "txtHead")->setText(QStringLiteral(" pic_ "));
         field(dlg, "txtLast")->setText(last);
-        field(dlg, "txtProxyIP")->setText(QStringLiteral("proxy.example.org"));
+        field(dlg, "txtProxyIP")->setText(proxy);
         field(dlg, "txtProxyPort")->setText(port);
+        field(dlg, "txtMaxMisses")->setText(misses);
+        auto *choice = dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
+        choice->setCurrentText(ifExists);
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
 
         QCOMPARE(int(m_settings.lastFile), lastFile);
         QCOMPARE(int(m_settings.proxyPort), proxyPort);
+        QCOMPARE(m_settings.maxMisses, maxMisses);
+        QCOMPARE(frmOptions::ifExistsText(m_settings.ifExists), stored);
         QCOMPARE(m_settings.headerText, QStringLiteral(" pic_ "));
-        QCOMPARE(m_settings.proxyIP, QStringLiteral("proxy.example.org"));
-        QCOMPARE(parFile(), blocks({"", " pic_ ", last, "proxy.example.org", port}));
+        QCOMPARE(m_settings.proxyIP, proxy);
+        QCOMPARE(parFile(), blocks({"", " pic_ ", last, proxy, port, misses, stored}));
 
         dlg = open();
         QCOMPARE(field(dlg, "txtLast")->text(), reopenLast);
         QCOMPARE(field(dlg, "txtProxyPort")->text(), reopenPort);
+        QCOMPARE(field(dlg, "txtMaxMisses")->text(), QString::number(maxMisses));
+        QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), ifExists);
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral(" pic_ "));
     }
 
     void badNumberKeepsDialogOpen_data()
     {
         QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("misses");
         QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("named");   // the field the message names
+        QTest::addColumn<QString>("named");   // what the message names
 
-        QTest::newRow("empty limit") << "" << "" << "Max Number of Files";
-        QTest::newRow("letters in the limit") << "many" << "" << "Max Number of Files";
-        QTest::newRow("digits then letters in the limit") << "12x" << "" << "Max Number of Files";
-        QTest::newRow("limit above range") << "32768" << "" << "Max Number of Files";
-        QTest::newRow("limit below range") << "-32769" << "" << "Max Number of Files";
-        QTest::newRow("port above range") << "10" << "40000" << "Proxy Port";
-        QTest::newRow("port below range") << "10" << "-40000" << "Proxy Port";
+        QTest::newRow("empty limit") << "" << "10" << "8080" << "Max Number of Files";
+        QTest::newRow("letters in the limit") << "many" << "10" << "8080" << "Max Number of Files";
+        QTest::newRow("digits then letters in the limit") << "12x" << "10" << "8080" << "Max Number of Files";
+        QTest::newRow("limit above range") << "32768" << "10" << "8080" << "Max Number of Files";
+        QTest::newRow("limit below range") << "-32769" << "10" << "8080" << "Max Number of Files";
+        QTest::newRow("empty misses") << "10" << "" << "8080" << "Stop after misses in a row";
+        QTest::newRow("misses above range") << "10" << "10000" << "8080" << "0 to 9999";
+        QTest::newRow("negative misses") << "10" << "-1" << "8080" << "0 to 9999";
+        QTest::newRow("digits then letters in misses") << "10" << "5x" << "8080" << "Stop after misses in a row";
+        QTest::newRow("port above range") << "10" << "10" << "65536" << "1 to 65535";
+        QTest::newRow("port below range") << "10" << "10" << "-1" << "1 to 65535";
+        QTest::newRow("proxy without a port") << "10" << "10" << "" << "1 to 65535";
+        QTest::newRow("proxy with letters for a port") << "10" << "10" << "web" << "Proxy Port";
     }
 
     void badNumberKeepsDialogOpen()
     {
         QFETCH(QString, last);
+        QFETCH(QString, misses);
         QFETCH(QString, port);
         QFETCH(QString, named);
 
@@ -269,6 +304,7 @@ private Q_SLOTS:
         field(dlg, "txtHead")->setText(QStringLiteral("new_"));
         field(dlg, "txtProxyIP")->setText(QStringLiteral("10.0.0.1"));
         field(dlg, "txtLast")->setText(last);
+        field(dlg, "txtMaxMisses")->setText(misses);
         field(dlg, "txtProxyPort")->setText(port);
 
         auto *closer = new MessageBoxCloser(this);
@@ -287,6 +323,7 @@ private Q_SLOTS:
         QCOMPARE(m_settings.lastFile, settingsBefore.lastFile);
         QCOMPARE(m_settings.proxyIP, settingsBefore.proxyIP);
         QCOMPARE(m_settings.proxyPort, settingsBefore.proxyPort);
+        QCOMPARE(m_settings.maxMisses, settingsBefore.maxMisses);
         // The typed text is still there to be corrected.
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral("new_"));
     }
@@ -433,12 +470,12 @@ private Q_SLOTS:
         row("txtDir", "frmOptions", 1080, 120, 6015, 375);
         row("drv", "frmOptions", 240, 600, 2775, 315);
         row("dir", "frmOptions", 240, 1080, 2775, 1665);
-        row("Frame1", "frmOptions", 3240, 480, 3855, 1215);
+        row("Frame1", "frmOptions", 3240, 480, 3855, 2175);
         row("Label1", "Frame1", 120, 240, 1095, 375, "Header Text");
         row("txtHead", "Frame1", 1320, 240, 2175, 375);
         row("Label2", "Frame1", 120, 720, 2415, 255, "Max Number  of Files");
         row("txtLast", "Frame1", 1800, 720, 1695, 375);
-        row("frame2", "frmOptions", 3240, 1680, 3855, 975);
+        row("frame2", "frmOptions", 3240, 2640, 3855, 975);
         row("Label3", "frame2", 120, 240, 1455, 255, "Proxy Server");
         row("txtProxyIP", "frame2", 120, 480, 2295, 375);
         row("Label4", "frame2", 2880, 240, 855, 255, "Proxy Port");
@@ -455,7 +492,7 @@ private Q_SLOTS:
         QFETCH(QString, caption);
 
         QPointer<frmOptions> dlg = open();
-        QCOMPARE(dlg->size(), QSize(twips::toPixels(7275), twips::toPixels(3585)));
+        QCOMPARE(dlg->size(), QSize(twips::toPixels(7275), twips::toPixels(3825)));
         auto *w = dlg->findChild<QWidget *>(name);
         QVERIFY(w);
         QCOMPARE(w->parentWidget()->objectName(), container);
@@ -472,8 +509,8 @@ private Q_SLOTS:
     void tabOrder()
     {
         QPointer<frmOptions> dlg = open();
-        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "drv", "dir",
-                                      "txtHead", "txtLast", "txtProxyIP", "txtProxyPort"};
+        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "drv", "dir", "txtHead", "txtLast",
+                                      "txtMaxMisses", "cmbIfExists", "txtProxyIP", "txtProxyPort"};
         QStringList order;
         QWidget *w = button(dlg, "cmdOK");
         do {
@@ -485,6 +522,21 @@ private Q_SLOTS:
         // Inner parts of a control (a view's viewport, say) carry no name of their own.
         order.removeAll(QString());
         QCOMPARE(order, expected);
+
+        // The new rows follow "Max Number  of Files" in its frame, each caption before its field.
+        int above = 0;
+        for (const auto &[name, caption] : {std::pair{"Label2", "Max Number  of Files"},
+                                            {"Label6", "Stop after misses in a row"},
+                                            {"Label7", "If the file exists"}}) {
+            auto *l = dlg->findChild<QLabel *>(QLatin1String(name));
+            QVERIFY(l && l->isVisible() && l->parentWidget()->objectName() == QLatin1String("Frame1"));
+            QCOMPARE(l->text(), QLatin1String(caption));
+            QVERIFY(l->y() > above);
+            above = l->y();
+        }
+        auto *choice = dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
+        QCOMPARE(QStringList({choice->itemText(0), choice->itemText(1), choice->itemText(2)}),
+                 QStringList({"Ask", "Skip", "Keep both"}));
     }
 
     void centredOnTheScreen()

@@ -7,6 +7,11 @@
 #include "ui/main/updown.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -67,42 +72,73 @@ private Q_SLOTS:
         m_settings = Settings();
     }
 
+    // Each row stores one numbered setting (a null text: no block for it) beside three text
+    // settings; a value out of range or unknown keeps the default and is named once.
     void startUpReadsTheSettings_data()
     {
-        QTest::addColumn<QByteArray>("lastFileText");
-        QTest::addColumn<int>("lastFile");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("value");
         QTest::addColumn<bool>("complaint");
 
-        QTest::newRow("zero becomes 9999") << QByteArray("0") << 9999 << false;
-        QTest::newRow("empty becomes 9999") << QByteArray("") << 9999 << false;
-        QTest::newRow("no number becomes 9999") << QByteArray("abc") << 9999 << false;
-        QTest::newRow("number then text") << QByteArray("25xyz") << 25 << false;
-        QTest::newRow("2.5 to even") << QByteArray("2.5") << 2 << false;
-        QTest::newRow("3.5 to even") << QByteArray("3.5") << 4 << false;
-        QTest::newRow("negative stays") << QByteArray("-5") << -5 << false;
-        QTest::newRow("too big is ignored") << QByteArray("40000") << 9999 << true;
+        auto row = [](const char *key, const char *name, const char *text, int value, bool complaint = false) {
+            QTest::addRow("%s %s", key, name) << key << (text ? QByteArray(text) : QByteArray()) << value << complaint;
+        };
+        row("lastFile", "zero becomes 9999", "0", 9999);
+        row("lastFile", "empty becomes 9999", "", 9999);
+        row("lastFile", "no number becomes 9999", "abc", 9999);
+        row("lastFile", "number then text", "25xyz", 25);
+        row("lastFile", "2.5 to even", "2.5", 2);
+        row("lastFile", "3.5 to even", "3.5", 4);
+        row("lastFile", "negative stays", "-5", -5);
+        row("lastFile", "too big is ignored", "40000", 9999, true);
+        row("proxyPort", "8080", "8080", 8080);
+        row("proxyPort", "above 32767", "40000", 40000);
+        row("proxyPort", "65535", "65535", 65535);
+        row("proxyPort", "65536 is ignored", "65536", 0, true);
+        row("proxyPort", "negative is ignored", "-1", 0, true);
+        row("proxyPort", "letters are 0", "web", 0);
+        row("transfers", "missing means 4", nullptr, 4);
+        row("transfers", "1", "1", 1);
+        row("transfers", "8 then text", "8 at once", 8);
+        row("transfers", "0 is ignored", "0", 4, true);
+        row("transfers", "9 is ignored", "9", 4, true);
+        row("maxMisses", "missing means 10", nullptr, 10);
+        row("maxMisses", "0 means never", "0", 0);
+        row("maxMisses", "9999", "9999", 9999);
+        row("maxMisses", "10000 is ignored", "10000", 10, true);
+        row("maxMisses", "negative is ignored", "-1", 10, true);
+        row("ifExists", "missing means ask", nullptr, int(Settings::IfExists::Ask));
+        row("ifExists", "skip", "skip", int(Settings::IfExists::Skip));
+        row("ifExists", "number, in any case", " Number ", int(Settings::IfExists::Number));
+        row("ifExists", "unknown is ignored", "rename", int(Settings::IfExists::Ask), true);
     }
 
     void startUpReadsTheSettings()
     {
-        QFETCH(QByteArray, lastFileText);
-        QFETCH(int, lastFile);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, text);
+        QFETCH(int, value);
         QFETCH(bool, complaint);
 
-        writeFile(QStringLiteral("seriograb.par"),
-                  "[LOCALFOLDER]\r\n/tmp/pics\r\n[HEADERTEXT]\r\nx_\r\n[LASTFILE]\r\n" + lastFileText
-                          + "\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n8080\r\n");
+        QByteArray par = "[LOCALFOLDER]\r\n/tmp/pics\r\n[HEADERTEXT]\r\nx_\r\n[PROXYIP]\r\n127.0.0.1\r\n";
+        if (!text.isNull())
+            par += "[" + key.toUpper().toUtf8() + "]\r\n" + text + "\r\n";
+        writeFile(QStringLiteral("seriograb.par"), par);
         auto w = makeWindow();
         QCOMPARE(m_settings.localFolder, QStringLiteral("/tmp/pics"));
         QCOMPARE(m_settings.headerText, QStringLiteral("x_"));
-        QCOMPARE(int(m_settings.lastFile), lastFile);
         QCOMPARE(m_settings.proxyIP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(int(m_settings.proxyPort), 8080);
+        const QHash<QString, int> read = {
+            {"lastFile", m_settings.lastFile}, {"proxyPort", m_settings.proxyPort},
+            {"transfers", m_settings.transfers}, {"maxMisses", m_settings.maxMisses},
+            {"ifExists", int(m_settings.ifExists)}};
+        QCOMPARE(read.value(key), value);
         QCOMPARE(int(m_settings.multipleDownloads), -1);
         QCOMPARE(m_settings.historyPath, m_place.file(QStringLiteral("history.par")));
         QCOMPARE(w->helpFile(), m_place.file(QStringLiteral("Seriograb.hlp")));
         const QString status = child<StatusLine>(w.get(), "sbar1")->text();
-        QCOMPARE(status.contains(QLatin1String("lastFile")), complaint);
+        QCOMPARE(status.count(key), complaint ? 1 : 0);
     }
 
     void firstStartCreatesAnEmptyParameterFile()
@@ -155,8 +191,8 @@ private Q_SLOTS:
         auto w = makeWindow();
         const QList<QPair<const char *, QString>> items = {
             {"get", QStringLiteral("Get Files")}, {"stp", QStringLiteral("Stop Downloading")},
-            {"exit", QStringLiteral("Exit")},     {"opt", QStringLiteral("Options")},
-            {"hlp", QStringLiteral("Help")},
+            {"runLog", QStringLiteral("Run Log")}, {"exit", QStringLiteral("Exit")},
+            {"opt", QStringLiteral("Options")},   {"hlp", QStringLiteral("Help")},
         };
         for (const auto &[name, caption] : items) {
             auto *a = child<QAction>(w.get(), name);
@@ -164,6 +200,71 @@ private Q_SLOTS:
             QCOMPARE(a->text(), caption);
             QVERIFY(a->shortcut().isEmpty());
         }
+        QStringList operations;
+        for (const QAction *a : child<QMenu>(w.get(), "opr")->actions())
+            operations << a->objectName();
+        QCOMPARE(operations, QStringList({"get", "stp", "runLog", "sep1", "exit"}));
+    }
+
+    // The window keeps the last lines whether or not the log is open; the log leaves the
+    // main window usable and goes with it.
+    void runLogKeepsTheLastLines()
+    {
+        auto w = makeWindow();
+        w->show();
+        auto openLog = [&w]() -> QPointer<QWidget> {
+            w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (top->objectName() == QLatin1String("frmRunLog") && top->isVisible())
+                    return top;
+            return nullptr;
+        };
+        auto lines = [](QWidget *log) {
+            return log->findChild<QPlainTextEdit *>()->toPlainText().split(QLatin1Char('\n'));
+        };
+        for (int n = 1; n <= 10005; ++n)
+            w->logPass(QStringLiteral("pass %1").arg(n));
+        QPointer<QWidget> log = openLog();
+        QVERIFY(log);
+        QVERIFY(w->isEnabled());
+        QVERIFY(log->findChild<QPlainTextEdit *>()->isReadOnly());
+        w->logPass(QStringLiteral("pass 10006"));
+        QCOMPARE(lines(log).size(), 10000);
+        QCOMPARE(lines(log).first(), QStringLiteral("pass 7"));
+        QCOMPARE(lines(log).last(), QStringLiteral("pass 10006"));
+
+        log->close();
+        QTRY_VERIFY(log.isNull());
+        w->logPass(QStringLiteral("pass 10007"));
+        log = openLog();
+        QCOMPARE(lines(log).size(), 10000);
+        QCOMPARE(lines(log).first(), QStringLiteral("pass 8"));
+        QCOMPARE(lines(log).last(), QStringLiteral("pass 10007"));
+        w->close();
+        QTRY_VERIFY(log.isNull());
+    }
+
+    // Bytes and saved pictures show beside the status line during a run only, and leave its
+    // text alone.
+    void progressShowsOnlyDuringARun()
+    {
+        auto w = makeWindow();
+        w->show();
+        auto *bar = child<QProgressBar>(w.get(), "prgTransfer");
+        auto *saved = child<QLabel>(w.get(), "lblSaved");
+        QSignalSpy texts(child<StatusLine>(w.get(), "sbar1"), &StatusLine::textChanged);
+        QVERIFY(!bar->isVisible() && !saved->isVisible());
+        w->runActive(true);
+        QVERIFY(bar->isVisible() && saved->isVisible());
+        w->transferProgress(300, 1200);
+        w->savedCount(3);
+        QTRY_COMPARE(bar->value(), 25);
+        QCOMPARE(saved->text(), QStringLiteral("3 saved"));
+        w->transferProgress(5000, -1);   // no declared length: a busy bar
+        QTRY_COMPARE(bar->maximum(), 0);
+        w->runActive(false);
+        QVERIFY(!bar->isVisible() && !saved->isVisible());
+        QCOMPARE(texts.count(), 0);
     }
 
     void layout_data()

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -118,20 +119,31 @@ private Q_SLOTS:
         QCOMPARE(box->count(), 1);
         QCOMPARE(box->currentText(), prefix);
         // The last picture is what the preview shows, once decoded.
+        QVERIFY(!w->findChild<QProgressBar *>(QStringLiteral("prgTransfer"))->isVisible());
         QTRY_VERIFY(!w->isDecodingPreview());
         const QImage shown = w->findChild<QLabel *>(QStringLiteral("img1"))->pixmap().toImage();
         QCOMPARE(shown, QImage(served.last()).convertToFormat(shown.format()));
     }
 
+    void seriesThroughTinyproxy_data()
+    {
+        QTest::addColumn<bool>("highPort");
+        QTest::newRow("port below 32768") << false;
+        QTest::newRow("port above 32767") << true;
+    }
+
     void seriesThroughTinyproxy()
     {
+        QFETCH(bool, highPort);
         const QString root = m_dir->filePath(QStringLiteral("www"));
         const QStringList served = writeJpegSeries(root, 5);
         NginxFixture nginx(root);
         START_FIXTURE_OR_SKIP(nginx);
         TinyproxyFixture proxy;
+        if (highPort)
+            proxy.setPortRange(40000, 60999);
         START_FIXTURE_OR_SKIP(proxy);
-        QVERIFY(proxy.port() <= 32767);
+        QCOMPARE(proxy.port() > 32767, highPort);
         writeParameters("[LASTFILE]\r\n5\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n"
                         + QByteArray::number(proxy.port()) + "\r\n");
 
@@ -266,6 +278,37 @@ private Q_SLOTS:
         click(w, "btnGet");
         QTRY_VERIFY(w.isNull());
         QVERIFY(QDir(m_out).entryList(QDir::Files).isEmpty());
+    }
+
+    // Enter in an address field is Get; during the run it does no more than a second Get.
+    void enterStartsGet_data()
+    {
+        QTest::addColumn<QString>("field");
+        for (const char *name : {"cmbURL1", "txtURL2", "txtURL3"})
+            QTest::newRow(name) << name;
+    }
+
+    void enterStartsGet()
+    {
+        QFETCH(QString, field);
+        ScriptedServer server;
+        server.route(QStringLiteral("/pic01.jpg"), Response::ok("first", "image/jpeg"));
+        writeParameters();
+        frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
+        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();   // one pass
+        QWidget *target = w->findChild<QWidget *>(field);
+        if (auto *box = qobject_cast<QComboBox *>(target))
+            target = box->lineEdit();
+        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+                [target](const QString &text) {
+                    if (text.startsWith(QLatin1String("Opening :")))
+                        QTest::keyClick(target, Qt::Key_Return);
+                });
+        QTest::keyClick(target, Qt::Key_Return);
+        QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        QCOMPARE(server.paths(), QStringList({QStringLiteral("/pic01.jpg")}));
+        QCOMPARE(number(w), QStringLiteral("02"));
+        QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
     }
 
     void stopWithoutARunOnlySetsTheFlag()

@@ -46,6 +46,12 @@ QLabel *label(QWidget *container, const char *name, const char *caption,
 
 QString messageTitle() { return QStringLiteral("Options"); }
 
+// Frame1 holds two more rows than in its first design (misses in a row, an existing file);
+// the proxy frame below it moves down by as much, and the window grows to keep the margin
+// under it that the buttons had.
+constexpr int addedRows = 2 * 480;
+constexpr int windowHeight = 1680 + addedRows + 975 + 210;
+
 } // namespace
 
 frmOptions::frmOptions(Settings &settings, const ProgramPlace &place, QWidget *mainWindow)
@@ -56,7 +62,7 @@ frmOptions::frmOptions(Settings &settings, const ProgramPlace &place, QWidget *m
     setObjectName(QStringLiteral("frmOptions"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Options"));
-    setFixedSize(twips::toPixels(7275), twips::toPixels(3585));
+    setFixedSize(twips::toPixels(7275), twips::toPixels(windowHeight));
     if (mainWindow)
         setWindowIcon(mainWindow->windowIcon());
 
@@ -83,13 +89,20 @@ void frmOptions::buildControls()
     drv = place<QComboBox>(this, "drv", 240, 600, 2775, 315);
     dir = place<QTreeView>(this, "dir", 240, 1080, 2775, 1665);
 
-    Frame1 = place<QGroupBox>(this, "Frame1", 3240, 480, 3855, 1215);
+    Frame1 = place<QGroupBox>(this, "Frame1", 3240, 480, 3855, 1215 + addedRows);
     Label1 = label(Frame1, "Label1", "Header Text", 120, 240, 1095, 375);
     txtHead = place<QLineEdit>(Frame1, "txtHead", 1320, 240, 2175, 375);
     Label2 = label(Frame1, "Label2", "Max Number  of Files", 120, 720, 2415, 255);
     txtLast = place<QLineEdit>(Frame1, "txtLast", 1800, 720, 1695, 375);
+    Label6 = label(Frame1, "Label6", "Stop after misses in a row", 120, 1200, 2535, 255);
+    txtMaxMisses = place<QLineEdit>(Frame1, "txtMaxMisses", 2760, 1200, 735, 375);
+    Label7 = label(Frame1, "Label7", "If the file exists", 120, 1680, 1815, 255);
+    cmbIfExists = place<QComboBox>(Frame1, "cmbIfExists", 2040, 1680, 1455, 375);
+    cmbIfExists->addItem(QStringLiteral("Ask"), int(Settings::IfExists::Ask));
+    cmbIfExists->addItem(QStringLiteral("Skip"), int(Settings::IfExists::Skip));
+    cmbIfExists->addItem(QStringLiteral("Keep both"), int(Settings::IfExists::Number));
 
-    frame2 = place<QGroupBox>(this, "frame2", 3240, 1680, 3855, 975);
+    frame2 = place<QGroupBox>(this, "frame2", 3240, 1680 + addedRows, 3855, 975);
     Label3 = label(frame2, "Label3", "Proxy Server", 120, 240, 1455, 255);
     txtProxyIP = place<QLineEdit>(frame2, "txtProxyIP", 120, 480, 2295, 375);
     Label4 = label(frame2, "Label4", "Proxy Port", 2880, 240, 855, 255);
@@ -122,7 +135,9 @@ void frmOptions::buildControls()
     setTabOrder(drv, dir);
     setTabOrder(dir, txtHead);
     setTabOrder(txtHead, txtLast);
-    setTabOrder(txtLast, txtProxyIP);
+    setTabOrder(txtLast, txtMaxMisses);
+    setTabOrder(txtMaxMisses, cmbIfExists);
+    setTabOrder(cmbIfExists, txtProxyIP);
     setTabOrder(txtProxyIP, txtProxyPort);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOKClick);
@@ -145,6 +160,15 @@ void frmOptions::buildControls()
             [this, revealAbove](const QModelIndex &parent) {
                 revealAbove(m_folders->filePath(parent));
             });
+    // The model sorts the rows it has loaded a moment later, which can push the current folder
+    // out of sight; it is brought back if it was in sight before.
+    connect(m_folders, &QFileSystemModel::layoutAboutToBeChanged, this, [this] {
+        m_currentInSight = dir->viewport()->rect().intersects(dir->visualRect(dir->currentIndex()));
+    });
+    connect(m_folders, &QFileSystemModel::layoutChanged, this, [this] {
+        if (m_currentInSight)
+            dir->scrollTo(dir->currentIndex());
+    });
 }
 
 // The captions were laid out for a narrower font than most desktops use; rather than let a
@@ -156,6 +180,8 @@ void frmOptions::fitCaptions()
         {Label5, txtDir->x() - Label5->x()},
         {Label1, txtHead->x() - Label1->x()},
         {Label2, txtLast->x() - Label2->x()},
+        {Label6, txtMaxMisses->x() - Label6->x()},
+        {Label7, cmbIfExists->x() - Label7->x()},
         {Label3, Label3->width()},
         {Label4, Frame1->width() - Label4->x()},
     };
@@ -180,6 +206,8 @@ void frmOptions::fillFields()
     txtDir->setText(m_settings.localFolder);
     txtHead->setText(m_settings.headerText);
     txtLast->setText(numbers::decimalText(m_settings.lastFile));
+    txtMaxMisses->setText(numbers::decimalText(m_settings.maxMisses));
+    cmbIfExists->setCurrentIndex(cmbIfExists->findData(int(m_settings.ifExists)));
     txtProxyIP->setText(m_settings.proxyIP);
     txtProxyPort->setText(m_settings.proxyPort == 0 ? QString()
                                                     : numbers::decimalText(m_settings.proxyPort));
@@ -264,39 +292,62 @@ void frmOptions::setFolder(const QString &path)
     }
 }
 
-bool frmOptions::validate()
+void frmOptions::refuse(QLineEdit *field, const QString &message)
 {
-    if (!numbers::strictNumber16(txtLast->text())) {
-        QMessageBox::warning(this, messageTitle(),
-                             QStringLiteral("Max Number of Files: please enter a whole number "
-                                            "from -32768 to 32767."));
-        txtLast->setFocus();
-        txtLast->selectAll();
-        return false;
-    }
-    if (!numbers::leadingNumber16(txtProxyPort->text())) {
-        QMessageBox::warning(this, messageTitle(),
-                             QStringLiteral("Proxy Port: please enter a number from -32768 to "
-                                            "32767, or leave the field empty."));
-        txtProxyPort->setFocus();
-        txtProxyPort->selectAll();
-        return false;
-    }
-    return true;
+    QMessageBox::warning(this, messageTitle(), message);
+    field->setFocus();
+    field->selectAll();
 }
 
-// Both numbers are checked before anything is set, so a refused field never leaves the
-// settings half-changed.
+std::optional<frmOptions::Numbers> frmOptions::validate()
+{
+    const std::optional<qint16> last = numbers::strictNumber16(txtLast->text());
+    if (!last) {
+        refuse(txtLast, QStringLiteral("Max Number of Files: please enter a whole number "
+                                       "from -32768 to 32767."));
+        return std::nullopt;
+    }
+    const std::optional<qint32> misses = numbers::strictNumberWithin(txtMaxMisses->text(), 0, highestMaxMisses);
+    if (!misses) {
+        refuse(txtMaxMisses, QStringLiteral("Stop after misses in a row: please enter a whole number "
+                                            "from 0 to %1 (0: a run never stops for misses).")
+                                 .arg(highestMaxMisses));
+        return std::nullopt;
+    }
+    // The port is read as ever (letters alone mean 0, "no port"), but must be a port.
+    const std::optional<qint32> port = numbers::leadingNumberWithin(txtProxyPort->text(), 0, 65535);
+    if (!port) {
+        refuse(txtProxyPort, QStringLiteral("Proxy Port: please enter a port from 1 to 65535, "
+                                            "or leave the field empty."));
+        return std::nullopt;
+    }
+    // The run goes through the proxy whenever a server is named; without a port every
+    // transfer would fail.
+    if (*port == 0 && !txtProxyIP->text().isEmpty()) {
+        refuse(txtProxyPort, QStringLiteral("Proxy Port: the proxy server needs its port, a number "
+                                            "from 1 to 65535. To connect without a proxy, leave "
+                                            "Proxy Server empty."));
+        return std::nullopt;
+    }
+    return Numbers{*last, *misses, *port};
+}
+
+// Every field is checked before anything is set, so a refused field never leaves the
+// settings half-changed. The first five keys keep their order in the file; newer ones follow.
 void frmOptions::cmdOKClick()
 {
-    if (!validate())
+    const std::optional<Numbers> checked = validate();
+    if (!checked)
         return;
+    const auto ifExists = Settings::IfExists(cmbIfExists->currentData().toInt());
 
     m_settings.localFolder = txtDir->text();
     m_settings.headerText = txtHead->text();
-    m_settings.lastFile = *numbers::strictNumber16(txtLast->text());
+    m_settings.lastFile = checked->lastFile;
     m_settings.proxyIP = txtProxyIP->text();
-    m_settings.proxyPort = *numbers::leadingNumber16(txtProxyPort->text());
+    m_settings.proxyPort = checked->proxyPort;
+    m_settings.maxMisses = checked->maxMisses;
+    m_settings.ifExists = ifExists;
 
     try {
         modPara::writePara(m_place, QStringLiteral("localFolder"), txtDir->text());
@@ -304,6 +355,8 @@ void frmOptions::cmdOKClick()
         modPara::writePara(m_place, QStringLiteral("lastFile"), txtLast->text());
         modPara::writePara(m_place, QStringLiteral("proxyIP"), txtProxyIP->text());
         modPara::writePara(m_place, QStringLiteral("proxyPort"), txtProxyPort->text());
+        modPara::writePara(m_place, QStringLiteral("maxMisses"), txtMaxMisses->text());
+        modPara::writePara(m_place, QStringLiteral("ifExists"), ifExistsText(ifExists));
     } catch (const std::exception &e) {
         QMessageBox::warning(this, messageTitle(),
                              QStringLiteral("The settings are in use now, but they could not "
@@ -311,6 +364,29 @@ void frmOptions::cmdOKClick()
                                  .arg(QString::fromStdString(e.what())));
     }
     close();
+}
+
+QString frmOptions::ifExistsText(Settings::IfExists choice)
+{
+    switch (choice) {
+    case Settings::IfExists::Skip:
+        return QStringLiteral("skip");
+    case Settings::IfExists::Number:
+        return QStringLiteral("number");
+    case Settings::IfExists::Ask:
+        break;
+    }
+    return QStringLiteral("ask");
+}
+
+std::optional<Settings::IfExists> frmOptions::ifExistsFromText(const QString &text)
+{
+    for (const Settings::IfExists choice :
+         {Settings::IfExists::Ask, Settings::IfExists::Skip, Settings::IfExists::Number}) {
+        if (text.trimmed().compare(ifExistsText(choice), Qt::CaseInsensitive) == 0)
+            return choice;
+    }
+    return std::nullopt;
 }
 
 void frmOptions::cmdCancelClick()

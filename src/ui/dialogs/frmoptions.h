@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <optional>
 
 class QComboBox;
 class QFileSystemModel;
@@ -15,7 +16,7 @@ class QModelIndex;
 class QPushButton;
 class QTreeView;
 
-/// The Options dialog: shows the five settings, and on OK sets and stores them.
+/// The Options dialog: shows the settings, and on OK sets and stores them.
 /// It has no parent widget, deletes itself on close and enables the main window again
 /// however it is closed; the caller disables the main window before showing it.
 class frmOptions : public QWidget
@@ -29,6 +30,13 @@ public:
     void cmdOKClick();
     void cmdCancelClick();
 
+    /// The most misses in a row the dialog accepts (0: a run never ends for misses).
+    static constexpr int highestMaxMisses = 9999;
+    /// How an existing-file choice is stored: "ask", "skip" or "number".
+    static QString ifExistsText(Settings::IfExists choice);
+    /// The choice a stored text names (blanks around it and case aside); empty for any other.
+    static std::optional<Settings::IfExists> ifExistsFromText(const QString &text);
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -41,7 +49,14 @@ private:
     void drvChange(int index);
     void dirOpen(const QModelIndex &index);
     void setFolder(const QString &path);
-    bool validate();
+    struct Numbers
+    {
+        qint16 lastFile;
+        qint32 maxMisses;
+        qint32 proxyPort;
+    };
+    std::optional<Numbers> validate();
+    void refuse(QLineEdit *field, const QString &message);
     void enableMainWindow();
 
     Settings &m_settings;
@@ -57,6 +72,10 @@ private:
     QLineEdit *txtHead = nullptr;
     QLabel *Label2 = nullptr;
     QLineEdit *txtLast = nullptr;
+    QLabel *Label6 = nullptr;
+    QLineEdit *txtMaxMisses = nullptr;
+    QLabel *Label7 = nullptr;
+    QComboBox *cmbIfExists = nullptr;
     QGroupBox *frame2 = nullptr;
     QLabel *Label3 = nullptr;
     QLineEdit *txtProxyIP = nullptr;
@@ -68,5 +87,6 @@ private:
     QFileSystemModel *m_folders = nullptr;
     QString m_folder;           // the folder list's current folder
     bool m_revealPending = false;
+    bool m_currentInSight = false;   // the current folder was in view before the rows were sorted
     int m_drive = -1;           // index in drv of the drive the folder list is on
 };

@@ -10,6 +10,7 @@
 #include "storage/modpara.h"
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmoptions.h"
+#include "ui/dialogs/frmrunlog.h"
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
@@ -25,9 +26,11 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryFile>
@@ -121,11 +124,18 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
 
 frmSeriograb::~frmSeriograb()
 {
+    closeSecondaryWindows();
+    delete m_run;
+}
+
+void frmSeriograb::closeSecondaryWindows()
+{
     if (m_options)
         m_options->close();
     if (m_help)
         m_help->close();
-    delete m_run;
+    if (m_runLogWindow)
+        m_runLogWindow->close();
 }
 
 void frmSeriograb::buildControls()
@@ -177,6 +187,26 @@ void frmSeriograb::buildControls()
     sbar1->setObjectName(QStringLiteral("sbar1"));
     setStatusBar(sbar1);
 
+    // Beside the status line, only while a run is going: the transfer's bytes and the count
+    // of pictures saved. Neither touches the status line's text.
+    prgTransfer = new QProgressBar(sbar1);
+    prgTransfer->setObjectName(QStringLiteral("prgTransfer"));
+    prgTransfer->setRange(0, 100);
+    prgTransfer->setFixedWidth(twips::toPixels(1500));
+    // No taller than a line of text, so the status bar keeps its height when it shows.
+    prgTransfer->setMaximumHeight(prgTransfer->fontMetrics().height() + 2);
+    prgTransfer->hide();
+    sbar1->addPermanentWidget(prgTransfer);
+    lblSaved = new QLabel(sbar1);
+    lblSaved->setObjectName(QStringLiteral("lblSaved"));
+    lblSaved->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblSaved->setMinimumWidth(lblSaved->fontMetrics().horizontalAdvance(QStringLiteral("32767 saved")) + 4);
+    lblSaved->hide();
+    sbar1->addPermanentWidget(lblSaved);
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(100);
+    connect(m_progressTimer, &QTimer::timeout, this, &frmSeriograb::showProgress);
+
     // Focus order of the design: suffix, Get, number, (status line), spinner, Stop, prefix.
     setTabOrder(txtURL3, btnGet);
     setTabOrder(btnGet, txtURL2);
@@ -185,6 +215,12 @@ void frmSeriograb::buildControls()
 
     connect(btnGet, &QPushButton::clicked, this, &frmSeriograb::btnGetClick);
     connect(btnStop, &QPushButton::clicked, this, &frmSeriograb::btnStopClick);
+    // Enter in any of the three address fields is Get. Taken as a key press, not as
+    // returnPressed: the prefix box hands an Enter that its field let pass back to the field,
+    // which then reports returnPressed a second time.
+    for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(cmbURL1->lineEdit()),
+                           static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
+        field->installEventFilter(this);
 }
 
 void frmSeriograb::buildMenus()
@@ -197,6 +233,8 @@ void frmSeriograb::buildMenus()
     get->setObjectName(QStringLiteral("get"));
     QAction *stp = opr->addAction(QStringLiteral("Stop Downloading"));
     stp->setObjectName(QStringLiteral("stp"));
+    QAction *runLog = opr->addAction(QStringLiteral("Run Log"));
+    runLog->setObjectName(QStringLiteral("runLog"));
     QAction *sep1 = opr->addSeparator();
     sep1->setObjectName(QStringLiteral("sep1"));
     QAction *exit = opr->addAction(QStringLiteral("Exit"));
@@ -214,6 +252,7 @@ void frmSeriograb::buildMenus()
 
     connect(get, &QAction::triggered, this, &frmSeriograb::btnGetClick);
     connect(stp, &QAction::triggered, this, &frmSeriograb::btnStopClick);
+    connect(runLog, &QAction::triggered, this, &frmSeriograb::runLogClick);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
     connect(m_mul, &QAction::triggered, this, &frmSeriograb::mulClick);
@@ -234,22 +273,35 @@ void frmSeriograb::load()
             return QString();
         }
     };
-    // A stored number that does not fit 16 bits counts as missing.
-    auto number = [&](const char *key, const QString &text) -> qint16 {
-        const std::optional<qint16> n = numbers::leadingNumber16(text);
+    // A stored number outside its range counts as missing, and the status line says so.
+    auto number = [&](const char *key, qint32 lowest, qint32 highest, qint32 missing) -> qint32 {
+        const QString text = read(key);
+        if (text.trimmed().isEmpty())
+            return missing;
+        const std::optional<qint32> n = numbers::leadingNumberWithin(text, lowest, highest);
         if (!n) {
-            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within -32768 to 32767")
-                                .arg(QLatin1String(key), text.left(40));
-            return 0;
+            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within %3 to %4")
+                                .arg(QLatin1String(key), text.left(40))
+                                .arg(lowest)
+                                .arg(highest);
+            return missing;
         }
         return *n;
     };
 
     m_settings.headerText = read("headerText");
     m_settings.localFolder = read("localFolder");
-    m_settings.lastFile = number("lastFile", read("lastFile"));
+    m_settings.lastFile = qint16(number("lastFile", -32768, 32767, 0));
     m_settings.proxyIP = read("proxyIP");
-    m_settings.proxyPort = number("proxyPort", read("proxyPort"));
+    m_settings.proxyPort = number("proxyPort", 0, 65535, 0);
+    m_settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
+    m_settings.maxMisses = number("maxMisses", 0, frmOptions::highestMaxMisses, Settings::defaultMaxMisses);
+    const QString ifExists = read("ifExists");
+    const std::optional<Settings::IfExists> choice = frmOptions::ifExistsFromText(ifExists);
+    m_settings.ifExists = choice.value_or(Settings::IfExists::Ask);
+    if (!choice && !ifExists.trimmed().isEmpty())
+        problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
+                            .arg(ifExists.left(40));
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
@@ -383,6 +435,18 @@ void frmSeriograb::hlpClick()
     });
 }
 
+// The log is no dialog: the main window stays usable beside it, during a run too.
+void frmSeriograb::runLogClick()
+{
+    guarded(sbar1, [this] {
+        if (!m_runLogWindow)
+            m_runLogWindow = new frmRunLog(m_runLog, this);
+        m_runLogWindow->show();
+        m_runLogWindow->raise();
+        m_runLogWindow->activateWindow();
+    });
+}
+
 bool frmSeriograb::isRunning() const
 {
     return m_run && m_run->isRunning();
@@ -482,6 +546,63 @@ QString frmSeriograb::askNewName(const QString &message, const QString &title)
     bool ok = false;
     const QString answer = QInputDialog::getText(this, title, message, QLineEdit::Normal, QString(), &ok);
     return ok ? answer : QString();
+}
+
+void frmSeriograb::runActive(bool active)
+{
+    m_received = 0;
+    m_total = 0;
+    m_saved = 0;
+    m_bytesChanged = false;
+    m_savedChanged = false;
+    if (active) {
+        m_progressTimer->start();
+        prgTransfer->setRange(0, 100);
+        prgTransfer->setValue(0);
+        lblSaved->setText(QStringLiteral("0 saved"));
+    } else {
+        m_progressTimer->stop();
+    }
+    prgTransfer->setVisible(active);
+    lblSaved->setVisible(active);
+}
+
+void frmSeriograb::transferProgress(qint64 received, qint64 total)
+{
+    m_received = received;
+    m_total = total;
+    m_bytesChanged = true;
+}
+
+void frmSeriograb::savedCount(int saved)
+{
+    m_saved = saved;
+    m_savedChanged = true;
+}
+
+void frmSeriograb::showProgress()
+{
+    if (m_bytesChanged && m_total < 0) {
+        prgTransfer->setRange(0, 0);   // length unknown: a busy bar
+    } else if (m_bytesChanged) {
+        prgTransfer->setRange(0, 100);
+        // A declared length of 0 is a whole answer already.
+        const double part = m_total > 0 ? double(qBound<qint64>(0, m_received, m_total)) / double(m_total) : 1.0;
+        prgTransfer->setValue(int(part * 100.0));
+    }
+    if (m_savedChanged)
+        lblSaved->setText(QStringLiteral("%1 saved").arg(m_saved));
+    m_bytesChanged = false;
+    m_savedChanged = false;
+}
+
+void frmSeriograb::logPass(const QString &line)
+{
+    m_runLog.append(line);
+    if (m_runLog.size() > frmRunLog::maxLines)
+        m_runLog.removeFirst();
+    if (m_runLogWindow)
+        m_runLogWindow->addLine(line);
 }
 
 // --- transfer states
@@ -590,6 +711,14 @@ void frmSeriograb::resizeEvent(QResizeEvent *event)
 
 bool frmSeriograb::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && watched != centralWidget()) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            btnGetClick();
+            return true;
+        }
+    }
     if (watched == centralWidget() && event->type() == QEvent::Resize && isVisible())
         guarded(sbar1, [this] { resizeHandling(); });
     return QMainWindow::eventFilter(watched, event);
@@ -640,9 +769,6 @@ void frmSeriograb::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    if (m_options)
-        m_options->close();
-    if (m_help)
-        m_help->close();
+    closeSecondaryWindows();
     QMainWindow::closeEvent(event);
 }

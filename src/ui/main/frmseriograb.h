@@ -8,6 +8,7 @@
 #include <QFutureWatcher>
 #include <QImage>
 #include <QPointer>
+#include <QStringList>
 #include <optional>
 
 class QAction;
@@ -15,6 +16,7 @@ class QComboBox;
 class QImageReader;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 class Inet;
@@ -23,6 +25,7 @@ class StatusLine;
 class UpDown;
 class frmOptions;
 class frmHelp;
+class frmRunLog;
 
 /// The main window: three address fields, Get and Stop, the menus, the preview and the status line.
 class frmSeriograb : public QMainWindow, public RunView
@@ -40,6 +43,7 @@ public:
     void mulClick();
     void optClick();
     void hlpClick();
+    void runLogClick();
 
     /// Sizes, centres and shows the preview inside the area between address row and status line.
     void fitPreview();
@@ -60,6 +64,10 @@ public:
     void saveHistory() override;
     bool showPicture(const QString &path) override;
     QString askNewName(const QString &message, const QString &title) override;
+    void runActive(bool active) override;
+    void transferProgress(qint64 received, qint64 total) override;
+    void savedCount(int saved) override;
+    void logPass(const QString &line) override;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -84,6 +92,8 @@ private:
     QSize decodeSize(QSize full) const;
     void startDecode();
     void decodeFinished();
+    void showProgress();
+    void closeSecondaryWindows();
 
     Settings &m_settings;
     ProgramPlace m_place;
@@ -100,6 +110,18 @@ private:
     Inet *m_inet1 = nullptr;
     QTimer *Timer1 = nullptr;
     QAction *m_mul = nullptr;
+    QProgressBar *prgTransfer = nullptr;
+    QLabel *lblSaved = nullptr;
+
+    // What the run reported last; shown by a timer, since a large transfer reports far more
+    // often than a person can read and a progress bar repaints at once.
+    QTimer *m_progressTimer = nullptr;
+    qint64 m_received = 0;
+    qint64 m_total = -1;
+    int m_saved = 0;
+    bool m_bytesChanged = false;
+    bool m_savedChanged = false;
+    QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines
 
     QSize m_pictureSize;        // the preview picture's own size in pixels
     struct PreviewJob
@@ -121,4 +143,5 @@ private:
     bool m_shownOnce = false;
     QPointer<frmOptions> m_options;
     QPointer<frmHelp> m_help;
+    QPointer<frmRunLog> m_runLogWindow;
 };

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+class QPlainTextEdit;
+
+/// The run log: one line per pass of this session's runs, newest last, to read and copy.
+/// A window of its own beside the main window, which stays usable; it deletes itself on close.
+class frmRunLog : public QWidget
+{
+    Q_OBJECT
+
+public:
+    /// The most lines kept; older ones are dropped first.
+    static constexpr int maxLines = 10000;
+
+    /// Shows `lines` (the log so far) and places itself beside the main window.
+    frmRunLog(const QStringList &lines, QWidget *mainWindow);
+    ~frmRunLog() override;
+
+    /// Adds a line at the end; the view follows it when it was showing the end.
+    void addLine(const QString &line);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QPlainTextEdit *txtLog = nullptr;
+};
