@@ -305,7 +305,7 @@ private Q_SLOTS:
                         QTest::keyClick(target, Qt::Key_Return);
                 });
         QTest::keyClick(target, Qt::Key_Return);
-        QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
         QCOMPARE(server.paths(), QStringList({QStringLiteral("/pic01.jpg")}));
         QCOMPARE(number(w), QStringLiteral("02"));
         QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
