@@ -47,7 +47,9 @@ frmRunLog::frmRunLog(const QStringList &lines, QWidget *mainWindow)
     txtLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     txtLog->setMaximumBlockCount(maxLines);
     txtLog->setPlainText(lines.join(QLatin1Char('\n')));
+    // The newest line in sight, from its start: the number and address come first.
     txtLog->moveCursor(QTextCursor::End);
+    txtLog->moveCursor(QTextCursor::StartOfLine);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
