@@ -92,6 +92,29 @@ inline QList<QByteArray> rawLinesOf(const QByteArray &bytes)
     return lines;
 }
 
+// A line's bytes as the program reads them: UTF-8, except that a byte which starts no valid
+// UTF-8 sequence stands as the lone surrogate U+DC00 + byte (no valid text holds one), so a line
+// the program rewrites keeps such bytes. Validity is left to Qt's own decoder here: a sequence
+// is valid when it decodes and encodes back to the same bytes.
+inline QString textOf(const QByteArray &bytes)
+{
+    QString text;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar lead = uchar(bytes[i]);
+        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        const QByteArray sequence = bytes.mid(i, length);
+        const QString decoded = QString::fromUtf8(sequence);
+        if (length > 0 && sequence.size() == length && decoded.toUtf8() == sequence) {
+            text += decoded;
+            i += length;
+        } else {
+            text += QChar(char16_t(0xDC00 + lead));
+            ++i;
+        }
+    }
+    return text;
+}
+
 inline QByteArray contentOf(const QString &path)
 {
     QFile file(path);
