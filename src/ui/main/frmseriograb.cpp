@@ -30,7 +30,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <exception>
 #include <functional>
@@ -253,7 +252,7 @@ void frmSeriograb::load()
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
-    m_settings.historyPath = m_place.file(QStringLiteral("history.par"));
+    m_settings.historyPath = m_place.settingsFile(m_place.historyFileName());
     if (problems.isEmpty()) {
         if (const qsizetype line = firstBrokenLine(m_place.parameterFile()); line > 0)
             problems << QStringLiteral("the settings file %1 is damaged from line %2 on: a \"[NAME]\" line was expected "
@@ -263,7 +262,7 @@ void frmSeriograb::load()
 
     try {
         ComboHistoryBox box(cmbURL1);
-        basSaveList::loadHistory(box, m_settings.historyPath, QStringLiteral("cmbURL1"));
+        basSaveList::loadHistory(box, m_place.currentSettingsFile(m_place.historyFileName()), QStringLiteral("cmbURL1"));
     } catch (const std::exception &e) {
         problems << QStringLiteral("address history could not be read (%1)").arg(QString::fromStdString(e.what()));
     }
@@ -274,11 +273,14 @@ void frmSeriograb::load()
 
     m_helpFile = m_place.file(QStringLiteral("Seriograb.hlp"));
 
-    // Settings and history live beside the program; say so at once when they cannot be kept.
-    QTemporaryFile probe(m_place.file(QStringLiteral(".writetest-XXXXXX")));
-    if (!probe.open())
-        problems << QStringLiteral("the program folder %1 cannot be written, so settings and history will not be kept")
-                            .arg(m_place.folder);
+    // Say so at once when settings and history cannot be kept anywhere.
+    if (!m_place.canKeepSettings()) {
+        problems << (m_place.userFolder.isEmpty()
+                         ? QStringLiteral("the program folder %1 cannot be written, so settings and history will not be kept")
+                                   .arg(m_place.folder)
+                         : QStringLiteral("neither the program folder %1 nor %2 can be written, so settings and history "
+                                          "will not be kept").arg(m_place.folder, m_place.userFolder));
+    }
 
     if (!problems.isEmpty()) {
         QString line = problems.join(QStringLiteral("; "));
@@ -407,6 +409,7 @@ void frmSeriograb::addMsg(const QString &message)
 void frmSeriograb::saveHistory()
 {
     ComboHistoryBox box(cmbURL1);
+    m_settings.historyPath = m_place.prepareSettingsFile(m_place.historyFileName());
     basSaveList::saveHistory(box, m_settings.historyPath, QStringLiteral("cmburl1"), 5);
 }
 
