@@ -1,0 +1,84 @@
+// Picture files as the preview meets them, any bytes and any preview size: the check and the
+// decode never crash, a decode the check allows is reckoned within the memory limit, and the
+// process's peak memory during the decode stays within that reckoning.
+#include "fuzzcheck.h"
+#include "ui/main/preview.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdint>
+
+namespace {
+
+// The kernel's count of this process's resident memory (VmRSS) or its peak (VmHWM), in bytes.
+qint64 memoryField(const char *name)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(name))
+            return line.mid(qstrlen(name)).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+bool resetPeak()
+{
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    return reset.open(QIODevice::WriteOnly) && reset.write("5") == 1;
+}
+
+// What the process may grow by for a decode reckoned at `cost`: AddressSanitizer keeps one
+// byte of shadow for every eight, and loading an image plug-in the first time maps its code.
+qint64 allowed(qint64 cost)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr bool sanitized = true;
+#elif defined(__has_feature)
+    constexpr bool sanitized = __has_feature(address_sanitizer);
+#else
+    constexpr bool sanitized = false;
+#endif
+    return cost + (sanitized ? cost / 8 : 0) + 16 * 1024 * 1024;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    // Image plug-ins are found through the application object.
+    static int argc = 1;
+    static char name[] = "picture";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+
+    FuzzInput input(data, size);
+    // A preview of up to 4080 x 4080 pixels; none: the check's own, the smallest decode.
+    const QSize wanted(int(input.byte()) * 16, int(input.byte()) * 16);
+    QByteArray bytes = input.rest();
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+
+    const preview::Plan checked = preview::plan(device, QSize());
+    FUZZ_CHECK(!checked.decodable() || checked.cost <= preview::memoryLimit,
+               QStringLiteral("the check allows a decode reckoned at %1 bytes").arg(checked.cost));
+
+    FUZZ_CHECK(resetPeak(), QStringLiteral("the peak memory cannot be reset"));
+    const qint64 start = memoryField("VmRSS:");
+    preview::Plan planned;
+    const QImage image = preview::decode(device, wanted, &planned);
+    const qint64 growth = memoryField("VmHWM:") - start;
+
+    FUZZ_CHECK(!planned.decodable() || planned.cost <= preview::memoryLimit,
+               QStringLiteral("a decode reckoned at %1 bytes went ahead").arg(planned.cost));
+    FUZZ_CHECK(planned.decodable() == checked.decodable() && planned.full == checked.full,
+               QStringLiteral("the check and the decode disagree about the picture"));
+    FUZZ_CHECK(growth <= allowed(planned.decodable() ? planned.cost : 0),
+               QStringLiteral("decoding a %1 x %2 picture reckoned at %3 bytes grew the process by %4 bytes")
+                       .arg(planned.full.width()).arg(planned.full.height()).arg(planned.cost).arg(growth));
+    FUZZ_CHECK(image.isNull() || planned.decodable(), QStringLiteral("a refused picture was decoded"));
+    return 0;
+}
