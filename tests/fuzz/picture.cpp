@@ -1,35 +1,16 @@
 // Picture files as the preview meets them, any bytes and any preview size: the check and the
 // decode never crash, a decode the check allows is reckoned within the memory limit, and the
 // process's peak memory during the decode stays within that reckoning.
+#include "../support/peakgrowth.h"
 #include "fuzzcheck.h"
 #include "ui/main/preview.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QFile>
 
 #include <cstdint>
 
 namespace {
-
-// The kernel's count of this process's resident memory (VmRSS) or its peak (VmHWM), in bytes.
-qint64 memoryField(const char *name)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(name))
-            return line.mid(qstrlen(name)).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
-bool resetPeak()
-{
-    QFile reset(QStringLiteral("/proc/self/clear_refs"));
-    return reset.open(QIODevice::WriteOnly) && reset.write("5") == 1;
-}
 
 // What the process may grow by for a decode reckoned at `cost`: AddressSanitizer keeps one
 // byte of shadow for every eight, and loading an image plug-in the first time maps its code.
@@ -66,11 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(!checked.decodable() || checked.cost <= preview::memoryLimit,
                QStringLiteral("the check allows a decode reckoned at %1 bytes").arg(checked.cost));
 
-    FUZZ_CHECK(resetPeak(), QStringLiteral("the peak memory cannot be reset"));
-    const qint64 start = memoryField("VmRSS:");
+    const PeakGrowth peak;
+    FUZZ_CHECK(peak.isValid(), QStringLiteral("the peak memory cannot be read or reset"));
     preview::Plan planned;
     const QImage image = preview::decode(device, wanted, &planned);
-    const qint64 growth = memoryField("VmHWM:") - start;
+    const qint64 growth = peak.bytes();
 
     FUZZ_CHECK(!planned.decodable() || planned.cost <= preview::memoryLimit,
                QStringLiteral("a decode reckoned at %1 bytes went ahead").arg(planned.cost));
