@@ -24,6 +24,13 @@ constexpr qint64 fixedCost = 4 * mebibyte;
 qint64 ceilDiv(qint64 a, qint64 b) { return (a + b - 1) / b; }
 qint64 roundUp(qint64 a, qint64 b) { return ceilDiv(a, b) * b; }
 
+// The size asked of the JPEG decoder for a reduction: rounded down, so that the decoder's own
+// choice of scale (the least that covers the size asked) is exactly that reduction.
+QSize reduced(QSize full, int by)
+{
+    return QSize(full.width() / by, full.height() / by);
+}
+
 bool isFrameMarker(uchar m)
 {
     // SOF0 to SOF15 but DHT (C4), JPG (C8) and DAC (CC)
@@ -161,11 +168,11 @@ Plan plan(QIODevice &device, QSize wanted)
     } else {
         // The least reduction by 2, 4 or 8 that still covers the preview (the decoder does
         // those at little cost), then more while the decode would take too much memory.
-        auto fits = [&](int by) { return !(result.full / by).isEmpty(); };
+        auto fits = [&](int by) { return !reduced(result.full, by).isEmpty(); };
         result.by = 1;
         for (int by = 8; by >= 2; by /= 2) {
-            const QSize reduced = result.full / by;
-            if (fits(by) && reduced.width() >= wanted.width() && reduced.height() >= wanted.height()) {
+            const QSize size = reduced(result.full, by);
+            if (fits(by) && size.width() >= wanted.width() && size.height() >= wanted.height()) {
                 result.by = by;
                 break;
             }
@@ -193,7 +200,7 @@ QImage decode(QIODevice &device, QSize wanted, Plan *planned)
     QImageReader reader(&device, p.format);
     reader.setAutoDetectImageFormat(false);
     if (p.by > 1)
-        reader.setScaledSize(p.full / p.by);
+        reader.setScaledSize(reduced(p.full, p.by));
     QImage image = reader.read();
     if (image.isNull() || wanted.isEmpty() || image.width() <= wanted.width() || image.height() <= wanted.height())
         return image;
