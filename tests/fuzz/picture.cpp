@@ -12,18 +12,11 @@
 
 namespace {
 
-// What the process may grow by for a decode reckoned at `cost`: AddressSanitizer keeps one
-// byte of shadow for every eight, and loading an image plug-in the first time maps its code.
+// What the process may grow by for a decode reckoned at `cost`; loading an image plug-in the
+// first time also maps its code.
 qint64 allowed(qint64 cost)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    constexpr bool sanitized = true;
-#elif defined(__has_feature)
-    constexpr bool sanitized = __has_feature(address_sanitizer);
-#else
-    constexpr bool sanitized = false;
-#endif
-    return cost + (sanitized ? cost / 8 : 0) + 16 * 1024 * 1024;
+    return PeakGrowth::withShadow(cost) + 16 * 1024 * 1024;
 }
 
 } // namespace
