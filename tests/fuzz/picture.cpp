@@ -16,7 +16,7 @@ namespace {
 // first time also maps its code.
 qint64 allowed(qint64 cost)
 {
-    return PeakGrowth::withShadow(cost) + 16 * 1024 * 1024;
+    return cost + 16 * 1024 * 1024;
 }
 
 } // namespace
