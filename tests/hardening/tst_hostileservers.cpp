@@ -20,12 +20,14 @@ QByteArray le16(int value)
     return QByteArray(1, char(value & 0xff)) + char((value >> 8) & 0xff);
 }
 
-// A GIF whose header claims a picture of width x height with next to no picture data behind it.
-QByteArray gifClaiming(int width, int height)
+// A GIF whose header claims a picture of width x height with next to no picture data behind it;
+// its one frame is as large, or only frameHeight rows high.
+QByteArray gifClaiming(int width, int height, int frameHeight = -1)
 {
     // Two colours in the global table, then one image of one coded pixel.
     return "GIF89a" + le16(width) + le16(height) + QByteArray("\x80\x00\x00\xff\xff\xff\x00\x00\x00", 9)
-        + ',' + le16(0) + le16(0) + le16(width) + le16(height) + QByteArray("\x00\x02\x02\x44\x01\x00;", 7);
+        + ',' + le16(0) + le16(0) + le16(width) + le16(frameHeight < 0 ? height : frameHeight)
+        + QByteArray("\x00\x02\x02\x44\x01\x00;", 7);
 }
 
 // A real JPEG of that size, baseline or progressive, shaded so it has something to code.
@@ -251,6 +253,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("grows");       // decoded smaller than it is, so again for a larger window
         QTest::newRow("GIF claiming 60000 x 60000") << gifClaiming(60000, 60000) << false << true << false;
         QTest::newRow("GIF claiming 7000 x 7000") << gifClaiming(7000, 7000) << false << true << false;
+        QTest::newRow("GIF frame 7000 x 1 on a 7000 x 7000 screen") << gifClaiming(7000, 7000, 1) << false << true << false;
         QTest::newRow("GIF claiming 4000 x 4000") << gifClaiming(4000, 4000) << true << false << true;
         QTest::newRow("GIF claiming 65535 x 1") << gifClaiming(65535, 1) << true << false << false;
         QTest::newRow("JPEG claiming 60000 x 60000") << jpegClaiming(60000, 60000) << false << true << false;

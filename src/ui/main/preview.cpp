@@ -160,8 +160,13 @@ Plan plan(QIODevice &device, QSize wanted)
         return result;
     }
 
+    QSize claimed = result.full;
     if (result.format == "gif") {
-        result.cost = gifDecodeCost(result.full);
+        // Qt gives the first frame's size, but decodes onto the whole logical screen.
+        const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+        if (bytes.size() >= 10)
+            claimed = claimed.expandedTo(QSize(p[6] | p[7] << 8, p[8] | p[9] << 8));
+        result.cost = gifDecodeCost(claimed);
     } else if (!jpeg.hasFrame || QSize(jpeg.width, jpeg.height) != result.full) {
         result.refusal = QStringLiteral("Not shown in the preview: the picture's header could not be read");
         return result;
@@ -184,7 +189,7 @@ Plan plan(QIODevice &device, QSize wanted)
     if (result.cost > memoryLimit) {
         result.refusal = QStringLiteral("Not shown in the preview: decoding this %1 x %2 picture would take %3 MiB, "
                                         "more than the %4 MiB allowed")
-                                 .arg(result.full.width()).arg(result.full.height())
+                                 .arg(claimed.width()).arg(claimed.height())
                                  .arg(ceilDiv(result.cost, mebibyte)).arg(memoryLimit / mebibyte);
     }
     return result;

@@ -48,7 +48,8 @@ JpegHeader readJpegHeader(QByteArrayView head);
 /// or 8 a side).
 qint64 jpegDecodeCost(const JpegHeader &header, int by);
 
-/// Memory Qt's GIF decoder takes at most for a picture of that size: it always decodes whole.
+/// Memory Qt's GIF decoder takes at most for a picture whose frame and screen cover that
+/// size: it always decodes the whole screen.
 qint64 gifDecodeCost(QSize size);
 
 /// How a picture is to be decoded for a preview of `wanted` pixels.
