@@ -2,11 +2,9 @@
 #include "windowharness.h"
 
 #include <QComboBox>
-#include <QDirIterator>
 #include <QScopeGuard>
 #include <QTemporaryFile>
 
-#include <optional>
 #include <unistd.h>
 
 using namespace harness;
@@ -24,46 +22,6 @@ QByteArray garbage(int size)
         bytes.append(char(x & 0xff));
     }
     return bytes;
-}
-
-// Makes a folder read-only for real while it lives: its write bits go, and a test running as
-// root, which permission bits do not stop, acts as nobody meanwhile. The rest of the temporary
-// folder stays open to that user.
-class ReadOnlyFolder
-{
-public:
-    ReadOnlyFolder(const QString &folder, const QString &tree) : m_folder(folder)
-    {
-        QDirIterator it(tree, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-        QFile(tree).setPermissions(QFileDevice::Permissions(0x7777));
-        while (it.hasNext())
-            QFile(it.next()).setPermissions(QFileDevice::Permissions(0x7777));
-        QFile(folder).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
-                                     | QFileDevice::ExeOther);
-        m_dropped = ::geteuid() == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0;
-    }
-    ~ReadOnlyFolder()
-    {
-        if (m_dropped && (::seteuid(0) != 0 || ::setegid(0) != 0))
-            qFatal("cannot return to root");
-        QFile(m_folder).setPermissions(QFileDevice::Permissions(0x7777));
-    }
-    bool isReadOnly() const
-    {
-        return QTemporaryFile(m_folder + QStringLiteral("/probe-XXXXXX")).open() == false;
-    }
-
-private:
-    QString m_folder;
-    bool m_dropped = false;
-};
-
-QMap<QString, QByteArray> snapshot(const QString &folder)
-{
-    QMap<QString, QByteArray> files;
-    for (const QString &name : entries(folder))
-        files[name] = readAll(folder + QLatin1Char('/') + name);
-    return files;
 }
 
 } // namespace
@@ -279,12 +237,8 @@ private Q_SLOTS:
         QFETCH(bool, writable);
         QFETCH(bool, storedThere);
         QFETCH(bool, xdgSet);
-        const QByteArray oldHome = qgetenv("HOME");
-        const QByteArray oldXdg = qgetenv("XDG_CONFIG_HOME");
-        const auto restore = qScopeGuard([&] {
-            qputenv("HOME", oldHome);
-            oldXdg.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldXdg);
-        });
+        const QByteArray home = qgetenv("HOME"), xdg = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("HOME", home); qputenv("XDG_CONFIG_HOME", xdg); });
         qputenv("HOME", m_folders->dir.filePath(QStringLiteral("home")).toUtf8());
         xdgSet ? qputenv("XDG_CONFIG_HOME", m_folders->dir.filePath(QStringLiteral("config")).toUtf8())
                : qunsetenv("XDG_CONFIG_HOME");
@@ -295,12 +249,25 @@ private Q_SLOTS:
             QVERIFY(m_folders->writeParameters("[HEADERTEXT]\r\nh_\r\n[NOTES]\r\nkept\r\n"));
             QVERIFY(writeFile(place.file(QStringLiteral("history.par")), "cmburl1=http://old/\r\n"));
         }
-        const QMap<QString, QByteArray> before = snapshot(place.folder);
-        std::optional<ReadOnlyFolder> readOnly;
+        auto programFiles = [&] {
+            return entries(place.folder).join(' ').toUtf8() + readAll(place.file(QStringLiteral("seriograb.par")))
+                + readAll(place.file(QStringLiteral("history.par")));
+        };
+        const QByteArray before = programFiles();
+        // Read-only for real: permission bits do not stop root, so a test run as root acts as
+        // nobody meanwhile, in folders left open to it.
+        bool dropped = false;
+        const auto back = qScopeGuard([&] {
+            QVERIFY(!dropped || (::seteuid(0) == 0 && ::setegid(0) == 0));
+            QFile(place.folder).setPermissions(QFileDevice::Permissions(0x7777));
+        });
         if (!writable) {
-            readOnly.emplace(place.folder, m_folders->dir.path());
-            QVERIFY(readOnly->isReadOnly());
+            for (const QString &open : {m_folders->dir.path(), m_folders->out})
+                QFile(open).setPermissions(QFileDevice::Permissions(0x7777));
+            QFile(place.folder).setPermissions(QFileDevice::Permissions(0x5555));
+            dropped = ::geteuid() == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0;
         }
+        QCOMPARE(QTemporaryFile(place.file(QStringLiteral("probe-XXXXXX"))).open(), writable);
         serveSeries(1);
 
         frmSeriograb *w = makeWindow(m_settings, place, m_server->url(QStringLiteral("/pic")));
@@ -325,14 +292,11 @@ private Q_SLOTS:
         QVERIFY2(settings.contains("[HEADERTEXT]\r\nnew_\r\n"), settings.constData());
         QCOMPARE(settings.contains("[NOTES]\r\nkept\r\n"), storedThere);
         const QByteArray url = m_server->url(QStringLiteral("/pic")).toUtf8();
-        QCOMPARE(readAll(kept + QStringLiteral("/history.par")),
-                 "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
+        QCOMPARE(readAll(kept + QStringLiteral("/history.par")), "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
         QCOMPARE(entries(kept), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
-        if (writable)
-            QVERIFY(!QFileInfo::exists(place.userFolder));
-        else
-            QCOMPARE(snapshot(place.folder), before);
-
+        QCOMPARE(QFileInfo::exists(place.userFolder), !writable);
+        if (!writable)
+            QCOMPARE(programFiles(), before);
         Settings again;
         makeWindow(again, place, QString());
         QCOMPARE(again.headerText, QStringLiteral("new_"));
