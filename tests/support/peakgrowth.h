@@ -19,11 +19,13 @@ public:
     PeakGrowth()
     {
         QFile reset(QStringLiteral("/proc/self/clear_refs"));
-        m_valid = heapCounted() || (reset.open(QIODevice::WriteOnly) && reset.write("5") == 1);
+        const bool wasReset = !heapCounted() && reset.open(QIODevice::WriteOnly) && reset.write("5") == 1;
+        reset.close();
         s_peak = s_live.load();
         m_start = heapCounted() ? s_live.load() : field("VmRSS:");
+        m_valid = heapCounted() || (wasReset && m_start > 0);
     }
-    bool valid() const { return m_valid && m_start >= 0; }
+    bool valid() const { return m_valid; }
     qint64 bytes() const { return (heapCounted() ? s_peak.load() : field("VmHWM:")) - m_start; }
 
 private:
