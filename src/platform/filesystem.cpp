@@ -282,9 +282,14 @@ void FileSystemObject::ReplaceFile(const QString &source, const QString &destina
     }
 }
 
-void FileSystemObject::RewriteTextFile(const QString &path, const QString &scratch,
-                                       const std::function<void(TextStream &out)> &write)
+QString FileSystemObject::scratchFile(const QString &path)
 {
+    return path + QLatin1String(".tmp");
+}
+
+void FileSystemObject::RewriteTextFile(const QString &path, const std::function<void(TextStream &out)> &write)
+{
+    const QString scratch = scratchFile(path);
     bool scratchMade = false;
     try {
         auto out = OpenTextFile(scratch, IoMode::ForWriting, true);

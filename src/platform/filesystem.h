@@ -65,11 +65,13 @@ public:
     void MoveFile(const QString &source, const QString &destination);
     /// Renames source over destination in one atomic step, replacing it.
     void ReplaceFile(const QString &source, const QString &destination);
-    /// Rewrites path through a scratch file beside it: `write` fills the scratch file, which then
+    /// Rewrites path through its scratch file: `write` fills the scratch file, which then
     /// replaces path in one rename. On any failure path is left as it was and the scratch file
     /// is removed.
-    void RewriteTextFile(const QString &path, const QString &scratch,
-                         const std::function<void(TextStream &out)> &write);
+    void RewriteTextFile(const QString &path, const std::function<void(TextStream &out)> &write);
+    /// The scratch file of a rewrite of path: beside it, so the rename stays on one file system,
+    /// and named after it, so it is never the file it replaces nor the scratch file of another.
+    static QString scratchFile(const QString &path);
     /// Writes bytes as the whole new content of path: the file ends up holding exactly these
     /// bytes, or is left as it was.
     void WriteBinaryFile(const QString &path, const QByteArray &bytes);

@@ -108,12 +108,9 @@ void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint
         throw FileError(QStringLiteral("Cannot store the address in \"%1\": it holds a line break")
                                 .arg(path));
     const QString boxName = reduced(name);
-    // The scratch file stays beside the history file, so the rename below is one atomic step
-    // on one file system and no file of the user's working folder is ever touched.
-    const QString scratch = path + QLatin1String(".tmp");
 
     FileSystemObject fso;
-    fso.RewriteTextFile(path, scratch, [&](TextStream &out) {
+    fso.RewriteTextFile(path, [&](TextStream &out) {
         bool seen = false;
         if (fso.FileExists(path)) {
             auto in = fso.OpenTextFile(path, IoMode::ForReading, false);

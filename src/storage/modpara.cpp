@@ -36,7 +36,11 @@ bool paraMissing(const ProgramPlace &place, const QString &key)
 {
     FileSystemObject fso;
     const QString header = headerLine(key);
-    auto in = fso.OpenTextFile(place.parameterFile(), IoMode::ForReading, true);
+    QString path = place.parameterFile();
+    // The first start: an empty file, made where the settings will be kept.
+    if (!fso.FileExists(path))
+        path = place.prepareSettingsFile(place.parameterFileName());
+    auto in = fso.OpenTextFile(path, IoMode::ForReading, true);
     for (;;) {
         if (in->AtEndOfStream()) {
             in->Close();
@@ -79,7 +83,7 @@ QString readPara(const ProgramPlace &place, const QString &key)
 void appendPara(const ProgramPlace &place, const QString &key, const QString &value)
 {
     FileSystemObject fso;
-    const QString path = place.parameterFile();
+    const QString path = place.prepareSettingsFile(place.parameterFileName());
     // A file ending in a header without its value line would pair the new header with that
     // header's missing value; give it an empty value first so the blocks stay in step.
     const bool unpaired = lineCount(fso, path) % 2 != 0;
@@ -94,11 +98,10 @@ void appendPara(const ProgramPlace &place, const QString &key, const QString &va
 void replacePara(const ProgramPlace &place, const QString &key, const QString &value)
 {
     FileSystemObject fso;
-    const QString path = place.parameterFile();
-    const QString scratch = place.file(QStringLiteral("temp.par"));
+    const QString path = place.prepareSettingsFile(place.parameterFileName());
     const QString header = headerLine(key);
 
-    fso.RewriteTextFile(path, scratch, [&](TextStream &out) {
+    fso.RewriteTextFile(path, [&](TextStream &out) {
         auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
         qsizetype written = 0;
         auto copyLine = [&](const QString &line) {

@@ -4,17 +4,18 @@
 
 #include <QString>
 
-/// The parameter file beside the program: two-line blocks of "[KEY]" and a value.
+/// The parameter file, kept where ProgramPlace says: two-line blocks of "[KEY]" and a value.
 /// Every call opens the file, walks it from the top and closes it again; nothing is cached.
 /// File-system failures reach the caller as FileError.
 namespace modPara {
 
 /// The value line of the key's block, as stored; "" when there is no block for the key.
+/// A byte that is not UTF-8 text comes as U+DC00 + byte, so storing the value again keeps it.
 /// Creates an empty parameter file when there is none.
 QString readPara(const ProgramPlace &place, const QString &key);
 
 /// Stores value under key: a new block at the end (value trimmed of spaces), or the first
-/// existing block's value replaced as given, through temp.par renamed over the file.
+/// existing block's value replaced as given, through a scratch file renamed over the file.
 void writePara(const ProgramPlace &place, const QString &key, const QString &value);
 
 /// True when no block of the key is found. Creates an empty parameter file when there is none.

@@ -92,6 +92,23 @@ inline QList<QByteArray> rawLinesOf(const QByteArray &bytes)
     return lines;
 }
 
+// A line's bytes as the program reads them: UTF-8, but a byte that starts no valid sequence
+// stands as the lone surrogate U+DC00 + byte. Qt's decoder judges validity here: a sequence is
+// valid when it decodes and encodes back to the same bytes.
+inline QString textOf(const QByteArray &bytes)
+{
+    QString text;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const uchar lead = uchar(bytes[i]);
+        const qsizetype length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        const QByteArray sequence = bytes.mid(i, length);
+        const bool valid = length > 0 && sequence.size() == length && QString::fromUtf8(sequence).toUtf8() == sequence;
+        text += valid ? QString::fromUtf8(sequence) : QString(QChar(char16_t(0xDC00 + lead)));
+        i += valid ? length : 1;
+    }
+    return text;
+}
+
 inline QByteArray contentOf(const QString &path)
 {
     QFile file(path);

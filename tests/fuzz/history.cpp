@@ -114,14 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QList<QByteArray> newLines = rawLinesOf(contentOf(path));
     bool seen = false;
     for (const QByteArray &raw : oldLines)
-        seen = seen || belongs(QString::fromUtf8(raw), boxName);
+        seen = seen || belongs(textOf(raw), boxName);
     FUZZ_CHECK(newLines.size() == oldLines.size() + (seen ? 0 : 1),
                QStringLiteral("%1 lines became %2").arg(oldLines.size()).arg(newLines.size()));
 
     const bool plainEntry = !text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('='));
     for (qsizetype i = 0; i < oldLines.size(); ++i) {
-        const QString oldLine = QString::fromUtf8(oldLines[i]);
-        const QString newLine = QString::fromUtf8(newLines[i]);
+        const QString oldLine = textOf(oldLines[i]);
+        const QString newLine = textOf(newLines[i]);
         if (!belongs(oldLine, boxName)) {
             FUZZ_CHECK(newLines[i] == oldLines[i],
                        QStringLiteral("line %1 of another box changed: %2 became %3")
@@ -167,14 +167,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     if (!seen) {
-        FUZZ_CHECK(QString::fromUtf8(newLines.last()) == boxName + QLatin1Char('=') + text,
-                   QStringLiteral("new line for the box is %1").arg(shown(QString::fromUtf8(newLines.last()))));
+        FUZZ_CHECK(textOf(newLines.last()) == boxName + QLatin1Char('=') + text,
+                   QStringLiteral("new line for the box is %1").arg(shown(textOf(newLines.last()))));
     }
 
     // The list shows the first line of the box as it now stands.
     QStringList listed;
     for (const QByteArray &raw : newLines) {
-        const QString line = QString::fromUtf8(raw);
+        const QString line = textOf(raw);
         if (!belongs(line, boxName))
             continue;
         const QStringList entries = entriesOf(line).value_or(QStringList());

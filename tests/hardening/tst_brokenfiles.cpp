@@ -2,6 +2,10 @@
 #include "windowharness.h"
 
 #include <QComboBox>
+#include <QScopeGuard>
+#include <QTemporaryFile>
+
+#include <unistd.h>
 
 using namespace harness;
 
@@ -215,6 +219,90 @@ private Q_SLOTS:
                                                      + (kind == 0 ? QStringList(QStringLiteral("target")) : QStringList()));
     }
 
+    void settingsLocation_data()
+    {
+        QTest::addColumn<bool>("writable");       // the program folder
+        QTest::addColumn<bool>("storedThere");    // settings and history in the program folder at start
+        QTest::addColumn<bool>("xdgSet");         // XDG_CONFIG_HOME set, else ~/.config
+        QTest::newRow("writable program folder") << true << true << true;
+        QTest::newRow("read-only, nothing stored") << false << false << true;
+        QTest::newRow("read-only, settings and history stored") << false << true << true;
+        QTest::newRow("read-only, XDG_CONFIG_HOME unset") << false << true << false;
+    }
+
+    // Settings stay in the program folder when it can be written; otherwise they go to the
+    // user's settings folder, starting from what the program folder holds.
+    void settingsLocation()
+    {
+        QFETCH(bool, writable);
+        QFETCH(bool, storedThere);
+        QFETCH(bool, xdgSet);
+        const QByteArray home = qgetenv("HOME"), xdg = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("HOME", home); qputenv("XDG_CONFIG_HOME", xdg); });
+        qputenv("HOME", m_folders->dir.filePath(QStringLiteral("home")).toUtf8());
+        xdgSet ? qputenv("XDG_CONFIG_HOME", m_folders->dir.filePath(QStringLiteral("config")).toUtf8())
+               : qunsetenv("XDG_CONFIG_HOME");
+        ProgramPlace &place = m_folders->place;
+        place.userFolder = ProgramPlace::userSettingsFolder();
+        QCOMPARE(place.userFolder, m_folders->dir.filePath(xdgSet ? "config/seriograb" : "home/.config/seriograb"));
+        if (storedThere) {
+            QVERIFY(m_folders->writeParameters("[HEADERTEXT]\r\nh_\r\n[NOTES]\r\nkept\r\n"));
+            QVERIFY(writeFile(place.file(QStringLiteral("history.par")), "cmburl1=http://old/\r\n"));
+        }
+        auto programFiles = [&] {
+            return entries(place.folder).join(' ').toUtf8() + readAll(place.file(QStringLiteral("seriograb.par")))
+                + readAll(place.file(QStringLiteral("history.par")));
+        };
+        const QByteArray before = programFiles();
+        // Read-only for real: permission bits do not stop root, so a test run as root acts as
+        // nobody meanwhile, in folders left open to it.
+        bool dropped = false;
+        const auto back = qScopeGuard([&] {
+            QVERIFY(!dropped || (::seteuid(0) == 0 && ::setegid(0) == 0));
+            QFile(place.folder).setPermissions(QFileDevice::Permissions(0x7777));
+        });
+        if (!writable) {
+            for (const QString &open : {m_folders->dir.path(), m_folders->out})
+                QFile(open).setPermissions(QFileDevice::Permissions(0x7777));
+            QFile(place.folder).setPermissions(QFileDevice::Permissions(0x5555));
+            dropped = ::geteuid() == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0;
+        }
+        QCOMPARE(QTemporaryFile(place.file(QStringLiteral("probe-XXXXXX"))).open(), writable);
+        serveSeries(1);
+
+        frmSeriograb *w = makeWindow(m_settings, place, m_server->url(QStringLiteral("/pic")));
+        QCOMPARE(status(w), QString());
+        QCOMPARE(m_settings.headerText, storedThere ? QStringLiteral("h_") : QString());
+        QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("cmbURL1"))->count(), storedThere ? 1 : 0);
+        // Nothing is copied before the first write; a first start makes its empty settings file.
+        QCOMPARE(QFileInfo::exists(place.userFolder), !writable && !storedThere);
+
+        trigger(w, "mul");
+        click(w, "btnGet");
+        QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        trigger(w, "opt");
+        QWidget *options = nullptr;
+        QTRY_VERIFY((options = openWindow("frmOptions")));
+        options->findChild<QLineEdit *>(QStringLiteral("txtHead"))->setText(QStringLiteral("new_"));
+        QTest::mouseClick(options->findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+        QTRY_VERIFY(w->isEnabled());
+
+        const QString kept = writable ? place.folder : place.userFolder;
+        const QByteArray settings = readAll(kept + QStringLiteral("/seriograb.par"));
+        QVERIFY2(settings.contains("[HEADERTEXT]\r\nnew_\r\n"), settings.constData());
+        QCOMPARE(settings.contains("[NOTES]\r\nkept\r\n"), storedThere);
+        const QByteArray url = m_server->url(QStringLiteral("/pic")).toUtf8();
+        QCOMPARE(readAll(kept + QStringLiteral("/history.par")), "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
+        QCOMPARE(entries(kept), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
+        QCOMPARE(QFileInfo::exists(place.userFolder), !writable);
+        if (!writable)
+            QCOMPARE(programFiles(), before);
+        Settings again;
+        makeWindow(again, place, QString());
+        QCOMPARE(again.headerText, QStringLiteral("new_"));
+        closeAllWindows();
+    }
+
     void programFolderThatCannotBeWritten_data()
     {
         QTest::addColumn<int>("kind");
@@ -229,6 +317,7 @@ private Q_SLOTS:
         if (kind == 0) {
             QVERIFY(writeFile(m_folders->dir.filePath(QStringLiteral("blocker")), "a file"));
             m_folders->place.folder = m_folders->dir.filePath(QStringLiteral("blocker/program"));
+            m_folders->place.userFolder = m_folders->dir.filePath(QStringLiteral("blocker/config/seriograb"));
         } else {
             QVERIFY(QDir().mkpath(m_folders->place.parameterFile()));
             QVERIFY(QDir().mkpath(m_folders->place.file(QStringLiteral("history.par"))));

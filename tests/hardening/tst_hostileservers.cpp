@@ -1,3 +1,4 @@
+#include "peakgrowth.h"
 #include "platform/inet.h"
 #include "scriptedserver.h"
 #include "windowharness.h"
@@ -5,6 +6,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 
+#include <optional>
 #include <sys/resource.h>
 
 using namespace harness;
@@ -16,19 +18,21 @@ QByteArray le16(int value)
     return QByteArray(1, char(value & 0xff)) + char((value >> 8) & 0xff);
 }
 
-// A GIF whose header claims a picture of width x height with next to no picture data behind it.
-QByteArray gifClaiming(int width, int height)
+// A GIF whose header claims a picture of width x height with next to no picture data behind it;
+// its one frame is as large, or only frameHeight rows high.
+QByteArray gifClaiming(int width, int height, int frameHeight = -1)
 {
     // Two colours in the global table, then one image of one coded pixel.
     return "GIF89a" + le16(width) + le16(height) + QByteArray("\x80\x00\x00\xff\xff\xff\x00\x00\x00", 9)
-        + ',' + le16(0) + le16(0) + le16(width) + le16(height) + QByteArray("\x00\x02\x02\x44\x01\x00;", 7);
+        + ',' + le16(0) + le16(0) + le16(width) + le16(frameHeight < 0 ? height : frameHeight)
+        + QByteArray("\x00\x02\x02\x44\x01\x00;", 7);
 }
 
-// A real JPEG with its frame header changed to claim width x height.
-QByteArray jpegClaiming(int width, int height)
+// A real JPEG, baseline or progressive, with its frame header changed to claim width x height.
+QByteArray jpegClaiming(int width, int height, bool progressive = false)
 {
-    QByteArray bytes = picture("JPEG");
-    const qsizetype frame = bytes.indexOf("\xff\xc0");
+    QByteArray bytes = picture("JPEG", Qt::darkCyan, QSize(40, 30), progressive);
+    const qsizetype frame = bytes.indexOf(progressive ? "\xff\xc2" : "\xff\xc0");
     if (frame < 0)
         return QByteArray();
     bytes[frame + 5] = char(height >> 8);
@@ -224,22 +228,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("GIF claiming 60000 x 60000") << gifClaiming(60000, 60000) << false;
-        QTest::newRow("GIF claiming 7000 x 7000") << gifClaiming(7000, 7000) << false;
-        QTest::newRow("JPEG claiming 60000 x 60000") << jpegClaiming(60000, 60000) << false;
-        QTest::newRow("GIF claiming 65535 x 1") << gifClaiming(65535, 1) << true;
-        QTest::newRow("HTML") << QByteArray("<html><body>no</body></html>") << false;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("small GIF") << gifClaiming(40, 30) << true;
+        QTest::addColumn<bool>("refused");     // a picture too costly to decode: one status line says so
+        QTest::addColumn<bool>("grows");       // decoded smaller than it is, so again for a larger window
+        QTest::newRow("GIF claiming 60000 x 60000") << gifClaiming(60000, 60000) << false << true << false;
+        QTest::newRow("GIF claiming 7000 x 7000") << gifClaiming(7000, 7000) << false << true << false;
+        QTest::newRow("GIF frame 7000 x 1 on a 7000 x 7000 screen") << gifClaiming(7000, 7000, 1) << false << true << false;
+        QTest::newRow("GIF claiming 4000 x 4000") << gifClaiming(4000, 4000) << true << false << true;
+        QTest::newRow("GIF claiming 65535 x 1") << gifClaiming(65535, 1) << true << false << false;
+        QTest::newRow("JPEG claiming 60000 x 60000") << jpegClaiming(60000, 60000) << false << true << false;
+        QTest::newRow("JPEG claiming 30000 x 30000") << jpegClaiming(30000, 30000) << true << false << true;
+        QTest::newRow("progressive JPEG claiming 32000 x 32000") << jpegClaiming(32000, 32000, true) << false << true << false;
+        QTest::newRow("progressive JPEG claiming 10000 x 10000") << jpegClaiming(10000, 10000, true) << false << true << false;
+        QTest::newRow("progressive JPEG claiming 9000 x 9000") << jpegClaiming(9000, 9000, true) << true << false << true;
+        QTest::newRow("HTML") << QByteArray("<html><body>no</body></html>") << false << false << false;
+        QTest::newRow("empty") << QByteArray() << false << false << false;
+        QTest::newRow("small GIF") << gifClaiming(40, 30) << true << false << false;
         const QByteArray big = picture("JPEG", Qt::darkGreen, QSize(3000, 2000));
-        QTest::newRow("truncated JPEG") << big.left(big.size() / 3) << true;
+        QTest::newRow("truncated JPEG") << big.left(big.size() / 3) << true << false << true;
+        for (const bool progressive : {false, true})
+            QTest::addRow("50 megapixels%s", progressive ? ", progressive" : "")
+                    << picture("JPEG", Qt::darkBlue, QSize(8660, 5774), progressive) << true << false << true;
     }
 
-    // The preview decodes no picture whose header claims more than a preview could use.
+    // Whatever a picture's header claims, the preview never takes more than its memory limit
+    // to decode it, and never decodes on the window's thread, also when the window grows.
     void previewOfHostilePictures()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, shown);
+        QFETCH(bool, refused);
+        QFETCH(bool, grows);
         QVERIFY(m_folders->writeParameters());
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, QStringLiteral("http://127.0.0.1:1/"));
         auto *img1 = w->findChild<QLabel *>(QStringLiteral("img1"));
@@ -247,12 +265,28 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, bytes));
         const qint64 logo = img1->pixmap().cacheKey();
 
-        const qint64 before = peakMemory();
+        // Each decode on its own, the first and the one for a larger window.
+        auto withinLimit = [](const PeakGrowth &peak) { return peak.bytes() < preview::memoryLimit; };
+        std::optional<PeakGrowth> peak(std::in_place);
+        QVERIFY2(peak->valid(), "the process's peak memory cannot be read or reset");
         QCOMPARE(w->showPicture(path), shown);
-        QTRY_VERIFY(!w->isDecodingPreview());
-        QVERIFY2(peakMemory() - before < 64 * 1024 * 1024, qPrintable(QString::number(peakMemory() - before)));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isDecodingPreview(), 60000);
         QCOMPARE(img1->pixmap().cacheKey() != logo, shown);
+        QCOMPARE(status(w).startsWith(QLatin1String("Not shown in the preview: decoding this")), refused);
         QVERIFY(img1->isVisible());
+
+        // A larger window decodes the picture again, beside the window: what the preview holds
+        // changes only once that decode is done.
+        QVERIFY2(withinLimit(*peak), qPrintable(QString::number(peak->bytes())));
+        const QSize decoded = img1->pixmap().size();
+        peak.emplace();
+        w->resize(1600, 1000);
+        w->fitPreview();
+        QCOMPARE(w->isDecodingPreview(), grows);
+        QCOMPARE(img1->pixmap().size(), decoded);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isDecodingPreview(), 60000);
+        QCOMPARE(img1->pixmap().width() > decoded.width(), grows);
+        QVERIFY2(withinLimit(*peak), qPrintable(QString::number(peak->bytes())));
     }
 
     void lastAddressPieces_data()

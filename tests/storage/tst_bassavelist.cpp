@@ -1,6 +1,7 @@
 #include "filebytes.h"
 #include "platform/filesystem.h"
 #include "storage/bassavelist.h"
+#include "storage/modpara.h"
 
 #include <QDir>
 #include <QFile>
@@ -276,6 +277,31 @@ private Q_SLOTS:
         QFETCH(int, maximum);
         QFETCH(QString, trimmed);
         QCOMPARE(basSaveList::trimHistory(line, qint16(maximum)), trimmed);
+    }
+
+    // A rewrite never goes through another settings file, nor empties the one it replaces, and
+    // settings and history never share a file, whatever the executable is called.
+    void executableNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("historyFile");
+        for (const char *name : {"seriograb", "temp", "history", "History"})
+            QTest::newRow(name) << name << (QString(name).toLower() == "history" ? "urlhistory.par" : "history.par");
+    }
+    void executableNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, historyFile);
+        const ProgramPlace place{m_dir->path(), name, QString()};
+        m_history = place.settingsFile(place.historyFileName());
+        setContents(place.parameterFile(), "[LASTFILE]\r\n20\r\n[PROXYIP]\r\nh\r\n");
+        modPara::writePara(place, "lastFile", "21");
+        save("http://a/");
+        modPara::writePara(place, "proxyIP", "k");
+        save("http://b/");
+        QCOMPARE(contents(place.parameterFile()), QByteArray("[LASTFILE]\r\n21\r\n[PROXYIP]\r\nk\r\n"));
+        QCOMPARE(contents(m_dir->filePath(historyFile)), QByteArray("cmburl1=http://a/,http://b/\r\n"));
+        QCOMPARE(folderEntries().size(), 2);
     }
 
     void failedSaveLeavesNoScratch_data()

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QPointer>
@@ -47,15 +48,18 @@ inline QStringList entries(const QString &folder)
                                   QDir::Name);
 }
 
-/// A real picture in the given format ("JPEG" or "GIF").
-inline QByteArray picture(const char *format, QColor colour = Qt::darkCyan, QSize size = QSize(40, 30))
+/// A real picture in the given format ("JPEG", progressive or not, or "GIF").
+inline QByteArray picture(const char *format, QColor colour = Qt::darkCyan, QSize size = QSize(40, 30),
+                          bool progressive = false)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
     return bytes;
 }
 

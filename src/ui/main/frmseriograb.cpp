@@ -18,13 +18,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFutureWatcher>
-#include <QPromise>
-#include <QThreadPool>
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QImageReader>
-#include <QPainter>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -33,7 +29,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <exception>
 #include <functional>
@@ -111,10 +106,11 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &frmSeriograb::timer1Tick);
 
-    m_decodeWatcher = new QFutureWatcher<QImage>(this);
-    connect(m_decodeWatcher, &QFutureWatcher<QImage>::finished, this, [this] {
-        guarded(sbar1, [this] { decodeFinished(); });
-    });
+    m_decoder = new PreviewDecoder(this);
+    connect(m_decoder, &PreviewDecoder::decoded, this,
+            [this](const QString &path, const QImage &image, const preview::Plan &plan) {
+                guarded(sbar1, [&] { decodeFinished(path, image, plan); });
+            });
 
     buildControls();
     buildMenus();
@@ -305,7 +301,7 @@ void frmSeriograb::load()
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
-    m_settings.historyPath = m_place.file(QStringLiteral("history.par"));
+    m_settings.historyPath = m_place.settingsFile(m_place.historyFileName());
     if (problems.isEmpty()) {
         if (const qsizetype line = firstBrokenLine(m_place.parameterFile()); line > 0)
             problems << QStringLiteral("the settings file %1 is damaged from line %2 on: a \"[NAME]\" line was expected "
@@ -315,7 +311,7 @@ void frmSeriograb::load()
 
     try {
         ComboHistoryBox box(cmbURL1);
-        basSaveList::loadHistory(box, m_settings.historyPath, QStringLiteral("cmbURL1"));
+        basSaveList::loadHistory(box, m_place.currentSettingsFile(m_place.historyFileName()), QStringLiteral("cmbURL1"));
     } catch (const std::exception &e) {
         problems << QStringLiteral("address history could not be read (%1)").arg(QString::fromStdString(e.what()));
     }
@@ -326,11 +322,14 @@ void frmSeriograb::load()
 
     m_helpFile = m_place.file(QStringLiteral("Seriograb.hlp"));
 
-    // Settings and history live beside the program; say so at once when they cannot be kept.
-    QTemporaryFile probe(m_place.file(QStringLiteral(".writetest-XXXXXX")));
-    if (!probe.open())
-        problems << QStringLiteral("the program folder %1 cannot be written, so settings and history will not be kept")
-                            .arg(m_place.folder);
+    // Say so at once when settings and history cannot be kept anywhere.
+    if (!m_place.canKeepSettings()) {
+        problems << (m_place.userFolder.isEmpty()
+                         ? QStringLiteral("the program folder %1 cannot be written, so settings and history will not be kept")
+                                   .arg(m_place.folder)
+                         : QStringLiteral("neither the program folder %1 nor %2 can be written, so settings and history "
+                                          "will not be kept").arg(m_place.folder, m_place.userFolder));
+    }
 
     if (!problems.isEmpty()) {
         QString line = problems.join(QStringLiteral("; "));
@@ -340,53 +339,6 @@ void frmSeriograb::load()
 }
 
 // --- commands
-
-namespace {
-
-// A picture's header may claim any size. A decoder that cannot scale while decoding (GIF)
-// builds the whole picture first, and one that can (JPEG) reduces each side by 8 at most; a
-// picture that would need more than this many pixels decoded is not shown at all.
-constexpr qint64 largestDecode = qint64(16) * 1024 * 1024;
-
-bool decodable(const QImageReader &reader, QSize full)
-{
-    const qint64 reduction = reader.supportsOption(QImageIOHandler::ScaledSize) ? 8 : 1;
-    const qint64 width = (full.width() + reduction - 1) / reduction;
-    const qint64 height = (full.height() + reduction - 1) / reduction;
-    return width * height <= largestDecode;
-}
-
-// Decodes not many more pixels than `wanted`; safe on any thread, as it touches no window.
-QImage decodePreview(const QString &path, QSize full, QSize wanted)
-{
-    QImageReader reader(path);
-    if (reader.size() != full)
-        return QImage();   // replaced since it was looked at
-    // JPEG reduces by 2, 4 or 8 while decoding at little cost, but by other fractions it is
-    // slower than a full decode; so the largest such reduction that still covers the preview.
-    for (int by = 8; by >= 2; by /= 2) {
-        const QSize reduced(full.width() / by, full.height() / by);
-        if (reduced.width() >= wanted.width() && reduced.height() >= wanted.height() && !reduced.isEmpty()) {
-            reader.setScaledSize(reduced);
-            break;
-        }
-    }
-    const QImage image = reader.read();
-    // The rest, less than half, with the painter's bilinear filter: left to the label, its
-    // area-averaging filter took half of a small picture's preview time, for no visible gain.
-    if (image.isNull() || image.width() <= wanted.width() || image.height() <= wanted.height()
-        || image.width() >= 2 * wanted.width() || image.height() >= 2 * wanted.height())
-        return image;
-    QImage fitted(wanted, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    fitted.fill(Qt::transparent);
-    QPainter painter(&fitted);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(QPoint(0, 0), wanted), image);
-    return fitted;
-}
-
-
-} // namespace
 
 void frmSeriograb::btnGetClick()
 {
@@ -471,61 +423,48 @@ void frmSeriograb::addMsg(const QString &message)
 void frmSeriograb::saveHistory()
 {
     ComboHistoryBox box(cmbURL1);
+    m_settings.historyPath = m_place.prepareSettingsFile(m_place.historyFileName());
     basSaveList::saveHistory(box, m_settings.historyPath, QStringLiteral("cmburl1"), 5);
 }
 
 bool frmSeriograb::showPicture(const QString &path)
 {
-    QImageReader reader(path);
-    const QSize full = reader.size();
-    if (!full.isValid() || full.isEmpty() || !decodable(reader, full)) {
+    preview::Plan plan;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        plan = preview::plan(file, QSize());
+    if (!plan.decodable()) {
+        // A picture too costly to decode keeps the preview as it is; the line says why.
+        if (!plan.refusal.isEmpty())
+            addMsg(plan.refusal);
         fitPreview();
         return false;
     }
     // Decoding is the slow part of showing a large picture, so it runs beside the next
     // transfer; a picture overtaken by a newer one before its turn is not decoded at all.
-    m_nextPreview = PreviewJob{path, full, decodeSize(full)};
-    if (!m_decoding)
-        startDecode();
+    m_decoder->request(path, decodeSize(plan.full));
     return true;
 }
 
-void frmSeriograb::startDecode()
+bool frmSeriograb::isDecodingPreview() const
 {
-    if (!m_nextPreview)
-        return;
-    const PreviewJob job = *m_nextPreview;
-    m_nextPreview.reset();
-    m_decoding = true;
-    m_decodingJob = job;
-
-    auto promise = std::make_shared<QPromise<QImage>>();
-    m_decodeWatcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, job] {
-        promise->start();
-        QImage image;
-        try {
-            image = decodePreview(job.path, job.full, job.wanted);
-        } catch (...) {
-            // out of memory while decoding: the preview keeps its picture
-        }
-        promise->addResult(image);
-        promise->finish();
-    });
+    return m_decoder->isBusy();
 }
 
-void frmSeriograb::decodeFinished()
+void frmSeriograb::decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan)
 {
-    m_decoding = false;
-    const QImage image = m_decodeWatcher->future().resultCount() > 0 ? m_decodeWatcher->result() : QImage();
     if (!image.isNull()) {
         img1->setPixmap(QPixmap::fromImage(image));
-        m_pictureSize = m_decodingJob.full;
-        // Decoded smaller than it is: a larger preview later reads the file again.
-        m_picturePath = image.size() == m_decodingJob.full ? QString() : m_decodingJob.path;
+        m_pictureSize = plan.full;
+        // Decoded smaller than it is: a larger preview later decodes it again.
+        m_picturePath = image.size() == plan.full ? QString() : path;
+    } else {
+        if (!plan.refusal.isEmpty())
+            addMsg(plan.refusal);
+        if (path == m_picturePath)
+            m_picturePath.clear();   // gone or changed since: no more decodes of it
     }
     fitPreview();
-    startDecode();
 }
 
 // The pixels worth decoding for the preview now; without a preview area yet, the screen's.
@@ -661,16 +600,13 @@ void frmSeriograb::fitPreview()
     const PreviewRect r = previewfit::fit(areaWidth, areaHeight, him.width(), him.height());
     img1->setGeometry(twips::rect(r.left, r.top, r.width, r.height));
 
-    // Grown past the pixels decoded for it: decode the picture again for the new size.
+    // Grown past the pixels decoded for it: decode the picture again for the new size, beside
+    // the window; a newer picture on its way makes that needless.
     const QSize shown = img1->size() * devicePixelRatio();
     const QSize decoded = img1->pixmap().size();
-    if (!m_picturePath.isEmpty() && (shown.width() > decoded.width() || shown.height() > decoded.height())) {
-        const QImage image = decodePreview(m_picturePath, m_pictureSize, decodeSize(m_pictureSize));
-        if (!image.isNull())
-            img1->setPixmap(QPixmap::fromImage(image));
-        if (image.isNull() || image.size() == m_pictureSize)
-            m_picturePath.clear();
-    }
+    if (!m_picturePath.isEmpty() && !m_decoder->isBusy()
+        && (shown.width() > decoded.width() || shown.height() > decoded.height()))
+        m_decoder->request(m_picturePath, decodeSize(m_pictureSize));
     img1->show();
 }
 

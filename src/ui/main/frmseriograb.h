@@ -4,16 +4,14 @@
 #include "core/settings.h"
 #include "platform/programplace.h"
 
+#include "ui/main/preview.h"
+
 #include <QMainWindow>
-#include <QFutureWatcher>
-#include <QImage>
 #include <QPointer>
 #include <QStringList>
-#include <optional>
 
 class QAction;
 class QComboBox;
-class QImageReader;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -52,7 +50,7 @@ public:
     QString helpFile() const { return m_helpFile; }
     bool isRunning() const;
     /// True while a picture handed to showPicture still waits to be decoded for the preview.
-    bool isDecodingPreview() const { return m_decoding || m_nextPreview.has_value(); }
+    bool isDecodingPreview() const;
     Inet &inet() { return *m_inet1; }
 
     // RunView
@@ -90,8 +88,7 @@ private:
     QRect previewArea() const;
     QSize previewPixels(QSize picture) const;
     QSize decodeSize(QSize full) const;
-    void startDecode();
-    void decodeFinished();
+    void decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan);
     void showProgress();
     void closeSecondaryWindows();
 
@@ -124,16 +121,7 @@ private:
     QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines
 
     QSize m_pictureSize;        // the preview picture's own size in pixels
-    struct PreviewJob
-    {
-        QString path;
-        QSize full;     // the picture's own size
-        QSize wanted;   // the pixels worth decoding
-    };
-    QFutureWatcher<QImage> *m_decodeWatcher = nullptr;
-    bool m_decoding = false;
-    PreviewJob m_decodingJob;
-    std::optional<PreviewJob> m_nextPreview;   // newest picture waiting for its decode
+    PreviewDecoder *m_decoder = nullptr;
     QString m_picturePath;      // set while the preview holds fewer pixels than the picture
     int recordedWidth = 0;      // twips, as recorded by the last resize handling
     int recordedHeight = 0;

@@ -1,0 +1,302 @@
+#include "ui/main/preview.h"
+
+#include <QFile>
+#include <QFutureWatcher>
+#include <QImageReader>
+#include <QPainter>
+#include <QPromise>
+#include <QThreadPool>
+
+#include <optional>
+
+namespace preview {
+
+namespace {
+
+constexpr qint64 mebibyte = 1024 * 1024;
+// The frame and first scan headers follow the application segments, each at most 64 KiB; a
+// walk that has not reached them in this many bytes assumes the costliest decode.
+constexpr qint64 shortHead = 64 * 1024;
+constexpr qint64 longHead = 16 * shortHead;
+// What every decode takes besides its pictures and buffers: tables, reader, source buffer.
+constexpr qint64 fixedCost = 4 * mebibyte;
+
+qint64 ceilDiv(qint64 a, qint64 b) { return (a + b - 1) / b; }
+qint64 roundUp(qint64 a, qint64 b) { return ceilDiv(a, b) * b; }
+
+// The size asked of the JPEG decoder for a reduction: rounded down, so that the decoder's own
+// choice of scale (the least that covers the size asked) is exactly that reduction.
+QSize reduced(QSize full, int by)
+{
+    return QSize(full.width() / by, full.height() / by);
+}
+
+bool isFrameMarker(uchar m)
+{
+    // SOF0 to SOF15 but DHT (C4), JPG (C8) and DAC (CC)
+    return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
+
+} // namespace
+
+JpegHeader readJpegHeader(QByteArrayView head)
+{
+    JpegHeader header;
+    const auto *p = reinterpret_cast<const uchar *>(head.data());
+    const qsizetype n = head.size();
+    if (n < 2 || p[0] != 0xFF || p[1] != 0xD8)
+        return header;
+    qsizetype pos = 2;
+    auto twoBytes = [&](qsizetype at) { return at + 1 < n ? (p[at] << 8) | p[at + 1] : -1; };
+    for (;;) {
+        // As the decoder does: skip anything up to an 0xFF, any run of 0xFF, and a stuffed 0xFF 0x00.
+        while (pos < n && p[pos] != 0xFF)
+            ++pos;
+        while (pos < n && p[pos] == 0xFF)
+            ++pos;
+        if (pos >= n)
+            return header;
+        const uchar marker = p[pos++];
+        if (marker == 0x00)
+            continue;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;   // stand alone, no length
+        if (marker == 0xD8 || marker == 0xD9) {
+            header.complete = true;   // a second start, or the end: the decoder stops here
+            return header;
+        }
+        const int length = twoBytes(pos);
+        if (length < 0)
+            return header;
+        if (isFrameMarker(marker)) {
+            if (header.hasFrame || pos + 7 >= n) {
+                header.complete = header.hasFrame;   // a second frame header is an error
+                return header;
+            }
+            header.hasFrame = true;
+            header.progressive = marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+            header.height = twoBytes(pos + 3);
+            header.width = twoBytes(pos + 5);
+            const int count = p[pos + 7];
+            for (int i = 0; i < count; ++i) {
+                const qsizetype at = pos + 8 + 3 * qsizetype(i) + 1;
+                // Unread or out-of-range factors count as the largest the decoder accepts.
+                const int h = at < n ? p[at] >> 4 : 4;
+                const int v = at < n ? p[at] & 15 : 4;
+                header.components.append({h >= 1 && h <= 4 ? h : 4, v >= 1 && v <= 4 ? v : 4});
+            }
+        } else if (marker == 0xDA) {
+            header.firstScanComponents = pos + 2 < n ? p[pos + 2] : 0;
+            header.complete = true;
+            return header;
+        }
+        pos += qMax(2, length);
+    }
+}
+
+qint64 jpegDecodeCost(const JpegHeader &header, int by)
+{
+    const qint64 width = header.width;
+    const qint64 height = header.height;
+    int hMax = 1;
+    int vMax = 1;
+    for (const JpegHeader::Component &c : header.components) {
+        hMax = qMax(hMax, c.h);
+        vMax = qMax(vMax, c.v);
+    }
+    // Progressive and multi-scan pictures keep every coefficient block of every component,
+    // 64 of 2 bytes each, at any output scale.
+    qint64 coefficients = 0;
+    if (header.wholePicture()) {
+        for (const JpegHeader::Component &c : header.components) {
+            const qint64 blocksWide = ceilDiv(width * c.h, 8 * hMax);
+            const qint64 blocksHigh = ceilDiv(height * c.v, 8 * vMax);
+            coefficients += roundUp(blocksWide, c.h) * roundUp(blocksHigh, c.v) * 128;
+        }
+    }
+    // The decoded picture at 4 bytes a pixel, Qt's copy scaled to the size asked for, and the
+    // preview's own; row buffers of a few block rows per component.
+    const qint64 outWidth = ceilDiv(width, by);
+    const qint64 picture = outWidth * ceilDiv(height, by) * 4;
+    const qint64 rows = qint64(qMax<qsizetype>(1, header.components.size())) * (outWidth + 64) * 4 * 8 * vMax * 2;
+    return coefficients + 3 * picture + rows + fixedCost;
+}
+
+qint64 gifDecodeCost(QSize size)
+{
+    // The whole picture and the decoder's backing store of the same size, 4 bytes a pixel,
+    // and the preview's scaled copy.
+    return 3 * qint64(size.width()) * size.height() * 4 + fixedCost;
+}
+
+Plan plan(QIODevice &device, QSize wanted)
+{
+    Plan result;
+    auto head = [&](qint64 length) {
+        device.seek(0);
+        const QByteArray bytes = device.read(length);
+        device.seek(0);
+        return bytes;
+    };
+    QByteArray bytes = head(shortHead);
+    JpegHeader jpeg;
+    if (bytes.startsWith("\xFF\xD8")) {
+        jpeg = readJpegHeader(bytes);
+        if (!jpeg.complete && bytes.size() == shortHead)
+            jpeg = readJpegHeader(bytes = head(longHead));
+        result.format = "jpeg";
+    } else if (bytes.startsWith("GIF8")) {
+        result.format = "gif";
+    } else {
+        return result;
+    }
+
+    QImageReader reader(&device, result.format);
+    reader.setAutoDetectImageFormat(false);
+    result.full = reader.size();
+    device.seek(0);
+    if (!result.full.isValid() || result.full.isEmpty()) {
+        result.format.clear();
+        return result;
+    }
+
+    QSize claimed = result.full;
+    if (result.format == "gif") {
+        // Qt gives the first frame's size, but decodes onto the whole logical screen.
+        const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+        if (bytes.size() >= 10)
+            claimed = claimed.expandedTo(QSize(p[6] | p[7] << 8, p[8] | p[9] << 8));
+        result.cost = gifDecodeCost(claimed);
+    } else if (!jpeg.hasFrame || QSize(jpeg.width, jpeg.height) != result.full) {
+        result.refusal = QStringLiteral("Not shown in the preview: the picture's header could not be read");
+        return result;
+    } else {
+        // The least reduction by 2, 4 or 8 that still covers the preview (the decoder does
+        // those at little cost), then more while the decode would take too much memory.
+        auto fits = [&](int by) { return !reduced(result.full, by).isEmpty(); };
+        result.by = 1;
+        for (int by = 8; by >= 2; by /= 2) {
+            const QSize size = reduced(result.full, by);
+            if (fits(by) && size.width() >= wanted.width() && size.height() >= wanted.height()) {
+                result.by = by;
+                break;
+            }
+        }
+        result.cost = jpegDecodeCost(jpeg, result.by);
+        while (result.cost > memoryLimit && result.by < 8 && fits(result.by * 2))
+            result.cost = jpegDecodeCost(jpeg, result.by *= 2);
+    }
+    if (result.cost > memoryLimit) {
+        result.refusal = QStringLiteral("Not shown in the preview: decoding this %1 x %2 picture would take %3 MiB, "
+                                        "more than the %4 MiB allowed")
+                                 .arg(claimed.width()).arg(claimed.height())
+                                 .arg(ceilDiv(result.cost, mebibyte)).arg(memoryLimit / mebibyte);
+    }
+    return result;
+}
+
+QImage decode(QIODevice &device, QSize wanted, Plan *planned)
+{
+    const Plan p = plan(device, wanted);
+    if (planned)
+        *planned = p;
+    if (!p.decodable())
+        return QImage();
+    QImageReader reader(&device, p.format);
+    reader.setAutoDetectImageFormat(false);
+    if (p.by > 1)
+        reader.setScaledSize(reduced(p.full, p.by));
+    QImage image = reader.read();
+    if (image.isNull() || wanted.isEmpty() || image.width() <= wanted.width() || image.height() <= wanted.height())
+        return image;
+    // A picture decoded whole (GIF) is scaled down here, not by the label at every paint.
+    if (image.width() >= 2 * wanted.width() || image.height() >= 2 * wanted.height())
+        return image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    // The rest, less than half, with the painter's bilinear filter: left to the label, its
+    // area-averaging filter took half of a small picture's preview time, for no visible gain.
+    QImage fitted(wanted, image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    fitted.fill(Qt::transparent);
+    QPainter painter(&fitted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRect(QPoint(0, 0), wanted), image);
+    return fitted;
+}
+
+} // namespace preview
+
+namespace {
+
+struct Job
+{
+    QString path;
+    QSize wanted;
+};
+
+struct Result
+{
+    QImage image;
+    preview::Plan plan;
+};
+
+} // namespace
+
+struct PreviewDecoder::State
+{
+    QFutureWatcher<Result> watcher;
+    bool decoding = false;
+    Job current;
+    std::optional<Job> next;   // the newest picture waiting for its turn
+};
+
+PreviewDecoder::PreviewDecoder(QObject *parent)
+    : QObject(parent), d(std::make_unique<State>())
+{
+    connect(&d->watcher, &QFutureWatcher<Result>::finished, this, [this] {
+        d->decoding = false;
+        const Result result = d->watcher.future().resultCount() > 0 ? d->watcher.result() : Result();
+        const QString path = d->current.path;
+        start();
+        Q_EMIT decoded(path, result.image, result.plan);
+    });
+}
+
+// A decode under way finishes on its own; its result goes nowhere.
+PreviewDecoder::~PreviewDecoder() = default;
+
+void PreviewDecoder::request(const QString &path, QSize wanted)
+{
+    d->next = Job{path, wanted};
+    if (!d->decoding)
+        start();
+}
+
+bool PreviewDecoder::isBusy() const
+{
+    return d->decoding || d->next.has_value();
+}
+
+void PreviewDecoder::start()
+{
+    if (!d->next)
+        return;
+    d->current = *d->next;
+    d->next.reset();
+    d->decoding = true;
+
+    auto promise = std::make_shared<QPromise<Result>>();
+    d->watcher.setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, job = d->current] {
+        promise->start();
+        Result result;
+        try {
+            QFile file(job.path);
+            if (file.open(QIODevice::ReadOnly))
+                result.image = preview::decode(file, job.wanted, &result.plan);
+        } catch (...) {
+            // out of memory after all: the preview keeps its picture
+            result.image = QImage();
+        }
+        promise->addResult(result);
+        promise->finish();
+    });
+}

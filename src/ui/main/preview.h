@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+class QIODevice;
+
+/// The preview's pictures: what decoding one would cost, and the decode itself, within a
+/// memory limit whatever a picture's header claims.
+namespace preview {
+
+/// The most memory the preview may take to decode one picture.
+constexpr qint64 memoryLimit = qint64(256) * 1024 * 1024;
+
+/// What a JPEG's markers up to its first scan say about decoding it.
+struct JpegHeader
+{
+    struct Component
+    {
+        int h = 1;   // sampling factors, 1 to 4
+        int v = 1;
+    };
+    bool hasFrame = false;        // a frame header (SOF) was found
+    bool progressive = false;
+    int width = 0;
+    int height = 0;
+    QList<Component> components;
+    int firstScanComponents = 0;  // components in the first scan; 0: no scan header was reached
+    bool complete = false;        // the walk reached the first scan or the end of the picture
+
+    /// The decoder keeps coefficients for the whole picture: progressive, several scans, or
+    /// not known to be otherwise.
+    bool wholePicture() const { return progressive || firstScanComponents < components.size(); }
+};
+
+/// Walks the JPEG markers in the first bytes of a file as the decoder does, up to the first
+/// scan. Any bytes.
+JpegHeader readJpegHeader(QByteArrayView head);
+
+/// Memory the JPEG decoder and Qt take at most to decode the picture reduced by `by` (1, 2, 4
+/// or 8 a side).
+qint64 jpegDecodeCost(const JpegHeader &header, int by);
+
+/// Memory Qt's GIF decoder takes at most for a picture whose frame and screen cover that
+/// size: it always decodes the whole screen.
+qint64 gifDecodeCost(QSize size);
+
+/// How a picture is to be decoded for a preview of `wanted` pixels.
+struct Plan
+{
+    QByteArray format;   // "jpeg" or "gif"; empty: no picture the preview can show
+    QSize full;          // the picture's own size
+    int by = 1;          // reduction while decoding (JPEG)
+    qint64 cost = 0;     // memory the decode takes at most
+    QString refusal;     // why a picture is not decoded: it would need too much memory
+
+    bool decodable() const { return !format.isEmpty() && refusal.isEmpty(); }
+};
+
+/// Looks at the picture in device, from its start, and plans its decode: the least reduction
+/// that still covers `wanted` (empty: the most there is) and fits the memory limit. Any bytes.
+Plan plan(QIODevice &device, QSize wanted);
+
+/// Plans and, when the plan allows it, decodes the picture in device to about `wanted`
+/// pixels. Null when the plan refuses it or the decoder fails. Safe on any thread.
+QImage decode(QIODevice &device, QSize wanted, Plan *planned = nullptr);
+
+} // namespace preview
+
+/// Decodes preview pictures one at a time on a pool thread; a picture waiting for its turn is
+/// replaced by a newer one, so nobody waits for pictures nobody could see.
+class PreviewDecoder : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PreviewDecoder(QObject *parent = nullptr);
+    ~PreviewDecoder() override;
+
+    /// Decodes the picture file to about `wanted` pixels, after the decode under way.
+    void request(const QString &path, QSize wanted);
+    /// True while a picture is being decoded or waits for its turn.
+    bool isBusy() const;
+
+Q_SIGNALS:
+    /// One request has ended: the picture (null when it could not be decoded) and its plan.
+    void decoded(const QString &path, const QImage &image, const preview::Plan &plan);
+
+private:
+    struct State;
+    void start();
+    std::unique_ptr<State> d;
+};
