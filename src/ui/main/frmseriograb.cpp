@@ -199,6 +199,11 @@ void frmSeriograb::buildControls()
     lblSaved->setMinimumWidth(lblSaved->fontMetrics().horizontalAdvance(QStringLiteral("32767 saved")) + 4);
     lblSaved->hide();
     sbar1->addPermanentWidget(lblSaved);
+    m_repaintTimer = new QTimer(this);
+    m_repaintTimer->setSingleShot(true);
+    connect(m_repaintTimer, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(100);
     connect(m_progressTimer, &QTimer::timeout, this, &frmSeriograb::showProgress);
@@ -432,7 +437,7 @@ bool frmSeriograb::showPicture(const QString &path)
     preview::Plan plan;
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
-        plan = preview::plan(file, QSize());
+        plan = preview::plan(file, QSize(), preview::Check::HeaderOnly);
     if (!plan.decodable()) {
         // A picture too costly to decode keeps the preview as it is; the line says why.
         if (!plan.refusal.isEmpty())
@@ -501,6 +506,7 @@ void frmSeriograb::runActive(bool active)
         lblSaved->setText(QStringLiteral("0 saved"));
     } else {
         m_progressTimer->stop();
+        m_decoder->flush();
     }
     prgTransfer->setVisible(active);
     lblSaved->setVisible(active);
@@ -521,8 +527,13 @@ void frmSeriograb::savedCount(int saved)
 
 void frmSeriograb::showProgress()
 {
-    if (m_bytesChanged && m_total < 0) {
-        prgTransfer->setRange(0, 0);   // length unknown: a busy bar
+    if (m_bytesChanged && m_total < 0 && m_received > 0) {
+        prgTransfer->setRange(0, 0);   // bytes coming without a declared length: a busy bar
+    } else if (m_bytesChanged && m_total < 0) {
+        // No answer yet, so no length to go by. The busy bar's animation repaints all the
+        // while, which for a series of small answers costs more than the answers.
+        prgTransfer->setRange(0, 100);
+        prgTransfer->setValue(0);
     } else if (m_bytesChanged) {
         prgTransfer->setRange(0, 100);
         // A declared length of 0 is a whole answer already.
@@ -637,6 +648,23 @@ void frmSeriograb::timer1Tick()
         guarded(sbar1, [this] { fitPreview(); });
         Timer1->stop();
     }
+}
+
+bool frmSeriograb::event(QEvent *event)
+{
+    // A run through a series of small answers changes the status line, the number and the
+    // progress many times a frame; repainting the window for each took more time than the
+    // answers themselves. During a run the window is repainted at most once a frame.
+    if (event->type() == QEvent::UpdateRequest && isRunning()) {
+        constexpr int frameMs = 16;
+        if (m_sinceRepaint.isValid() && m_sinceRepaint.elapsed() < frameMs) {
+            if (!m_repaintTimer->isActive())
+                m_repaintTimer->start(frameMs - int(m_sinceRepaint.elapsed()));
+            return true;
+        }
+        m_sinceRepaint.restart();
+    }
+    return QMainWindow::event(event);
 }
 
 void frmSeriograb::resizeEvent(QResizeEvent *event)

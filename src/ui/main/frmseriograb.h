@@ -6,6 +6,7 @@
 
 #include "ui/main/preview.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -68,6 +69,7 @@ public:
     void logPass(const QString &line) override;
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -118,6 +120,8 @@ private:
     int m_saved = 0;
     bool m_bytesChanged = false;
     bool m_savedChanged = false;
+    QElapsedTimer m_sinceRepaint;   // during a run, repaints come at most once a frame
+    QTimer *m_repaintTimer = nullptr;
     QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines
 
     QSize m_pictureSize;        // the preview picture's own size in pixels

@@ -6,6 +6,10 @@
 #include <QPainter>
 #include <QPromise>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
 
 #include <optional>
 
@@ -129,7 +133,7 @@ qint64 gifDecodeCost(QSize size)
     return 3 * qint64(size.width()) * size.height() * 4 + fixedCost;
 }
 
-Plan plan(QIODevice &device, QSize wanted)
+Plan plan(QIODevice &device, QSize wanted, Check check)
 {
     Plan result;
     auto head = [&](qint64 length) {
@@ -151,10 +155,14 @@ Plan plan(QIODevice &device, QSize wanted)
         return result;
     }
 
-    QImageReader reader(&device, result.format);
-    reader.setAutoDetectImageFormat(false);
-    result.full = reader.size();
-    device.seek(0);
+    if (check == Check::HeaderOnly && result.format == "jpeg" && jpeg.hasFrame) {
+        result.full = QSize(jpeg.width, jpeg.height);
+    } else {
+        QImageReader reader(&device, result.format);
+        reader.setAutoDetectImageFormat(false);
+        result.full = reader.size();
+        device.seek(0);
+    }
     if (!result.full.isValid() || result.full.isEmpty()) {
         result.format.clear();
         return result;
@@ -226,6 +234,10 @@ QImage decode(QIODevice &device, QSize wanted, Plan *planned)
 
 namespace {
 
+// While pictures come faster than anyone could look at them, a new decode starts no sooner than
+// this after the last one started: the newest picture then, not every picture, costs a decode.
+constexpr int pacingMs = 40;
+
 struct Job
 {
     QString path;
@@ -238,6 +250,24 @@ struct Result
     preview::Plan plan;
 };
 
+// A picture file whose reads fail once its decode is no longer wanted, so the decoder gives up
+// early instead of finishing a picture nobody will see.
+class StoppableFile : public QFile
+{
+public:
+    StoppableFile(const QString &path, std::shared_ptr<std::atomic<bool>> stop)
+        : QFile(path), m_stop(std::move(stop)) {}
+
+protected:
+    qint64 readData(char *data, qint64 length) override
+    {
+        return m_stop->load() ? -1 : QFile::readData(data, length);
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_stop;
+};
+
 } // namespace
 
 struct PreviewDecoder::State
@@ -245,29 +275,51 @@ struct PreviewDecoder::State
     QFutureWatcher<Result> watcher;
     bool decoding = false;
     Job current;
-    std::optional<Job> next;   // the newest picture waiting for its turn
+    std::shared_ptr<std::atomic<bool>> stop;   // of the decode under way
+    std::optional<Job> next;                   // the newest picture waiting for its turn
+    bool urgent = false;                       // the next one starts without waiting its pace
+    QElapsedTimer sinceStart;
+    QTimer pace;
 };
 
 PreviewDecoder::PreviewDecoder(QObject *parent)
     : QObject(parent), d(std::make_unique<State>())
 {
+    d->pace.setSingleShot(true);
+    connect(&d->pace, &QTimer::timeout, this, &PreviewDecoder::start);
     connect(&d->watcher, &QFutureWatcher<Result>::finished, this, [this] {
         d->decoding = false;
         const Result result = d->watcher.future().resultCount() > 0 ? d->watcher.result() : Result();
         const QString path = d->current.path;
-        start();
-        Q_EMIT decoded(path, result.image, result.plan);
+        const bool dropped = d->stop->load();
+        schedule();
+        if (!dropped)
+            Q_EMIT decoded(path, result.image, result.plan);
     });
 }
 
 // A decode under way finishes on its own; its result goes nowhere.
-PreviewDecoder::~PreviewDecoder() = default;
+PreviewDecoder::~PreviewDecoder()
+{
+    if (d->stop)
+        d->stop->store(true);
+}
 
 void PreviewDecoder::request(const QString &path, QSize wanted)
 {
     d->next = Job{path, wanted};
-    if (!d->decoding)
-        start();
+    schedule();
+}
+
+void PreviewDecoder::flush()
+{
+    if (!d->next)
+        return;
+    d->urgent = true;
+    if (d->decoding)
+        d->stop->store(true);   // overtaken: the waiting picture is the one to show
+    else
+        schedule();
 }
 
 bool PreviewDecoder::isBusy() const
@@ -275,21 +327,37 @@ bool PreviewDecoder::isBusy() const
     return d->decoding || d->next.has_value();
 }
 
+void PreviewDecoder::schedule()
+{
+    if (d->decoding || !d->next)
+        return;
+    const qint64 since = d->sinceStart.isValid() ? d->sinceStart.elapsed() : pacingMs;
+    if (d->urgent || since >= pacingMs) {
+        d->pace.stop();
+        start();
+    } else if (!d->pace.isActive()) {
+        d->pace.start(int(pacingMs - since));
+    }
+}
+
 void PreviewDecoder::start()
 {
-    if (!d->next)
+    if (d->decoding || !d->next)
         return;
     d->current = *d->next;
     d->next.reset();
     d->decoding = true;
+    d->urgent = false;
+    d->sinceStart.start();
+    d->stop = std::make_shared<std::atomic<bool>>(false);
 
     auto promise = std::make_shared<QPromise<Result>>();
     d->watcher.setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, job = d->current] {
+    QThreadPool::globalInstance()->start([promise, job = d->current, stop = d->stop] {
         promise->start();
         Result result;
         try {
-            QFile file(job.path);
+            StoppableFile file(job.path, stop);
             if (file.open(QIODevice::ReadOnly))
                 result.image = preview::decode(file, job.wanted, &result.plan);
         } catch (...) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QByteArrayView>
 #include <QImage>
 #include <QList>
@@ -64,9 +65,13 @@ struct Plan
     bool decodable() const { return !format.isEmpty() && refusal.isEmpty(); }
 };
 
+/// How closely plan() looks: HeaderOnly takes a JPEG's size from the frame header alone, a
+/// quick look for the window's thread; Full also has the decoder confirm it, as every decode does.
+enum class Check { Full, HeaderOnly };
+
 /// Looks at the picture in device, from its start, and plans its decode: the least reduction
 /// that still covers `wanted` (empty: the most there is) and fits the memory limit. Any bytes.
-Plan plan(QIODevice &device, QSize wanted);
+Plan plan(QIODevice &device, QSize wanted, Check check = Check::Full);
 
 /// Plans and, when the plan allows it, decodes the picture in device to about `wanted`
 /// pixels. Null when the plan refuses it or the decoder fails. Safe on any thread.
@@ -75,7 +80,8 @@ QImage decode(QIODevice &device, QSize wanted, Plan *planned = nullptr);
 } // namespace preview
 
 /// Decodes preview pictures one at a time on a pool thread; a picture waiting for its turn is
-/// replaced by a newer one, so nobody waits for pictures nobody could see.
+/// replaced by a newer one, so nobody waits for pictures nobody could see. While pictures come
+/// fast, decodes start at a steady pace, each with the newest picture of the moment.
 class PreviewDecoder : public QObject
 {
     Q_OBJECT
@@ -86,6 +92,9 @@ public:
 
     /// Decodes the picture file to about `wanted` pixels, after the decode under way.
     void request(const QString &path, QSize wanted);
+    /// The picture waiting for its turn is decoded at once, and a decode under way that it
+    /// overtook is given up: the last picture of a run shows without delay.
+    void flush();
     /// True while a picture is being decoded or waits for its turn.
     bool isBusy() const;
 
@@ -95,6 +104,7 @@ Q_SIGNALS:
 
 private:
     struct State;
+    void schedule();
     void start();
     std::unique_ptr<State> d;
 };

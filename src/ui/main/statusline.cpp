@@ -1,26 +1,45 @@
 #include "ui/main/statusline.h"
 
-#include <QLabel>
+#include <QPainter>
+
+// The text, drawn in one line and cut at the window's edge. A new text only repaints it: it
+// never changes the status bar's layout, which a run changes the text of several times an
+// address.
+class StatusLine::Text : public QWidget
+{
+public:
+    explicit Text(QWidget *parent) : QWidget(parent)
+    {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setFixedHeight(fontMetrics().height());
+    }
+    QString text;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    }
+};
 
 StatusLine::StatusLine(QWidget *parent)
-    : QStatusBar(parent), m_label(new QLabel(this))
+    : QStatusBar(parent), m_text(new Text(this))
 {
-    m_label->setTextFormat(Qt::PlainText);
-    m_label->setObjectName(QStringLiteral("sbar1Text"));
-    // A long message must not widen the window; it is cut at the window's edge instead.
-    m_label->setMinimumWidth(1);
-    m_label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    addWidget(m_label, 1);
+    m_text->setObjectName(QStringLiteral("sbar1Text"));
+    addWidget(m_text, 1);
     setSizeGripEnabled(true);
 }
 
 QString StatusLine::text() const
 {
-    return m_label->text();
+    return m_text->text;
 }
 
 void StatusLine::setText(const QString &text)
 {
-    m_label->setText(text);
+    m_text->text = text;
+    m_text->update();
     Q_EMIT textChanged(text);
 }

@@ -2,9 +2,8 @@
 
 #include <QStatusBar>
 
-class QLabel;
-
-/// The status line: one text, replaced whole. Kept in a label so that menu hints never wipe it.
+/// The status line: one text, replaced whole. Kept in a widget of its own so that menu hints
+/// never wipe it.
 class StatusLine : public QStatusBar
 {
     Q_OBJECT
@@ -18,5 +17,6 @@ Q_SIGNALS:
     void textChanged(const QString &text);
 
 private:
-    QLabel *m_label;
+    class Text;
+    Text *m_text;
 };
