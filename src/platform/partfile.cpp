@@ -93,7 +93,8 @@ PartFile PartFile::create(const QString &folder, QString *error)
 {
     static quint64 counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = inFolder(folder, QStringLiteral(".seriograb-%1-%2.part").arg(::getpid()).arg(++counter));
+        static const qint64 pid = ::getpid();
+        const QString path = inFolder(folder, QStringLiteral(".seriograb-%1-%2.part").arg(pid).arg(++counter));
         const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0)
             return PartFile(path, fd);
@@ -143,10 +144,6 @@ PartFile::Commit PartFile::commitAs(const QString &finalName, bool replace, QStr
         return Commit::Failed;
     }
     const QFileInfo target(finalName);
-    if (target.isDir()) {
-        *error = saveError(finalName, QStringLiteral("it is a folder"));
-        return Commit::Failed;
-    }
     const QByteArray from = QFile::encodeName(m_path);
     const QByteArray to = QFile::encodeName(finalName);
     const int result = replace ? ::rename(from.constData(), to.constData()) : renameNoReplace(from, to);
@@ -156,6 +153,11 @@ PartFile::Commit PartFile::commitAs(const QString &finalName, bool replace, QStr
         return Commit::Done;
     }
     const int why = errno;
+    // A name that is a folder (the address ended in "/" or ".."), is no name to be had.
+    if ((why == EEXIST || why == EISDIR) && target.isDir()) {
+        *error = saveError(finalName, QStringLiteral("it is a folder"));
+        return Commit::Failed;
+    }
     if (why == EEXIST && !replace)
         return Commit::NameTaken;
     if (why == EXDEV) {

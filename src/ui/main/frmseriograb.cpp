@@ -434,6 +434,20 @@ void frmSeriograb::saveHistory()
 
 bool frmSeriograb::showPicture(const QString &path)
 {
+    // During a run pictures can come far faster than anyone looks at them, and most are
+    // overtaken before their turn: each is looked at on the decoder's thread, when its turn
+    // comes, and a picture the preview cannot show says so then.
+    if (isRunning()) {
+        // Only a file that is a GIF or a JPEG at first sight may overtake the picture waiting.
+        QFile file(path);
+        const QByteArray start = file.open(QIODevice::ReadOnly) ? file.read(4) : QByteArray();
+        if (!start.startsWith("\xFF\xD8") && !start.startsWith("GIF8")) {
+            fitPreview();
+            return false;
+        }
+        m_decoder->request(path, decodeSize());
+        return true;
+    }
     preview::Plan plan;
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
@@ -447,7 +461,7 @@ bool frmSeriograb::showPicture(const QString &path)
     }
     // Decoding is the slow part of showing a large picture, so it runs beside the next
     // transfer; a picture overtaken by a newer one before its turn is not decoded at all.
-    m_decoder->request(path, decodeSize(plan.full));
+    m_decoder->request(path, decodeSize());
     return true;
 }
 
@@ -472,17 +486,26 @@ void frmSeriograb::decodeFinished(const QString &path, const QImage &image, cons
     fitPreview();
 }
 
-// The pixels worth decoding for the preview now; without a preview area yet, the screen's.
-QSize frmSeriograb::decodeSize(QSize full) const
+// The pixels worth decoding for a picture of a given size, as the preview is laid out now:
+// values only, so the decoder's thread can work it out for a picture it has yet to look at.
+std::function<QSize(QSize)> frmSeriograb::decodeSize() const
 {
-    QSize wanted = previewPixels(full);
-    if (wanted.isEmpty()) {
-        QSize limit(1920, 1200);
-        if (const QScreen *s = screen())
-            limit = s->size() * s->devicePixelRatio();
-        wanted = full.scaled(limit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-    }
-    return wanted;
+    const QRect area = previewArea();
+    const qreal dpr = devicePixelRatio();
+    QSize screenPixels(1920, 1200);
+    if (const QScreen *s = screen())
+        screenPixels = s->size() * s->devicePixelRatio();
+    return [area, dpr, screenPixels](QSize full) {
+        if (full.isEmpty())
+            return QSize();
+        // Without a preview area yet, as much as the screen shows.
+        if (area.width() <= 0 || area.height() <= 0)
+            return full.scaled(screenPixels, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+        const QSize him = previewfit::himetric(full);
+        const PreviewRect r = previewfit::fit(twips::fromPixels(area.width()), twips::fromPixels(area.height()),
+                                              him.width(), him.height());
+        return (twips::rect(r.left, r.top, r.width, r.height).size() * dpr).expandedTo(QSize(1, 1));
+    };
 }
 
 QString frmSeriograb::askNewName(const QString &message, const QString &title)
@@ -586,17 +609,6 @@ QRect frmSeriograb::previewArea() const
 
 // The preview's size in device pixels for a picture of the given size, as fitPreview would lay
 // it out now; empty while there is no area to fit into.
-QSize frmSeriograb::previewPixels(QSize picture) const
-{
-    const QRect area = previewArea();
-    if (area.width() <= 0 || area.height() <= 0 || picture.isEmpty())
-        return QSize();
-    const QSize him = previewfit::himetric(picture);
-    const PreviewRect r = previewfit::fit(twips::fromPixels(area.width()), twips::fromPixels(area.height()),
-                                          him.width(), him.height());
-    return (twips::rect(r.left, r.top, r.width, r.height).size() * devicePixelRatio()).expandedTo(QSize(1, 1));
-}
-
 void frmSeriograb::fitPreview()
 {
     const QRect area = previewArea();
@@ -617,7 +629,7 @@ void frmSeriograb::fitPreview()
     const QSize decoded = img1->pixmap().size();
     if (!m_picturePath.isEmpty() && !m_decoder->isBusy()
         && (shown.width() > decoded.width() || shown.height() > decoded.height()))
-        m_decoder->request(m_picturePath, decodeSize(m_pictureSize));
+        m_decoder->request(m_picturePath, decodeSize());
     img1->show();
 }
 

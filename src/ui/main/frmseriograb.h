@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <functional>
+
 class QAction;
 class QComboBox;
 class QLabel;
@@ -88,8 +90,7 @@ private:
     int outerHeightTwips() const;
     void centreOnScreen();
     QRect previewArea() const;
-    QSize previewPixels(QSize picture) const;
-    QSize decodeSize(QSize full) const;
+    std::function<QSize(QSize)> decodeSize() const;
     void decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan);
     void showProgress();
     void closeSecondaryWindows();

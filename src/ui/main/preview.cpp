@@ -241,7 +241,7 @@ constexpr int pacingMs = 40;
 struct Job
 {
     QString path;
-    QSize wanted;
+    std::function<QSize(QSize)> wanted;
 };
 
 struct Result
@@ -305,7 +305,7 @@ PreviewDecoder::~PreviewDecoder()
         d->stop->store(true);
 }
 
-void PreviewDecoder::request(const QString &path, QSize wanted)
+void PreviewDecoder::request(const QString &path, const std::function<QSize(QSize)> &wanted)
 {
     d->next = Job{path, wanted};
     schedule();
@@ -358,8 +358,13 @@ void PreviewDecoder::start()
         Result result;
         try {
             StoppableFile file(job.path, stop);
-            if (file.open(QIODevice::ReadOnly))
-                result.image = preview::decode(file, job.wanted, &result.plan);
+            if (file.open(QIODevice::ReadOnly)) {
+                const preview::Plan first = preview::plan(file, QSize());
+                result.image = first.decodable() ? preview::decode(file, job.wanted(first.full), &result.plan)
+                                                 : QImage();
+                if (!first.decodable())
+                    result.plan = first;
+            }
         } catch (...) {
             // out of memory after all: the preview keeps its picture
             result.image = QImage();

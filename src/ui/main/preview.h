@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QIODevice;
@@ -90,8 +91,9 @@ public:
     explicit PreviewDecoder(QObject *parent = nullptr);
     ~PreviewDecoder() override;
 
-    /// Decodes the picture file to about `wanted` pixels, after the decode under way.
-    void request(const QString &path, QSize wanted);
+    /// Decodes the picture file, after the decode under way, to about the pixels `wanted` gives
+    /// for its size; `wanted` runs on the decoder's thread.
+    void request(const QString &path, const std::function<QSize(QSize)> &wanted);
     /// The picture waiting for its turn is decoded at once, and a decode under way that it
     /// overtook is given up: the last picture of a run shows without delay.
     void flush();
