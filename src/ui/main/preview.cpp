@@ -8,7 +8,6 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <atomic>
 #include <memory>
 
 #include <optional>
@@ -250,24 +249,6 @@ struct Result
     preview::Plan plan;
 };
 
-// A picture file whose reads fail once its decode is no longer wanted, so the decoder gives up
-// early instead of finishing a picture nobody will see.
-class StoppableFile : public QFile
-{
-public:
-    StoppableFile(const QString &path, std::shared_ptr<std::atomic<bool>> stop)
-        : QFile(path), m_stop(std::move(stop)) {}
-
-protected:
-    qint64 readData(char *data, qint64 length) override
-    {
-        return m_stop->load() ? -1 : QFile::readData(data, length);
-    }
-
-private:
-    std::shared_ptr<std::atomic<bool>> m_stop;
-};
-
 } // namespace
 
 struct PreviewDecoder::State
@@ -275,7 +256,6 @@ struct PreviewDecoder::State
     QFutureWatcher<Result> watcher;
     bool decoding = false;
     Job current;
-    std::shared_ptr<std::atomic<bool>> stop;   // of the decode under way
     std::optional<Job> next;                   // the newest picture waiting for its turn
     bool urgent = false;                       // the next one starts without waiting its pace
     QElapsedTimer sinceStart;
@@ -291,19 +271,13 @@ PreviewDecoder::PreviewDecoder(QObject *parent)
         d->decoding = false;
         const Result result = d->watcher.future().resultCount() > 0 ? d->watcher.result() : Result();
         const QString path = d->current.path;
-        const bool dropped = d->stop->load();
         schedule();
-        if (!dropped)
-            Q_EMIT decoded(path, result.image, result.plan);
+        Q_EMIT decoded(path, result.image, result.plan);
     });
 }
 
 // A decode under way finishes on its own; its result goes nowhere.
-PreviewDecoder::~PreviewDecoder()
-{
-    if (d->stop)
-        d->stop->store(true);
-}
+PreviewDecoder::~PreviewDecoder() = default;
 
 void PreviewDecoder::request(const QString &path, const std::function<QSize(QSize)> &wanted)
 {
@@ -316,10 +290,7 @@ void PreviewDecoder::flush()
     if (!d->next)
         return;
     d->urgent = true;
-    if (d->decoding)
-        d->stop->store(true);   // overtaken: the waiting picture is the one to show
-    else
-        schedule();
+    schedule();
 }
 
 bool PreviewDecoder::isBusy() const
@@ -349,15 +320,14 @@ void PreviewDecoder::start()
     d->decoding = true;
     d->urgent = false;
     d->sinceStart.start();
-    d->stop = std::make_shared<std::atomic<bool>>(false);
 
     auto promise = std::make_shared<QPromise<Result>>();
     d->watcher.setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, job = d->current, stop = d->stop] {
+    QThreadPool::globalInstance()->start([promise, job = d->current] {
         promise->start();
         Result result;
         try {
-            StoppableFile file(job.path, stop);
+            QFile file(job.path);
             if (file.open(QIODevice::ReadOnly)) {
                 const preview::Plan first = preview::plan(file, QSize());
                 result.image = first.decodable() ? preview::decode(file, job.wanted(first.full), &result.plan)
