@@ -253,11 +253,10 @@ struct Result
 
 struct PreviewDecoder::State
 {
-    QFutureWatcher<Result> watcher;
-    bool decoding = false;
-    Job current;
-    std::optional<Job> next;                   // the newest picture waiting for its turn
-    bool urgent = false;                       // the next one starts without waiting its pace
+    int running = 0;                 // decodes under way
+    quint64 started = 0;             // the newest decode started; an older one's result is late
+    std::optional<Job> next;         // the newest picture waiting for its turn
+    bool urgent = false;             // the next one starts at once, beside one under way
     QElapsedTimer sinceStart;
     QTimer pace;
 };
@@ -267,13 +266,6 @@ PreviewDecoder::PreviewDecoder(QObject *parent)
 {
     d->pace.setSingleShot(true);
     connect(&d->pace, &QTimer::timeout, this, &PreviewDecoder::start);
-    connect(&d->watcher, &QFutureWatcher<Result>::finished, this, [this] {
-        d->decoding = false;
-        const Result result = d->watcher.future().resultCount() > 0 ? d->watcher.result() : Result();
-        const QString path = d->current.path;
-        schedule();
-        Q_EMIT decoded(path, result.image, result.plan);
-    });
 }
 
 // A decode under way finishes on its own; its result goes nowhere.
@@ -295,12 +287,16 @@ void PreviewDecoder::flush()
 
 bool PreviewDecoder::isBusy() const
 {
-    return d->decoding || d->next.has_value();
+    return d->running > 0 || d->next.has_value();
 }
 
 void PreviewDecoder::schedule()
 {
-    if (d->decoding || !d->next)
+    if (!d->next)
+        return;
+    // One decode at a time; a second only for the picture a run ended on, whose decode then
+    // need not wait for one it overtook.
+    if (d->running > 1 || (d->running == 1 && !d->urgent))
         return;
     const qint64 since = d->sinceStart.isValid() ? d->sinceStart.elapsed() : pacingMs;
     if (d->urgent || since >= pacingMs) {
@@ -313,17 +309,28 @@ void PreviewDecoder::schedule()
 
 void PreviewDecoder::start()
 {
-    if (d->decoding || !d->next)
+    if (!d->next || d->running > 1)
         return;
-    d->current = *d->next;
+    const Job job = *d->next;
     d->next.reset();
-    d->decoding = true;
     d->urgent = false;
     d->sinceStart.start();
+    ++d->running;
+    const quint64 generation = ++d->started;
 
     auto promise = std::make_shared<QPromise<Result>>();
-    d->watcher.setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, job = d->current] {
+    auto *watcher = new QFutureWatcher<Result>(this);
+    connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, generation, path = job.path] {
+        --d->running;
+        const Result result = watcher->future().resultCount() > 0 ? watcher->result() : Result();
+        watcher->deleteLater();
+        const bool overtaken = generation != d->started;
+        schedule();
+        if (!overtaken)
+            Q_EMIT decoded(path, result.image, result.plan);
+    });
+    watcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, job] {
         promise->start();
         Result result;
         try {

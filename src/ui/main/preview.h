@@ -94,8 +94,8 @@ public:
     /// Decodes the picture file, after the decode under way, to about the pixels `wanted` gives
     /// for its size; `wanted` runs on the decoder's thread.
     void request(const QString &path, const std::function<QSize(QSize)> &wanted);
-    /// The picture waiting for its turn is decoded as soon as the decoder is free, without
-    /// waiting for its pace: the last picture of a run shows without delay.
+    /// The picture waiting for its turn is decoded at once, beside a decode under way, whose
+    /// result then goes nowhere: the last picture of a run shows without delay.
     void flush();
     /// True while a picture is being decoded or waits for its turn.
     bool isBusy() const;
