@@ -234,7 +234,9 @@ QImage decode(QIODevice &device, QSize wanted, Plan *planned)
 namespace {
 
 // While pictures come faster than anyone could look at them, a new decode starts no sooner than
-// this after the last one started: the newest picture then, not every picture, costs a decode.
+// this after the last one started, nor sooner than twice the time the last one took: the newest
+// picture then, not every picture, costs a decode, and decoding never takes more than half a
+// core from the transfers beside it.
 constexpr int pacingMs = 40;
 
 struct Job
@@ -258,6 +260,7 @@ struct PreviewDecoder::State
     std::optional<Job> next;         // the newest picture waiting for its turn
     bool urgent = false;             // the next one starts at once, beside one under way
     QElapsedTimer sinceStart;
+    qint64 lastTook = 0;             // ms the last decode took
     QTimer pace;
 };
 
@@ -298,12 +301,13 @@ void PreviewDecoder::schedule()
     // need not wait for one it overtook.
     if (d->running > 1 || (d->running == 1 && !d->urgent))
         return;
-    const qint64 since = d->sinceStart.isValid() ? d->sinceStart.elapsed() : pacingMs;
-    if (d->urgent || since >= pacingMs) {
+    const qint64 gap = qMax<qint64>(pacingMs, 2 * d->lastTook);
+    const qint64 since = d->sinceStart.isValid() ? d->sinceStart.elapsed() : gap;
+    if (d->urgent || since >= gap) {
         d->pace.stop();
         start();
     } else if (!d->pace.isActive()) {
-        d->pace.start(int(pacingMs - since));
+        d->pace.start(int(gap - since));
     }
 }
 
@@ -322,6 +326,8 @@ void PreviewDecoder::start()
     auto *watcher = new QFutureWatcher<Result>(this);
     connect(watcher, &QFutureWatcher<Result>::finished, this, [this, watcher, generation, path = job.path] {
         --d->running;
+        if (d->running == 0)
+            d->lastTook = d->sinceStart.elapsed();
         const Result result = watcher->future().resultCount() > 0 ? watcher->result() : Result();
         watcher->deleteLater();
         const bool overtaken = generation != d->started;
