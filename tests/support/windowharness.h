@@ -155,12 +155,14 @@ inline QWidget *openWindow(const char *name)
     return nullptr;
 }
 
-/// Deletes every window a test left open.
+/// Deletes every window a test left open. Only windows of their own: a combo box's popup is a
+/// top-level widget too, and deleting it apart from its box would leave the box pointing at it.
 inline void closeAllWindows()
 {
     QList<QPointer<QWidget>> windows;
     for (QWidget *w : QApplication::topLevelWidgets())
-        windows << w;
+        if (!w->parentWidget())
+            windows << w;
     for (const QPointer<QWidget> &w : windows)
         delete w.data();
 }

@@ -89,11 +89,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QList<QPointer<QWidget>> windows;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            windows << w;
-        for (const QPointer<QWidget> &w : windows)
-            delete w.data();
+        harness::closeAllWindows();
     }
 
     void seriesFromNginx()
