@@ -23,7 +23,7 @@ struct Settings
     qint32 proxyPort = 0;     // 0 to 65535 once stored; wider than 16 bits so every port fits
     qint16 multipleDownloads = True;
     qint16 stopRequested = False;
-    QString historyPath;      // program folder + "/history.par"
+    QString historyPath;      // the address history where settings are kept (ProgramPlace)
 
     int transfers = defaultTransfers;   // [TRANSFERS]: transfers in flight, 1 to 8
     int maxMisses = defaultMaxMisses;   // [MAXMISSES]: a run ends after this many misses in a row; 0: never
