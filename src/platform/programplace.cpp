@@ -41,7 +41,7 @@ ProgramPlace ProgramPlace::current()
 QString ProgramPlace::userSettingsFolder()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative path here.
+    // A relative XDG_CONFIG_HOME is not to be used, by the desktop's own rules for it.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/seriograb");
