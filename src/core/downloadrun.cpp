@@ -5,6 +5,7 @@
 #include "platform/filesystem.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace {
 
@@ -58,6 +59,8 @@ void DownloadRun::run()
 
     if (!start())
         return;
+    // However the run is left, no transfer it started goes on without it.
+    const auto dropOnExit = qScopeGuard([this] { dropAhead(); });
     m_view.runActive(true);
     m_view.savedCount(0);
 
@@ -86,7 +89,7 @@ void DownloadRun::run()
         if (!m_settings.multipleDownloads)
             break;
     }
-    dropAhead();
+    dropAhead();   // before the end report, so no transfer outlasts what it says
     endReport(text.isEmpty() ? endText(passNumber) : text);
 }
 
@@ -137,7 +140,9 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
     m_view.addMsg(QStringLiteral("Opening :") + m_fullURL);
     m_view.transferProgress(0, -1);
 
-    const Inet::TransferId id = transferFor(passNumber, m_fullURL);
+    // Stop pressed since the pass began cuts its transfer short before it starts: id 0 is no
+    // transfer, which a wait reports as cancelled.
+    const Inet::TransferId id = m_settings.stopRequested ? 0 : transferFor(passNumber, m_fullURL);
     fetchAhead(passNumber);
     // The answer replaces the last one whatever happens, so a failed or cancelled transfer
     // leaves no header and no body that could be saved under this pass's name.

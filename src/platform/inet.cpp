@@ -396,12 +396,21 @@ bool Inet::OpenURL(const QString &url, const Keep &keep)
 
 bool Inet::wait(TransferId id)
 {
-    if (m_waiting || !find(id))
+    if (m_waiting)
         return false;
     QPointer<Inet> self(this);
     m_last = Answer();
     m_responseCode = 0;
     m_responseInfo.clear();
+    if (!find(id)) {
+        // Ids are never given twice, so a transfer that is gone was cancelled before its turn
+        // (Stop between two numbers), or was waited for already.
+        m_last.cancelled = true;
+        m_responseCode = CURLE_ABORTED_BY_CALLBACK;
+        m_responseInfo = canceledText;
+        emit StateChanged(Error);
+        return false;
+    }
     ++m_waiting;
     m_current = id;
     deliver();

@@ -62,8 +62,8 @@ public:
     /// Makes the transfer the one being handled: reports the states it went through so far, in
     /// order, then its new ones, and waits in a nested event loop until it has ended, so the
     /// window keeps handling input meanwhile. Afterwards its answer is the last answer (headers,
-    /// part file) and the transfer is gone. False when it failed (state 11 was reported), was
-    /// cancelled, is not known, or another wait is going on.
+    /// part file) and the transfer is gone. False when it failed or was cancelled (state 11 was
+    /// reported; a transfer not known counts as cancelled), or when another wait is going on.
     bool wait(TransferId id);
     /// Ends a transfer at once, leaving no part file; an id not known is ignored.
     void cancel(TransferId id);

@@ -267,21 +267,34 @@ private Q_SLOTS:
                  QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic03.jpg"), QStringLiteral("pic05.jpg")}));
     }
 
+    void stopDuringAPassLeavesTheNumberOnIt_data()
+    {
+        QTest::addColumn<int>("delayMs");   // after "Opening :" for pic02; 0 or below: at once
+        QTest::newRow("during the transfer") << 100;
+        QTest::newRow("before its transfer is waited for") << 0;
+        QTest::newRow("before its transfer starts, one at a time") << -1;
+    }
+
     // Stop ends every transfer in flight, leaves no part file and keeps the number on the
     // picture it cut short, so the next Get fetches it.
     void stopDuringAPassLeavesTheNumberOnIt()
     {
+        QFETCH(int, delayMs);
+        if (delayMs < 0)
+            m_settings.transfers = 1;
         m_settings.lastFile = 10;
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("partial", jpegType));
         Response stall = Response::ok(QByteArray(400000, 'x'), jpegType);
         stall.stallAfter = 100;
         m_server->routeOthers(stall);
         m_view.onMessage = [&](const QString &m) {
-            if (m.endsWith(QLatin1String("pic02.jpg")))
-                QTimer::singleShot(100, [&] {
-                    m_settings.stopRequested = Settings::True;   // what Stop does
-                    m_inet->Cancel();
-                });
+            if (!m.endsWith(QLatin1String("pic02.jpg")))
+                return;
+            auto stop = [&] {
+                m_settings.stopRequested = Settings::True;   // what Stop does
+                m_inet->Cancel();
+            };
+            delayMs > 0 ? QTimer::singleShot(delayMs, stop) : stop();
         };
         m_run->run();
         QCOMPARE(m_view.messages.last(), QStringLiteral("User Terminated Download Process - 1 saved, 0 gave no picture"));
