@@ -122,7 +122,8 @@ bool DownloadRun::start()
     m_inet.setProxy(m_settings.proxyIP + QLatin1Char(':')
                     + numbers::decimalText(m_settings.proxyPort));
     m_inet.setAccessType(m_settings.proxyIP.isEmpty() ? Inet::Direct : Inet::NamedProxy);
-    m_inet.setMaxConnections(qBound(1, m_settings.transfers, Settings::maxTransfers));
+    m_inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
+    m_inet.setMaxConnections(m_inFlight);
     return true;
 }
 
@@ -189,7 +190,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &number)
     QString fileName = localFileName();
     PartFile part = m_inet.takePart();
     if (!part.isValid()) {
-        const QString why = QStringLiteral("Cannot save \"%1\": %2").arg(fileName, m_inet.keepError());
+        const QString why = fileErrorText(QStringLiteral("Cannot save"), fileName, m_inet.keepError());
         ++m_saveFailures;
         m_lastSaveFailure = why;
         m_view.addMsg(QStringLiteral("Not saved: ") + why);
@@ -226,7 +227,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &number)
                 const QString answer = m_view.askNewName(QStringLiteral("File Exists. Enter a new Name"), fileName);
                 if (answer.isEmpty())
                     return skip(QStringLiteral("\"%1\" exists and no other name was given").arg(fileName));
-                fileName = runrules::inFolder(m_settings.localFolder, answer + m_urlSuffix);
+                fileName = inFolder(m_settings.localFolder, answer + m_urlSuffix);
                 break;
             }
             }
@@ -278,8 +279,7 @@ Inet::TransferId DownloadRun::transferFor(qint32 passNumber, const QString &url)
 // maximum, past 32767, after Stop, or beyond the first pass with Multiple Downloads OFF.
 void DownloadRun::fetchAhead(qint32 passNumber)
 {
-    const int inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
-    for (qint32 next = passNumber + 1; next < passNumber + inFlight; ++next) {
+    for (qint32 next = passNumber + 1; next < passNumber + m_inFlight; ++next) {
         if (m_settings.stopRequested || !m_settings.multipleDownloads)
             return;
         if (next > qMax<qint32>(1, m_settings.lastFile) || qint32(m_firstNumber) + next - 1 > 32767)

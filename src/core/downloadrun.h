@@ -65,6 +65,7 @@ private:
     qint16 m_fileNumber = 0;
     qint16 m_firstNumber = 0;
     int m_numberWidth = 0;
+    int m_inFlight = 1;            // transfers kept in flight, read once a run
     QList<Ahead> m_ahead;
     QSet<QString> m_cleanedFolders;
 

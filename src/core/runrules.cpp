@@ -1,5 +1,6 @@
 #include "core/runrules.h"
 
+#include "platform/filesystem.h"
 #include "platform/text.h"
 
 namespace runrules {
@@ -15,18 +16,9 @@ QString lastPiece(const QString &url)
     return slash < 0 ? url : url.mid(slash + 1);
 }
 
-QString inFolder(const QString &folder, const QString &name)
-{
-    if (folder.isEmpty())
-        return name;
-    if (folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
-}
-
 QString localFileName(const QString &url, const QString &localFolder, const QString &headerText)
 {
-    return inFolder(localFolder, headerText + lastPiece(url));
+    return ::inFolder(localFolder, headerText + lastPiece(url));
 }
 
 QString formatNumber(qint32 value, int width)

@@ -13,10 +13,6 @@ QString composeURL(const QString &prefix, const QString &number, const QString &
 /// The last "/" piece of the address: the text after the last "/" (the whole address without one).
 QString lastPiece(const QString &url);
 
-/// folder + "/" + name; with an empty folder the bare name, relative to the working directory,
-/// so a file never lands at the file-system root.
-QString inFolder(const QString &folder, const QString &name);
-
 /// localFolder, "/", headerText and the last piece of the address, joined as they stand.
 QString localFileName(const QString &url, const QString &localFolder, const QString &headerText);
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+
 /// The program-wide settings and run flags: one instance, owned by main(), lent to the windows.
 struct Settings
 {
@@ -15,6 +17,30 @@ struct Settings
     static constexpr int defaultTransfers = 4;
     static constexpr int maxTransfers = 8;
     static constexpr int defaultMaxMisses = 10;
+    static constexpr int highestMaxMisses = 9999;
+
+    /// How an existing-file choice is stored: "ask", "skip" or "number".
+    static QString ifExistsText(IfExists choice)
+    {
+        switch (choice) {
+        case IfExists::Skip:
+            return QStringLiteral("skip");
+        case IfExists::Number:
+            return QStringLiteral("number");
+        case IfExists::Ask:
+            break;
+        }
+        return QStringLiteral("ask");
+    }
+    /// The choice a stored text names (blanks around it and case aside); empty for any other.
+    static std::optional<IfExists> ifExistsFromText(const QString &text)
+    {
+        for (const IfExists choice : {IfExists::Ask, IfExists::Skip, IfExists::Number}) {
+            if (text.trimmed().compare(ifExistsText(choice), Qt::CaseInsensitive) == 0)
+                return choice;
+        }
+        return std::nullopt;
+    }
 
     QString headerText;       // put before every saved file name
     QString localFolder;      // folder that receives the files

@@ -17,12 +17,7 @@ QString quoted(const QString &path)
 
 [[noreturn]] void fail(const QString &what, const QString &path, const QString &reason)
 {
-    throw FileError(what + QLatin1Char(' ') + quoted(path) + QLatin1String(": ") + reason);
-}
-
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
+    throw FileError(fileErrorText(what, path, reason));
 }
 
 std::unique_ptr<QFile> openFile(const QString &path, QIODevice::OpenMode mode, const QString &what)
@@ -102,6 +97,25 @@ QByteArray encodeLine(const QString &text)
 }
 
 } // namespace
+
+QString inFolder(const QString &folder, const QString &name)
+{
+    if (folder.isEmpty())
+        return name;
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+QString fileErrorText(const QString &what, const QString &path, const QString &reason)
+{
+    return what + QLatin1Char(' ') + quoted(path) + QLatin1String(": ") + reason;
+}
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 TextStream::TextStream(std::unique_ptr<QFile> file)
     : m_file(std::move(file))

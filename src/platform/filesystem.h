@@ -8,6 +8,14 @@
 #include <memory>
 #include <stdexcept>
 
+/// folder + "/" + name; with an empty folder the bare name, relative to the working directory,
+/// so a file never lands at the file-system root.
+QString inFolder(const QString &folder, const QString &name);
+/// How a failed file operation reads: what was tried, the quoted path, and why.
+QString fileErrorText(const QString &what, const QString &path, const QString &reason);
+/// The system's words for an errno value.
+QString errnoText(int error);
+
 /// A file-system operation that failed; what() and message() say which file and why.
 class FileError : public std::runtime_error
 {

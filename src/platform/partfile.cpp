@@ -1,5 +1,7 @@
 #include "platform/partfile.h"
 
+#include "platform/filesystem.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,21 +19,9 @@ namespace {
 // running program is still writing from one a crash left behind.
 const QRegularExpression partName(QStringLiteral("^\\.seriograb-(\\d+)-\\d+\\.part$"));
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-QString inFolder(const QString &folder, const QString &name)
-{
-    if (folder.isEmpty())
-        return name;
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
 QString saveError(const QString &path, const QString &reason)
 {
-    return QStringLiteral("Cannot save \"%1\": %2").arg(path, reason);
+    return fileErrorText(QStringLiteral("Cannot save"), path, reason);
 }
 
 bool processGone(qint64 pid)

@@ -247,7 +247,7 @@ private Q_SLOTS:
         QCOMPARE(int(m_settings.lastFile), lastFile);
         QCOMPARE(int(m_settings.proxyPort), proxyPort);
         QCOMPARE(m_settings.maxMisses, maxMisses);
-        QCOMPARE(frmOptions::ifExistsText(m_settings.ifExists), stored);
+        QCOMPARE(Settings::ifExistsText(m_settings.ifExists), stored);
         QCOMPARE(m_settings.headerText, QStringLiteral(" pic_ "));
         QCOMPARE(m_settings.proxyIP, proxy);
         QCOMPARE(parFile(), blocks({"", " pic_ ", last, proxy, port, misses, stored}));

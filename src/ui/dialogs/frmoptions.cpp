@@ -307,11 +307,11 @@ std::optional<frmOptions::Numbers> frmOptions::validate()
                                        "from -32768 to 32767."));
         return std::nullopt;
     }
-    const std::optional<qint32> misses = numbers::strictNumberWithin(txtMaxMisses->text(), 0, highestMaxMisses);
+    const std::optional<qint32> misses = numbers::strictNumberWithin(txtMaxMisses->text(), 0, Settings::highestMaxMisses);
     if (!misses) {
         refuse(txtMaxMisses, QStringLiteral("Stop after misses in a row: please enter a whole number "
                                             "from 0 to %1 (0: a run never stops for misses).")
-                                 .arg(highestMaxMisses));
+                                 .arg(Settings::highestMaxMisses));
         return std::nullopt;
     }
     // The port is read as ever (letters alone mean 0, "no port"), but must be a port.
@@ -356,7 +356,7 @@ void frmOptions::cmdOKClick()
         modPara::writePara(m_place, QStringLiteral("proxyIP"), txtProxyIP->text());
         modPara::writePara(m_place, QStringLiteral("proxyPort"), txtProxyPort->text());
         modPara::writePara(m_place, QStringLiteral("maxMisses"), txtMaxMisses->text());
-        modPara::writePara(m_place, QStringLiteral("ifExists"), ifExistsText(ifExists));
+        modPara::writePara(m_place, QStringLiteral("ifExists"), Settings::ifExistsText(ifExists));
     } catch (const std::exception &e) {
         QMessageBox::warning(this, messageTitle(),
                              QStringLiteral("The settings are in use now, but they could not "
@@ -364,29 +364,6 @@ void frmOptions::cmdOKClick()
                                  .arg(QString::fromStdString(e.what())));
     }
     close();
-}
-
-QString frmOptions::ifExistsText(Settings::IfExists choice)
-{
-    switch (choice) {
-    case Settings::IfExists::Skip:
-        return QStringLiteral("skip");
-    case Settings::IfExists::Number:
-        return QStringLiteral("number");
-    case Settings::IfExists::Ask:
-        break;
-    }
-    return QStringLiteral("ask");
-}
-
-std::optional<Settings::IfExists> frmOptions::ifExistsFromText(const QString &text)
-{
-    for (const Settings::IfExists choice :
-         {Settings::IfExists::Ask, Settings::IfExists::Skip, Settings::IfExists::Number}) {
-        if (text.trimmed().compare(ifExistsText(choice), Qt::CaseInsensitive) == 0)
-            return choice;
-    }
-    return std::nullopt;
 }
 
 void frmOptions::cmdCancelClick()

@@ -30,13 +30,6 @@ public:
     void cmdOKClick();
     void cmdCancelClick();
 
-    /// The most misses in a row the dialog accepts (0: a run never ends for misses).
-    static constexpr int highestMaxMisses = 9999;
-    /// How an existing-file choice is stored: "ask", "skip" or "number".
-    static QString ifExistsText(Settings::IfExists choice);
-    /// The choice a stored text names (blanks around it and case aside); empty for any other.
-    static std::optional<Settings::IfExists> ifExistsFromText(const QString &text);
-
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -296,9 +296,9 @@ void frmSeriograb::load()
     m_settings.proxyIP = read("proxyIP");
     m_settings.proxyPort = number("proxyPort", 0, 65535, 0);
     m_settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
-    m_settings.maxMisses = number("maxMisses", 0, frmOptions::highestMaxMisses, Settings::defaultMaxMisses);
+    m_settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
     const QString ifExists = read("ifExists");
-    const std::optional<Settings::IfExists> choice = frmOptions::ifExistsFromText(ifExists);
+    const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);
     m_settings.ifExists = choice.value_or(Settings::IfExists::Ask);
     if (!choice && !ifExists.trimmed().isEmpty())
         problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
