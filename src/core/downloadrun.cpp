@@ -62,6 +62,9 @@ void DownloadRun::run()
     // However the run is left, no transfer it started goes on without it.
     const auto dropOnExit = qScopeGuard([this] { dropAhead(); });
     m_view.runActive(true);
+    m_view.runStarted(runrules::composeURL(m_urlPrefix, m_numberText, m_urlSuffix),
+                      QFileInfo(m_settings.localFolder.isEmpty() ? QStringLiteral(".") : m_settings.localFolder)
+                              .absoluteFilePath());
     m_view.savedCount(0);
 
     // Counted wider than 16 bits so that a limit of 32767 still ends the run.
@@ -341,4 +344,5 @@ void DownloadRun::endReport(const QString &text)
     if (!m_historyFailure.isEmpty())
         message += QStringLiteral(" - the address was not added to the history: ") + m_historyFailure;
     m_view.addMsg(message);
+    m_view.runEnded(message);
 }

@@ -34,6 +34,10 @@ public:
 
     /// A run has started (true) or ended (false): the progress shows only in between.
     virtual void runActive(bool active) { Q_UNUSED(active) }
+    /// A run begins with this address, saving into this folder (a full path).
+    virtual void runStarted(const QString &firstAddress, const QString &folder) { Q_UNUSED(firstAddress) Q_UNUSED(folder) }
+    /// A run has ended; report is its end report, as the status line shows it.
+    virtual void runEnded(const QString &report) { Q_UNUSED(report) }
     /// Bytes of the transfer of the pass being handled, against its declared length (-1: unknown).
     virtual void transferProgress(qint64 received, qint64 total) { Q_UNUSED(received) Q_UNUSED(total) }
     /// Pictures saved so far in this run.

@@ -18,6 +18,12 @@ struct Settings
     static constexpr int maxTransfers = 8;
     static constexpr int defaultMaxMisses = 10;
     static constexpr int highestMaxMisses = 9999;
+    static constexpr int defaultRetries = 3;
+    static constexpr int maxRetries = 10;
+    static constexpr int maxPauseMs = 60000;
+
+    /// Which answers a run keeps: exactly image/gif and image/jpeg, or image/png and image/webp too.
+    enum class Keep { GifJpeg, All };
 
     /// How an existing-file choice is stored: "ask", "skip" or "number".
     static QString ifExistsText(IfExists choice)
@@ -42,6 +48,18 @@ struct Settings
         return std::nullopt;
     }
 
+    /// How the kept kinds are stored: "gifjpeg" or "all".
+    static QString keepText(Keep keep) { return keep == Keep::All ? QStringLiteral("all") : QStringLiteral("gifjpeg"); }
+    /// The kinds a stored text names (blanks around it and case aside); empty for any other.
+    static std::optional<Keep> keepFromText(const QString &text)
+    {
+        for (const Keep keep : {Keep::GifJpeg, Keep::All}) {
+            if (text.trimmed().compare(keepText(keep), Qt::CaseInsensitive) == 0)
+                return keep;
+        }
+        return std::nullopt;
+    }
+
     QString headerText;       // put before every saved file name
     QString localFolder;      // folder that receives the files
     qint16 lastFile = 0;      // maximum passes in one run
@@ -54,4 +72,10 @@ struct Settings
     int transfers = defaultTransfers;   // [TRANSFERS]: transfers in flight, 1 to 8
     int maxMisses = defaultMaxMisses;   // [MAXMISSES]: a run ends after this many misses in a row; 0: never
     IfExists ifExists = IfExists::Ask;  // [IFEXISTS]: ask, skip or number
+    int retries = defaultRetries;       // [RETRIES]: more tries for a transfer that failed in passing, 0 to 10
+    int pauseMs = 0;                    // [PAUSE]: least time between two request starts to one host, 0 to 60000
+    QString referer;                    // [REFERER]: "" none, "*" the address's folder, or a fixed address
+    QString cookiesFile;                // [COOKIES]: a cookies.txt file sent to the hosts it names; "" none
+    Keep keep = Keep::GifJpeg;          // [KEEP]: gifjpeg or all
+    QString caFile;                     // [CAFILE]: PEM certificates trusted beside the system's; "" none
 };

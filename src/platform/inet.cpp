@@ -325,7 +325,7 @@ Inet::TransferId Inet::start(const QString &url, const Keep &keep)
                      target.scheme() == QLatin1String("https") ? "https" : "http,https");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_requestHeaders);
     curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(e, CURLOPT_USERAGENT, "Seriograb/1.10");
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "Seriograb/" SERIOGRAB_VERSION);
     // An empty proxy also keeps the proxy variables of the environment out.
     curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
     curl_easy_setopt(e, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
