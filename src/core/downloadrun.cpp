@@ -2,10 +2,13 @@
 
 #include "core/numbers.h"
 #include "core/runrules.h"
+#include "core/transferstatus.h"
 #include "platform/filesystem.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>
+
+#include <cerrno>
 
 namespace {
 
@@ -31,19 +34,70 @@ QString numberedName(const QString &path, int n)
     return path.left(at) + QStringLiteral("_%1").arg(n) + path.mid(at);
 }
 
+bool fileExists(const QString &path)
+{
+    try {
+        return FileSystemObject().FileExists(path);
+    } catch (const FileError &) {
+        return false;
+    }
+}
+
+// A failure that no picture of the run could escape: the folder itself is missing, may not be
+// written, or is full. A name of this one file that cannot be had (a folder of that name, a
+// missing subfolder named by the header text) is no such failure.
+bool folderCannotTakePictures(const PartFile::Failure &failure, const QString &folder)
+{
+    switch (failure.code) {
+    case EACCES:
+    case EROFS:
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return true;
+    case ENOENT:
+    case ENOTDIR:
+        return !QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).isDir();
+    default:
+        return false;
+    }
+}
+
+QString folderOf(const QString &fileName)
+{
+    return QFileInfo(fileName).path();
+}
+
 } // namespace
 
 DownloadRun::DownloadRun(Settings &settings, Inet &inet, RunView &view, const QString &defaultPicture)
     : m_settings(settings), m_inet(inet), m_view(view), m_defaultPicture(defaultPicture)
 {
-    m_progress = QObject::connect(&m_inet, &Inet::Progress, &m_inet, [this](qint64 received, qint64 total) {
+    m_connections << QObject::connect(&m_inet, &Inet::StateChanged, &m_inet, [this](qint16 state) {
+        if (const std::optional<QString> text = transferstatus::stateText(state, m_inet))
+            m_view.transferState(*text);
+    });
+    m_connections << QObject::connect(&m_inet, &Inet::Retrying, &m_inet, [this](int seconds, const QString &reason) {
+        m_view.transferState(QStringLiteral("Retrying in %1 s (%2)").arg(seconds).arg(reason));
+    });
+    m_connections << QObject::connect(&m_inet, &Inet::Progress, &m_inet, [this](qint64 received, qint64 total) {
         m_view.transferProgress(received, total);
     });
 }
 
 DownloadRun::~DownloadRun()
 {
-    QObject::disconnect(m_progress);
+    for (const QMetaObject::Connection &c : std::as_const(m_connections))
+        QObject::disconnect(c);
+}
+
+void DownloadRun::stop()
+{
+    m_settings.stopRequested = Settings::True;
+    if (!m_running)
+        return;
+    dropAhead();
+    m_inet.cancel(m_current);
 }
 
 void DownloadRun::run()
@@ -51,11 +105,14 @@ void DownloadRun::run()
     if (m_running)
         return;
     RunningGuard guard(m_running, m_view);
-    m_saved = m_noPicture = m_failed = m_skipped = m_missesInRow = 0;
+    m_saved = m_noPicture = m_failed = m_skipped = m_retried = m_notKeptKinds = 0;
+    m_missesInRow = m_failuresInRow = 0;
     m_lastFailure.clear();
+    m_stopReason.clear();
     m_saveFailures = 0;
     m_lastSaveFailure.clear();
     m_cleanedFolders.clear();
+    m_lastSaved.clear();
 
     if (!start())
         return;
@@ -70,14 +127,18 @@ void DownloadRun::run()
     // Counted wider than 16 bits so that a limit of 32767 still ends the run.
     qint32 passNumber = 1;
     QString text;
+    Outcome outcome = Outcome::Cancelled;
     for (;;) {
-        const Outcome outcome = pass(passNumber);
+        outcome = pass(passNumber);
         ++passNumber;
-        if (outcome == Outcome::Cancelled)
-            break;   // Stop cut the transfer short: the number stays on that picture
+        // Stop cut the transfer short, or no later number could fare better: the number stays
+        // on that picture.
+        if (outcome == Outcome::Cancelled || outcome == Outcome::Everywhere || outcome == Outcome::FolderFull)
+            break;
         const std::optional<QString> next = runrules::nextNumber(m_fileNumber, m_numberWidth);
         if (!next) {
-            text = QStringLiteral("Downloading Stopped because the number cannot go past 32767");
+            if (passNumber < qint32(m_settings.lastFile) + 1)
+                text = QStringLiteral("Downloading Stopped because the number cannot go past 32767");
             break;
         }
         m_view.setNumberText(*next);
@@ -93,7 +154,12 @@ void DownloadRun::run()
             break;
     }
     dropAhead();   // before the end report, so no transfer outlasts what it says
-    endReport(text.isEmpty() ? endText(passNumber) : text);
+    // The run ends on a picture: the last one it saved, when the last pass showed none.
+    if (outcome != Outcome::Saved && !m_lastSaved.isEmpty())
+        m_view.showPicture(m_lastSaved);
+    if (m_saved > 0)
+        syncInBackground(folderOf(m_lastSaved));
+    endReport(text.isEmpty() ? endText(passNumber, outcome) : text);
 }
 
 bool DownloadRun::start()
@@ -113,6 +179,24 @@ bool DownloadRun::start()
     m_fileNumber = m_firstNumber = *number;
     m_firstNumberText = m_numberText;
 
+    if (const QString why = Inet::unusable(); !why.isEmpty()) {
+        m_view.addMsg(QStringLiteral("Not started: ") + why);
+        return false;
+    }
+    m_inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
+    Inet::Config config;
+    config.retries = qBound(0, m_settings.retries, Settings::maxRetries);
+    config.pauseMs = qBound(0, m_settings.pauseMs, Settings::maxPauseMs);
+    config.perHost = m_inFlight;
+    config.referer = m_settings.referer;
+    config.cookiesFile = m_settings.cookiesFile;
+    config.caFile = m_settings.caFile;
+    // Files the transfers need are read now, so a Get that cannot work asks nothing of anyone.
+    if (const QString why = m_inet.configure(config); !why.isEmpty()) {
+        m_view.addMsg(QStringLiteral("Not started: ") + why);
+        return false;
+    }
+
     // The history is a convenience: a program folder that cannot be written must not stop
     // the downloads themselves. The end report says it was not kept.
     m_historyFailure.clear();
@@ -125,8 +209,6 @@ bool DownloadRun::start()
     m_inet.setProxy(m_settings.proxyIP + QLatin1Char(':')
                     + numbers::decimalText(m_settings.proxyPort));
     m_inet.setAccessType(m_settings.proxyIP.isEmpty() ? Inet::Direct : Inet::NamedProxy);
-    m_inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
-    m_inet.setMaxConnections(m_inFlight);
     return true;
 }
 
@@ -138,86 +220,145 @@ QString DownloadRun::numberTextOf(qint32 passNumber) const
     return runrules::formatNumber(qint32(m_firstNumber) + passNumber - 1, m_numberWidth);
 }
 
+bool DownloadRun::keeps(const QString &contentType) const
+{
+    return runrules::isImageType(contentType)
+        || (m_settings.keep == Settings::Keep::All && runrules::isPngOrWebpType(contentType));
+}
+
 DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
 {
     m_fullURL = runrules::composeURL(m_urlPrefix, m_numberText, m_urlSuffix);
     m_view.addMsg(QStringLiteral("Opening :") + m_fullURL);
     m_view.transferProgress(0, -1);
-
-    // Stop pressed since the pass began cuts its transfer short before it starts: id 0 is no
-    // transfer, which a wait reports as cancelled.
-    const Inet::TransferId id = m_settings.stopRequested ? 0 : transferFor(passNumber, m_fullURL);
-    fetchAhead(passNumber);
-    // The answer replaces the last one whatever happens, so a failed or cancelled transfer
-    // leaves no header and no body that could be saved under this pass's name.
-    const bool answered = m_inet.wait(id);
-    const bool cancelled = m_inet.wasCancelled();
     const QString number = m_numberText;
+    const QString log = number + QStringLiteral("  ") + m_fullURL + QStringLiteral("  ");
 
-    Outcome outcome;
-    if (checkContentType()) {
-        outcome = keepPicture(number);
+    Outcome outcome = Outcome::Cancelled;
+    if (skipsWithoutAsking(m_fullURL)) {
+        // A file the run would skip anyway is not asked for: a series run again from its start
+        // goes through what it has at the pace of the disk.
+        transferFor(passNumber, QString());   // drops one started before the file appeared
+        fetchAhead(passNumber);
+        const QString why = QStringLiteral("\"%1\" exists").arg(localFileName());
+        ++m_skipped;
+        m_view.addMsg(QStringLiteral("Skipped: ") + why);
+        m_view.logPass(log + QStringLiteral("skipped: ") + why + QStringLiteral(" (not requested)"));
+        outcome = Outcome::Skipped;
     } else {
-        m_view.showPicture(m_defaultPicture);
-        if (cancelled) {
-            outcome = Outcome::Cancelled;
-            m_view.logPass(QStringLiteral("%1  %2  cancelled by Stop").arg(number, m_fullURL));
-        } else if (!answered) {
-            outcome = Outcome::Failed;
-            ++m_failed;
-            m_lastFailure = m_inet.ResponseInfo();
-            m_view.logPass(QStringLiteral("%1  %2  failed: %3 (error %4)")
-                                   .arg(number, m_fullURL, m_lastFailure).arg(m_inet.ResponseCode()));
+        // Stop pressed since the pass began cuts its transfer short before it starts: id 0 is no
+        // transfer, which a wait reports as cancelled.
+        m_current = m_settings.stopRequested ? 0 : transferFor(passNumber, m_fullURL);
+        fetchAhead(passNumber);
+        Inet::Answer answer = m_inet.wait(m_current);
+        m_current = 0;
+        QString tries;
+        if (answer.tries > 1) {
+            ++m_retried;
+            tries = QStringLiteral(" (%1 tries)").arg(answer.tries);
+        }
+
+        const QString type = answer.answered() ? answer.contentType() : QString();
+        if (checkContentType(type)) {
+            if (answer.part.isValid())
+                outcome = keepPicture(log, std::move(answer.part));
+            else if (!answer.keepFailure.text.isEmpty())
+                outcome = notSaved(log, answer.keepFailure, localFileName());
+            else   // a kind the settings took up during the transfer
+                outcome = notSaved(log, PartFile::Failure{QStringLiteral("its body was not kept"), 0}, localFileName());
         } else {
-            outcome = Outcome::NoPicture;
-            ++m_noPicture;
-            const QString type = m_inet.GetHeader(QStringLiteral("Content-type"));
-            m_view.logPass(QStringLiteral("%1  %2  no picture: %3, HTTP status %4")
-                                   .arg(number, m_fullURL,
-                                        type.isEmpty() ? QStringLiteral("no Content-Type")
-                                                       : QStringLiteral("Content-Type \"%1\"").arg(type))
-                                   .arg(m_inet.statusCode()));
+            m_view.showPicture(m_defaultPicture);
+            switch (answer.result) {
+            case Inet::Answer::Result::Cancelled:
+                outcome = Outcome::Cancelled;
+                m_view.logPass(log + QStringLiteral("cancelled by Stop"));
+                break;
+            case Inet::Answer::Result::Failed:
+                ++m_failed;
+                m_lastFailure = answer.errorText;
+                m_view.logPass(log + QStringLiteral("failed: %1 (error %2)").arg(answer.errorText).arg(answer.errorCode)
+                               + tries);
+                outcome = Outcome::Failed;
+                if (answer.failure == Inet::Failure::Everywhere) {
+                    m_stopReason = QStringLiteral("%1 (%2)").arg(answer.everywhereReason, answer.errorText);
+                    outcome = Outcome::Everywhere;
+                }
+                break;
+            case Inet::Answer::Result::Answered:
+                if (answer.busy()) {
+                    // A server too busy to answer has not ended the series.
+                    ++m_failed;
+                    m_lastFailure = QStringLiteral("the server stayed busy, HTTP status %1").arg(answer.status);
+                    m_view.logPass(log + QStringLiteral("failed: ") + m_lastFailure + tries);
+                    outcome = Outcome::Busy;
+                    break;
+                }
+                ++m_noPicture;
+                if (runrules::isPngOrWebpType(type))
+                    ++m_notKeptKinds;
+                m_view.logPass(log + QStringLiteral("no picture: %1, HTTP status %2")
+                                         .arg(type.isEmpty() ? QStringLiteral("no Content-Type")
+                                                             : QStringLiteral("Content-Type \"%1\"").arg(type))
+                                         .arg(answer.status)
+                               + tries);
+                outcome = Outcome::NoPicture;
+                break;
+            }
         }
     }
-    if (outcome == Outcome::NoPicture || outcome == Outcome::Failed)
+    switch (outcome) {
+    case Outcome::Failed:
+        ++m_failuresInRow;
+        [[fallthrough]];
+    case Outcome::NoPicture:
         ++m_missesInRow;
-    else if (outcome != Outcome::Cancelled)
-        m_missesInRow = 0;
+        break;
+    case Outcome::Busy:
+    case Outcome::Cancelled:
+        break;
+    default:
+        m_missesInRow = m_failuresInRow = 0;
+        break;
+    }
     return outcome;
 }
 
-// Gives the picture's part file its name, as the existing-file setting says; shows it when saved.
-DownloadRun::Outcome DownloadRun::keepPicture(const QString &number)
+// A picture whose body could not be kept, or whose file could not be made.
+DownloadRun::Outcome DownloadRun::notSaved(const QString &log, const PartFile::Failure &why, const QString &fileName)
 {
-    const QString log = number + QStringLiteral("  ") + m_fullURL + QStringLiteral("  ");
-    QString fileName = localFileName();
-    PartFile part = m_inet.takePart();
-    if (!part.isValid()) {
-        const QString why = fileErrorText(QStringLiteral("Cannot save"), fileName, m_inet.keepError());
-        ++m_saveFailures;
-        m_lastSaveFailure = why;
-        m_view.addMsg(QStringLiteral("Not saved: ") + why);
-        m_view.logPass(log + QStringLiteral("not saved: ") + why);
-        return Outcome::NotSaved;
+    const QString text = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text);
+    const QString folder = folderOf(fileName);
+    if (folderCannotTakePictures(why, folder)) {
+        m_stopReason = QStringLiteral("the folder cannot be written: %1: %2")
+                               .arg(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath(),
+                                    errnoText(why.code));
+        m_view.addMsg(QStringLiteral("Not saved: ") + text);
+        m_view.logPass(log + QStringLiteral("not saved: ") + text);
+        return Outcome::FolderFull;
     }
+    ++m_saveFailures;
+    m_lastSaveFailure = text;
+    m_view.addMsg(QStringLiteral("Not saved: ") + text);
+    m_view.logPass(log + QStringLiteral("not saved: ") + text);
+    return Outcome::NotSaved;
+}
 
-    FileSystemObject fso;
-    auto exists = [&fso](const QString &path) {
-        try {
-            return fso.FileExists(path);
-        } catch (const FileError &) {
-            return false;
-        }
-    };
+// Gives the picture's part file its name, as the existing-file setting says; shows it when saved.
+DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
+{
+    QString fileName = localFileName();
     auto skip = [&](const QString &why) {
         ++m_skipped;
         m_view.addMsg(QStringLiteral("Skipped: ") + why);
         m_view.logPass(log + QStringLiteral("skipped: ") + why);
         return Outcome::Skipped;
     };
-
+    // A name the user typed gets the address's own last piece, unless it ends with it already.
+    const QString ending = runrules::lastPiece(m_urlSuffix);
+    QString prompt = QStringLiteral("File Exists. Enter a new Name");
+    bool named = false;
     int numbered = 0;
-    bool taken = exists(fileName);
+    bool taken = fileExists(fileName);
     for (;;) {
         if (taken) {
             switch (m_settings.ifExists) {
@@ -227,20 +368,23 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &number)
                 fileName = numberedName(localFileName(), ++numbered);
                 break;
             case Settings::IfExists::Ask: {
-                const QString answer = m_view.askNewName(QStringLiteral("File Exists. Enter a new Name"), fileName);
+                const QString answer = m_view.askNewName(prompt, fileName);
                 if (answer.isEmpty())
                     return skip(QStringLiteral("\"%1\" exists and no other name was given").arg(fileName));
-                fileName = inFolder(m_settings.localFolder, answer + m_urlSuffix);
+                fileName = inFolder(m_settings.localFolder, answer.endsWith(ending) ? answer : answer + ending);
+                named = true;
+                prompt = QStringLiteral("File Exists. Enter a new Name");
                 break;
             }
             }
-            if (exists(fileName))
+            if (fileExists(fileName))
                 continue;   // that name is taken too: ask again, or count on
         }
-        QString why;
-        switch (part.commitAs(fileName, false, &why)) {
+        PartFile::Failure why;
+        switch (part.commitAs(fileName, &why)) {
         case PartFile::Commit::Done:
             ++m_saved;
+            m_lastSaved = fileName;
             m_view.savedCount(m_saved);
             m_view.logPass(log + QStringLiteral("saved as ") + fileName);
             m_view.showPicture(fileName);
@@ -249,16 +393,27 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &number)
             taken = true;   // made by someone else a moment ago
             continue;
         case PartFile::Commit::Failed:
-            ++m_saveFailures;
-            m_lastSaveFailure = why;
-            m_view.addMsg(QStringLiteral("Not saved: ") + why);
-            m_view.logPass(log + QStringLiteral("not saved: ") + why);
-            return Outcome::NotSaved;
+            // A name the user gave that cannot be had: ask for another, saying why.
+            if (named && !folderCannotTakePictures(why, folderOf(fileName))) {
+                prompt = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text)
+                       + QStringLiteral(". Enter a new Name");
+                taken = true;
+                continue;
+            }
+            return notSaved(log, why, fileName);
         }
     }
 }
 
-// The transfer for this pass: the one started ahead for its address, or a new one.
+// With "If the file exists" on Skip, a number whose file is there already needs no request.
+bool DownloadRun::skipsWithoutAsking(const QString &url) const
+{
+    return m_settings.ifExists == Settings::IfExists::Skip
+        && fileExists(runrules::localFileName(url, m_settings.localFolder, m_settings.headerText));
+}
+
+// The transfer for this pass: the one started ahead for its address, or a new one. An empty
+// address only drops one started ahead.
 Inet::TransferId DownloadRun::transferFor(qint32 passNumber, const QString &url)
 {
     for (qsizetype i = 0; i < m_ahead.size(); ++i) {
@@ -270,12 +425,14 @@ Inet::TransferId DownloadRun::transferFor(qint32 passNumber, const QString &url)
         m_inet.cancel(ahead.id);
         break;
     }
-    const QString folder = QFileInfo(runrules::localFileName(url, m_settings.localFolder, m_settings.headerText)).path();
+    if (url.isEmpty())
+        return 0;
+    const QString folder = folderOf(runrules::localFileName(url, m_settings.localFolder, m_settings.headerText));
     if (!m_cleanedFolders.contains(folder)) {
         m_cleanedFolders.insert(folder);
         PartFile::removeStale(folder);
     }
-    return m_inet.start(url, Inet::Keep{folder, runrules::isImageType});
+    return m_inet.start(Inet::Request{url, folder, [this](const QString &type) { return keeps(type); }});
 }
 
 // Keeps transfers going for the passes that follow, as far as the run may go: never past the
@@ -293,21 +450,22 @@ void DownloadRun::fetchAhead(qint32 passNumber)
         if (started)
             continue;
         const QString url = runrules::composeURL(m_urlPrefix, numberTextOf(next), m_urlSuffix);
+        if (skipsWithoutAsking(url))
+            continue;
         m_ahead.append(Ahead{next, url, transferFor(next, url)});
     }
 }
 
 void DownloadRun::dropAhead()
 {
-    for (const Ahead &a : std::as_const(m_ahead))
+    const QList<Ahead> ahead = std::exchange(m_ahead, {});
+    for (const Ahead &a : ahead)
         m_inet.cancel(a.id);
-    m_ahead.clear();
 }
 
-bool DownloadRun::checkContentType()
+bool DownloadRun::checkContentType(const QString &header)
 {
-    const QString header = m_inet.GetHeader(QStringLiteral("Content-type"));
-    const bool isImage = runrules::isImageType(header);
+    const bool isImage = keeps(header);
     m_view.addMsg(isImage ? QStringLiteral("File is a image") : QStringLiteral("File is not a image"));
     return isImage;
 }
@@ -317,17 +475,23 @@ QString DownloadRun::localFileName() const
     return runrules::localFileName(m_fullURL, m_settings.localFolder, m_settings.headerText);
 }
 
-QString DownloadRun::endText(qint32 passNumber) const
+QString DownloadRun::endText(qint32 passNumber, Outcome last) const
 {
-    if (!m_settings.multipleDownloads)
-        return QStringLiteral("Downloading Stopped because Multiple Download Option is OFF");
+    if (last == Outcome::Everywhere || last == Outcome::FolderFull)
+        return QStringLiteral("Downloading Stopped because ") + m_stopReason;
     if (m_settings.stopRequested)
         return QStringLiteral("User Terminated Download Process");
+    if (!m_settings.multipleDownloads)
+        return QStringLiteral("Downloading Stopped because Multiple Download Option is OFF");
     if (passNumber >= qint32(m_settings.lastFile) + 1)
         return QStringLiteral("Completed downloading maximum number if files (")
              + QString::number(passNumber - 1) + QLatin1Char(')');
-    if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses)
-        return QStringLiteral("Downloading Stopped because %1 numbers in a row gave no picture").arg(m_missesInRow);
+    if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses) {
+        const QString what = m_failuresInRow == 0              ? QStringLiteral("gave no picture")
+                           : m_failuresInRow == m_missesInRow  ? QStringLiteral("failed")
+                                                               : QStringLiteral("gave no picture or failed");
+        return QStringLiteral("Downloading Stopped because %1 numbers in a row %2").arg(m_missesInRow).arg(what);
+    }
     return QStringLiteral("Downloading Completed because of unknown error");
 }
 
@@ -337,8 +501,12 @@ void DownloadRun::endReport(const QString &text)
     QString message = text + QStringLiteral(" - %1 saved, %2 gave no picture").arg(m_saved).arg(m_noPicture);
     if (m_skipped > 0)
         message += QStringLiteral(", %1 skipped").arg(m_skipped);
+    if (m_retried > 0)
+        message += QStringLiteral(", %1 retried").arg(m_retried);
     if (m_failed > 0)
         message += QStringLiteral(" - %1 failed (last: %2)").arg(m_failed).arg(m_lastFailure);
+    if (m_notKeptKinds > 0)
+        message += QStringLiteral(" - %1 were PNG or WebP, not kept: see Options").arg(m_notKeptKinds);
     if (m_saveFailures > 0)
         message += QStringLiteral(" - %1 file(s) not saved: %2").arg(m_saveFailures).arg(m_lastSaveFailure);
     if (!m_historyFailure.isEmpty())

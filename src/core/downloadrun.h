@@ -11,8 +11,9 @@
 #include <QtGlobal>
 
 /// A download run: reads the three address fields, then handles one numbered address per pass,
-/// in number order: keeps GIF and JPEG answers, saves and shows them, and steps the number until
-/// the end test. The transfers for the next passes run ahead of the pass being handled.
+/// in number order: keeps GIF and JPEG answers (PNG and WebP too when the settings say so),
+/// saves and shows them, and steps the number until the end test. The transfers for the next
+/// passes run ahead of the pass being handled. The window hears of transfers only through it.
 class DownloadRun
 {
 public:
@@ -24,14 +25,17 @@ public:
     /// Runs a whole run and returns when it has ended. A call while a run is going does nothing.
     void run();
     bool isRunning() const { return m_running; }
+    /// Asks the run to end after the pass in progress, whose transfer ends at once, as do those
+    /// running ahead. Outside a run it only leaves the request set, which the next run clears.
+    void stop();
 
-    /// Whether the last answer is a GIF or JPEG picture; reports it through addMsg.
-    bool checkContentType();
+    /// Whether the answer's type is one the run keeps; reports it through addMsg.
+    bool checkContentType(const QString &header);
     /// localFolder, "/", headerText and the last "/" piece of the current address.
     QString localFileName() const;
 
 private:
-    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, Cancelled };
+    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, Busy, Cancelled, Everywhere, FolderFull };
     // A transfer started for a pass that is still to come.
     struct Ahead
     {
@@ -42,19 +46,22 @@ private:
 
     bool start();
     Outcome pass(qint32 passNumber);
-    Outcome keepPicture(const QString &number);
+    Outcome keepPicture(const QString &log, PartFile part);
+    Outcome notSaved(const QString &log, const PartFile::Failure &why, const QString &fileName);
+    bool keeps(const QString &contentType) const;
     QString numberTextOf(qint32 passNumber) const;
+    bool skipsWithoutAsking(const QString &url) const;
     Inet::TransferId transferFor(qint32 passNumber, const QString &url);
     void fetchAhead(qint32 passNumber);
     void dropAhead();
-    QString endText(qint32 passNumber) const;
+    QString endText(qint32 passNumber, Outcome last) const;
     void endReport(const QString &text);
 
     Settings &m_settings;
     Inet &m_inet;
     RunView &m_view;
     QString m_defaultPicture;
-    QMetaObject::Connection m_progress;
+    QList<QMetaObject::Connection> m_connections;
 
     bool m_running = false;
     QString m_urlPrefix;
@@ -66,15 +73,21 @@ private:
     qint16 m_firstNumber = 0;
     int m_numberWidth = 0;
     int m_inFlight = 1;            // transfers kept in flight, read once a run
+    Inet::TransferId m_current = 0;   // the transfer of the pass being handled
     QList<Ahead> m_ahead;
     QSet<QString> m_cleanedFolders;
+    QString m_lastSaved;           // the picture this run saved last
 
     int m_saved = 0;
     int m_noPicture = 0;
     int m_failed = 0;
     int m_skipped = 0;
+    int m_retried = 0;
+    int m_notKeptKinds = 0;        // PNG or WebP answers that the settings do not keep
     int m_missesInRow = 0;
+    int m_failuresInRow = 0;       // of those misses, the failed transfers
     QString m_lastFailure;
+    QString m_stopReason;          // why the run ends at once, for the end report
     int m_saveFailures = 0;
     QString m_lastSaveFailure;
     QString m_historyFailure;

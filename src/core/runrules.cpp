@@ -44,4 +44,9 @@ bool isImageType(const QString &contentType)
     return contentType == QLatin1String("image/gif") || contentType == QLatin1String("image/jpeg");
 }
 
+bool isPngOrWebpType(const QString &contentType)
+{
+    return contentType == QLatin1String("image/png") || contentType == QLatin1String("image/webp");
+}
+
 } // namespace runrules

@@ -25,5 +25,7 @@ std::optional<QString> nextNumber(qint16 &fileNumber, int width);
 
 /// True for exactly "image/gif" or "image/jpeg", nothing before or after, case counting.
 bool isImageType(const QString &contentType);
+/// True for exactly "image/png" or "image/webp": kept only when the settings say so.
+bool isPngOrWebpType(const QString &contentType);
 
 } // namespace runrules

@@ -16,6 +16,8 @@ public:
 
     /// Shows a message in the status line (and in the caption while minimised).
     virtual void addMsg(const QString &message) = 0;
+    /// Shows a state of the transfer being handled in the status line alone (not the caption).
+    virtual void transferState(const QString &text) = 0;
 
     /// Records the prefix box's text in the address history and reloads its list.
     /// Throws FileError when the history file cannot be written.

@@ -2,10 +2,12 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThreadPool>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -115,6 +117,18 @@ QString fileErrorText(const QString &what, const QString &path, const QString &r
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+void syncInBackground(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    QThreadPool::globalInstance()->start([path] {
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+    });
 }
 
 TextStream::TextStream(std::unique_ptr<QFile> file)

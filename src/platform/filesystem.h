@@ -15,6 +15,9 @@ QString inFolder(const QString &folder, const QString &name);
 QString fileErrorText(const QString &what, const QString &path, const QString &reason);
 /// The system's words for an errno value.
 QString errnoText(int error);
+/// Puts everything written to folder's file system on disk (syncfs), on a thread of its own, so
+/// the caller does not wait; the program does not end before it is done.
+void syncInBackground(const QString &folder);
 
 /// A file-system operation that failed; what() and message() say which file and why.
 class FileError : public std::runtime_error

@@ -1,7 +1,8 @@
 #include "platform/inet.h"
 
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QEventLoop>
+#include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -9,6 +10,9 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
+#include <csignal>
+#include <deque>
 #include <sys/socket.h>
 #include <utility>
 
@@ -33,6 +37,9 @@ const QString canceledText = QStringLiteral("Operation canceled");
 
 constexpr long maxRedirects = 10;
 constexpr long receiveBuffer = 256 * 1024;
+// The options this engine relies on came with this libcurl (CURLOPT_QUICK_EXIT).
+constexpr unsigned oldestCurl = CURL_VERSION_BITS(7, 87, 0);
+static_assert(LIBCURL_VERSION_NUM >= oldestCurl, "libcurl 7.87.0 or newer is needed");
 
 QByteArray headerValue(const Inet::Headers &headers, const QByteArray &name)
 {
@@ -47,55 +54,146 @@ void initialiseCurlOnce()
 {
     static const bool done = [] {
         curl_global_init(CURL_GLOBAL_DEFAULT);
+        // A file-size limit (ulimit -f) then fails a write with EFBIG, which ends a run with a
+        // reason, instead of killing the program.
+        std::signal(SIGXFSZ, SIG_IGN);
         return true;
     }();
     Q_UNUSED(done)
 }
 
+// Failures of the moment: the same address may well work a little later.
+bool isPassing(int code)
+{
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Answers that say "not now" rather than "not here".
+bool isRetryableStatus(int status)
+{
+    switch (status) {
+    case 408: case 429: case 500: case 502: case 503: case 504:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString statusText(int status)
+{
+    switch (status) {
+    case 408: return QStringLiteral("HTTP 408 Request Timeout");
+    case 429: return QStringLiteral("HTTP 429 Too Many Requests");
+    case 500: return QStringLiteral("HTTP 500 Internal Server Error");
+    case 502: return QStringLiteral("HTTP 502 Bad Gateway");
+    case 503: return QStringLiteral("HTTP 503 Service Unavailable");
+    case 504: return QStringLiteral("HTTP 504 Gateway Timeout");
+    default: return QStringLiteral("HTTP %1").arg(status);
+    }
+}
+
+// Retry-After as seconds or as an HTTP date; -1 when absent or unreadable.
+int retryAfterMs(const QByteArray &value)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return -1;
+    bool isNumber = false;
+    const qlonglong seconds = text.toLongLong(&isNumber);
+    if (isNumber)
+        return seconds < 0 ? -1 : int(qMin<qlonglong>(seconds * 1000, qlonglong(Inet::maxRetryAfterMs)));
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    if (!when.isValid())
+        return -1;
+    return int(qBound<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when), qint64(Inet::maxRetryAfterMs)));
+}
+
+QString hostAndPort(const QUrl &url)
+{
+    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+    return QStringLiteral("%1:%2").arg(url.host()).arg(port);
+}
+
 } // namespace
 
-// One address on its way: its easy handle, what it went through, and the answer as it arrives.
+// One address on its way: its easy handle while a request is out, the states it went through,
+// the answer as it arrives, and what carries over from one try to the next.
 struct Inet::Transfer
 {
-    enum class Phase { Running, Answered, Failed };
-    // Why a callback ended the transfer early.
-    enum class Stop { None, KeepFailed, Enough, TooLarge };
+    enum class Phase { Queued, Running, Answered, Failed };
+    // Why a callback ended the try early.
+    enum class Stop { None, KeepFailed, Enough, TooLarge, Downgrade, RangeRefused };
     struct Event
     {
-        qint16 state;
-        qint32 code = 0;
+        enum class Kind { State, Retry };
+        Kind kind = Kind::State;
+        qint16 state = 0;
+        qint32 code = 0;     // state 11: the error's number; a retry: the wait in seconds
         QString info;
     };
 
     Inet *owner = nullptr;
     TransferId id = 0;
+    Request request;
+    QUrl url;
+    QString hostKey;
+    QByteArray proxy;
+    std::shared_ptr<void> share;
     CURL *easy = nullptr;
-    Keep keep;
-    Phase phase = Phase::Running;
+    Phase phase = Phase::Queued;
     bool cancelled = false;
+    qint64 notBefore = 0;       // the next try starts no earlier (ms on the engine's clock)
+    int tries = 0;
+    Failure failure = Failure::None;
+    QString everywhereReason;
 
-    QList<Event> events;        // the states it went through, in order
+    QList<Event> events;        // in order
     qsizetype reported = 0;     // how many of them have been reported
     bool resolved = false;
 
+    // The try under way.
     Headers headers;            // of the answer being read
     int status = 0;
     bool finalAnswer = false;   // the headers of the answer that is not a redirect are complete
     bool wanted = false;
-    PartFile part;
-    QString keepError;
+    bool retryStatus = false;   // the answer says "not now"
+    int retryAfter = -1;
     Stop stop = Stop::None;
     QString stopText;
-    qint64 received = 0;
+    qint64 received = 0;        // body bytes of the whole answer, a resumed part included
     qint64 total = -1;
+    qint64 bytesIn = 0;         // every byte of this try, headers too
+    qint64 requestSentAt = -1;
+    std::deque<QPair<qint64, qint64>> samples;   // (time, bytesIn) over the last stall window
+    char error[CURL_ERROR_SIZE] = {};
+    curl_slist *ownHeaders = nullptr;   // this try's request headers, when not the common ones
+    bool inFlight = false;              // counted among its host's transfers
+    long osErrno = 0;                   // the system's reason for a failed connection
+
+    // What carries over between tries.
+    PartFile part;
+    PartFile::Failure keepFailure;
+    QByteArray validator;       // ETag or Last-Modified of an answer that offered byte ranges
+    bool validatorIsEtag = false;
+    qint64 resumeFrom = 0;      // the Range this try asks for (0: the whole body)
+
     qint64 shownReceived = -1;
     qint64 shownTotal = -2;
-    QElapsedTimer quiet;        // since the last byte arrived
-    char error[CURL_ERROR_SIZE] = {};
 
     void record(qint16 state, qint32 code = 0, const QString &info = QString())
     {
-        events.append(Event{state, code, info});
+        events.append(Event{Event::Kind::State, state, code, info});
     }
 
     void markResolved()
@@ -104,6 +202,62 @@ struct Inet::Transfer
             resolved = true;
             record(HostResolved);
         }
+    }
+
+    void beginTry()
+    {
+        headers.clear();
+        status = 0;
+        finalAnswer = wanted = retryStatus = false;
+        retryAfter = -1;
+        stop = Stop::None;
+        stopText.clear();
+        received = resumeFrom;
+        total = -1;
+        bytesIn = 0;
+        requestSentAt = -1;
+        samples.clear();
+        error[0] = 0;
+        resolved = false;
+        ++tries;
+        record(ResolvingHost);
+    }
+
+    // A redirect from https to http would send what followed in the clear; it is refused at
+    // every hop, whatever the first address was.
+    bool redirectAllowed()
+    {
+        const char *current = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current);
+        const QUrl from(QString::fromUtf8(current));
+        const QUrl to = from.resolved(QUrl(QString::fromUtf8(headerValue(headers, "Location"))));
+        if (from.scheme() == QLatin1String("https") && to.scheme() != QLatin1String("https")) {
+            stop = Stop::Downgrade;
+            stopText = QStringLiteral("Refused a redirect from https to %1: %2")
+                               .arg(to.scheme(), to.toDisplayString());
+            return false;
+        }
+        return true;
+    }
+
+    // The answer to a Range request carries on the part only when it is the same file.
+    bool resumes()
+    {
+        const QByteArray range = headerValue(headers, "Content-Range").trimmed();
+        const QByteArray expected = "bytes " + QByteArray::number(resumeFrom) + '-';
+        const QByteArray repeated = headerValue(headers, validatorIsEtag ? "ETag" : "Last-Modified");
+        return status == 206 && range.startsWith(expected) && repeated == validator;
+    }
+
+    void rememberValidator()
+    {
+        validator.clear();
+        if (!headerValue(headers, "Accept-Ranges").toLower().contains("bytes"))
+            return;
+        // A weak ETag may not stand for the same bytes, so it cannot vouch for a resumed body.
+        const QByteArray etag = headerValue(headers, "ETag");
+        validatorIsEtag = !etag.isEmpty() && !etag.startsWith("W/");
+        validator = validatorIsEtag ? etag : headerValue(headers, "Last-Modified");
     }
 
     // The headers of an answer are complete: decide whether its body is kept.
@@ -115,24 +269,45 @@ struct Inet::Transfer
         if (code >= 100 && code < 200)
             return true;   // an interim answer; the real one follows
         if (code >= 300 && code < 400 && !headerValue(headers, "Location").isEmpty())
-            return true;   // libcurl follows it: its body is not the answer
+            return redirectAllowed();   // libcurl follows it: its body is not the answer
         finalAnswer = true;
         curl_off_t length = -1;
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (isRetryableStatus(status)) {
+            retryStatus = true;
+            retryAfter = retryAfterMs(headerValue(headers, "Retry-After"));
+            return true;   // a page saying why, never kept
+        }
+        if (resumeFrom > 0) {
+            if (resumes()) {
+                total = length >= 0 ? resumeFrom + qint64(length) : -1;
+                wanted = true;
+                return true;
+            }
+            if (status != 200) {
+                stop = Stop::RangeRefused;
+                return false;
+            }
+            resumeFrom = received = 0;   // the whole file again
+        }
         total = length >= 0 ? qint64(length) : -1;
-        if (!keep.wanted || !keep.wanted(QString::fromLatin1(headerValue(headers, "Content-Type"))))
+        if (!request.wanted || !request.wanted(QString::fromLatin1(headerValue(headers, "Content-Type")))) {
+            part.remove();
             return true;
+        }
         if (total > owner->m_bodyLimit) {
             stop = Stop::TooLarge;
             stopText = QStringLiteral("Answer of %1 bytes is larger than the limit of %2")
                                .arg(total).arg(sizeText(owner->m_bodyLimit));
             return false;
         }
-        part = PartFile::create(keep.folder, &keepError);
-        if (!part.isValid()) {
+        const bool ready = part.isValid() ? part.restart(&keepFailure)
+                                          : (part = PartFile::create(request.folder, &keepFailure)).isValid();
+        if (!ready) {
             stop = Stop::KeepFailed;
             return false;
         }
+        rememberValidator();
         wanted = true;
         return true;
     }
@@ -141,7 +316,7 @@ struct Inet::Transfer
     {
         auto *t = static_cast<Transfer *>(self);
         const size_t n = size * count;
-        t->quiet.restart();
+        t->bytesIn += qint64(n);
         QByteArray line(buffer, qsizetype(n));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
@@ -170,7 +345,7 @@ struct Inet::Transfer
     {
         auto *t = static_cast<Transfer *>(self);
         const size_t n = size * count;
-        t->quiet.restart();
+        t->bytesIn += qint64(n);
         if (!t->finalAnswer)
             return n;
         t->received += qint64(n);
@@ -185,7 +360,7 @@ struct Inet::Transfer
             t->stopText = QStringLiteral("Answer is larger than the limit of %1").arg(sizeText(t->owner->m_bodyLimit));
             return 0;
         }
-        if (!t->part.write(data, qint64(n), &t->keepError)) {
+        if (!t->part.write(data, qint64(n), &t->keepFailure)) {
             t->stop = Stop::KeepFailed;
             return 0;
         }
@@ -199,24 +374,34 @@ struct Inet::Transfer
         return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     }
 
-    // A kept-alive connection is about to carry the request: the host was found before.
+    // The request is about to go out, on a new connection or a kept-alive one: from now on the
+    // server owes an answer, so the silence clock starts here.
     static int onRequestReady(void *self, char *, char *, int, int)
     {
-        static_cast<Transfer *>(self)->markResolved();
+        auto *t = static_cast<Transfer *>(self);
+        t->markResolved();
+        t->requestSentAt = t->owner->now();
+        t->samples.assign(1, {t->requestSentAt, t->bytesIn});
         return CURL_PREREQFUNC_OK;
     }
 };
+
+QByteArray Inet::Answer::header(const QByteArray &name) const
+{
+    return headerValue(headers, name);
+}
 
 Inet::Inet(QObject *parent)
     : QObject(parent)
 {
     initialiseCurlOnce();
+    m_clock.start();
     m_multi = curl_multi_init();
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, &Inet::socketCallback);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &Inet::timerCallback);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
-    setMaxConnections(4);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
 
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
@@ -227,17 +412,18 @@ Inet::Inet(QObject *parent)
     m_stallTimer = new QTimer(this);
     setStallTimeout(stallTimeoutMs);
     connect(m_stallTimer, &QTimer::timeout, this, &Inet::checkStalls);
+    m_pumpTimer = new QTimer(this);
+    m_pumpTimer->setSingleShot(true);
+    connect(m_pumpTimer, &QTimer::timeout, this, [this] {
+        pump();
+        deliver();
+    });
 }
 
 Inet::~Inet()
 {
-    for (auto &[id, t] : m_transfers) {
-        if (t->easy) {
-            curl_multi_remove_handle(multiOf(m_multi), t->easy);
-            curl_easy_cleanup(t->easy);
-            t->easy = nullptr;
-        }
-    }
+    for (auto &[id, t] : m_transfers)
+        detach(*t);
     m_transfers.clear();
     // A waiting wait() notices through its guard that the control is gone and returns.
     if (m_loop)
@@ -253,15 +439,51 @@ Inet::~Inet()
     curl_slist_free_all(static_cast<curl_slist *>(m_requestHeaders));
 }
 
+QString Inet::unusable()
+{
+    const curl_version_info_data *info = curl_version_info(CURLVERSION_NOW);
+    if (info->version_num >= oldestCurl)
+        return QString();
+    return QStringLiteral("Transfers need libcurl 7.87.0 or newer; this system has %1")
+        .arg(QString::fromLatin1(info->version));
+}
+
 void Inet::setStallTimeout(int ms)
 {
     m_stallTimeout = ms;
-    m_stallTimer->setInterval(qBound(10, ms / 10, 1000));
+    m_stallTimer->setInterval(qBound(10, ms / 30, 1000));
 }
 
-void Inet::setMaxConnections(int connections)
+QString Inet::configure(const Config &config)
 {
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(connections));
+    for (const auto &[file, what] : {std::pair{config.caFile, QStringLiteral("extra CA certificates")},
+                                     std::pair{config.cookiesFile, QStringLiteral("cookies file")}}) {
+        QFile f(file);
+        if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
+            return QStringLiteral("the %1 \"%2\" cannot be read: %3").arg(what, file, f.errorString());
+    }
+    std::shared_ptr<void> share;
+    if (!config.cookiesFile.isEmpty()) {
+        // One cookie store for the run: the file's cookies, and what servers set meanwhile.
+        // Nothing is ever written back to the file.
+        share = std::shared_ptr<void>(curl_share_init(), [](void *s) { curl_share_cleanup(s); });
+        CURL *loader = curl_easy_init();
+        const QByteArray path = QFile::encodeName(config.cookiesFile);
+        const bool loaded = share && loader
+            && curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) == CURLSHE_OK
+            && curl_easy_setopt(loader, CURLOPT_SHARE, share.get()) == CURLE_OK
+            && curl_easy_setopt(loader, CURLOPT_COOKIEFILE, path.constData()) == CURLE_OK
+            && curl_easy_setopt(loader, CURLOPT_COOKIELIST, "RELOAD") == CURLE_OK;
+        curl_easy_cleanup(loader);
+        if (!loaded)
+            return QStringLiteral("the cookies file \"%1\" could not be loaded").arg(config.cookiesFile);
+    }
+    m_config = config;
+    m_config.perHost = qMax(1, config.perHost);
+    m_share = std::move(share);
+    m_hosts.clear();
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
+    return QString();
 }
 
 Inet::Transfer *Inet::find(TransferId id) const
@@ -273,88 +495,54 @@ Inet::Transfer *Inet::find(TransferId id) const
 bool Inet::isRunning(TransferId id) const
 {
     const Transfer *t = find(id);
-    return t && t->phase == Transfer::Phase::Running;
+    return t && (t->phase == Transfer::Phase::Queued || t->phase == Transfer::Phase::Running);
 }
 
 QString Inet::GetHeader(const QString &name) const
 {
-    return QString::fromLatin1(headerValue(m_last.headers, name.toLatin1()));
+    return QString::fromLatin1(headerValue(m_lastHeaders, name.toLatin1()));
 }
 
-Inet::TransferId Inet::start(const QString &url, const Keep &keep)
+Inet::TransferId Inet::start(const Request &request)
 {
     auto owned = std::make_unique<Transfer>();
     Transfer &t = *owned;
     t.owner = this;
     t.id = ++m_nextId;
-    t.keep = keep;
-    t.quiet.start();
+    t.request = request;
     m_transfers.emplace(t.id, std::move(owned));
 
+    const QString &url = request.url;
     if (url.trimmed().isEmpty()) {
         failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("No address given"));
         return t.id;
     }
     // An address typed without a scheme is meant for the web, as a browser would take it.
-    const QUrl target = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
-    if (!isWebScheme(target.scheme())) {
+    t.url = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
+    if (!isWebScheme(t.url.scheme())) {
         failBeforeStart(t, CURLE_UNSUPPORTED_PROTOCOL,
                         QStringLiteral("Only http and https addresses can be fetched: %1").arg(url));
         return t.id;
     }
-    if (!target.isValid() || target.host().isEmpty()) {
+    if (!t.url.isValid() || t.url.host().isEmpty()) {
         failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("Not a valid address: %1").arg(url));
         return t.id;
     }
-    QByteArray proxy;
-    if (!proxyFor(t, &proxy))
+    if (!proxyFor(t, &t.proxy))
         return t.id;
-
-    t.record(ResolvingHost);
-    CURL *e = curl_easy_init();
-    t.easy = e;
-    curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
-    curl_easy_setopt(e, CURLOPT_URL, target.toEncoded().constData());
-    // The address is asked for as typed, dot segments and all.
-    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    // Redirects are followed, but never to another scheme, nor from https back to http.
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, maxRedirects);
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR,
-                     target.scheme() == QLatin1String("https") ? "https" : "http,https");
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_requestHeaders);
-    curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(e, CURLOPT_USERAGENT, "Seriograb/" SERIOGRAB_VERSION);
-    // An empty proxy also keeps the proxy variables of the environment out.
-    curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
-    curl_easy_setopt(e, CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
-    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, receiveBuffer);
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.error);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
-    curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
-    if (curl_multi_add_handle(multiOf(m_multi), e) != CURLM_OK) {
-        curl_easy_cleanup(e);
-        t.easy = nullptr;
-        end(t, CURLE_OUT_OF_MEMORY, QStringLiteral("The transfer could not be started"));
-        return t.id;
-    }
-    if (!m_stallTimer->isActive())
-        m_stallTimer->start();
+    t.hostKey = t.url.scheme() + QLatin1String("://") + hostAndPort(t.url).toLower();
+    t.share = m_share;
+    pump();
     return t.id;
 }
 
 void Inet::failBeforeStart(Transfer &t, qint32 code, const QString &text)
 {
     t.phase = Transfer::Phase::Failed;
+    t.failure = Failure::Everywhere;
+    t.everywhereReason = code == CURLE_COULDNT_RESOLVE_PROXY
+        ? QStringLiteral("the proxy setting \"%1\" names no server and port").arg(m_proxy)
+        : QStringLiteral("the address \"%1\" is not one that can be fetched").arg(t.request.url.trimmed());
     t.record(Error, code, text);
 }
 
@@ -387,63 +575,220 @@ bool Inet::proxyFor(Transfer &t, QByteArray *proxyUrl)
     return true;
 }
 
-bool Inet::OpenURL(const QString &url, const Keep &keep)
+// Starts the transfers whose host's pace and back-off allow it, oldest first, and sets the
+// timer for the next one held back.
+void Inet::pump()
 {
-    if (m_waiting)
-        return false;
-    return wait(start(url, keep));
+    const qint64 t0 = now();
+    qint64 wake = -1;
+    for (auto &[id, owned] : m_transfers) {
+        Transfer &t = *owned;
+        if (t.phase != Transfer::Phase::Queued)
+            continue;
+        auto found = m_hosts.find(t.hostKey);
+        if (found == m_hosts.end())
+            found = m_hosts.insert(t.hostKey, Host{0, m_config.perHost, 0, -1});
+        Host &host = *found;
+        if (host.inFlight >= host.limit)
+            continue;   // a transfer to it that ends pumps again
+        qint64 due = qMax(t.notBefore, host.heldUntil);
+        if (host.lastStart >= 0 && m_config.pauseMs > 0)
+            due = qMax(due, host.lastStart + m_config.pauseMs);
+        if (due > t0) {
+            wake = wake < 0 ? due : qMin(wake, due);
+            continue;
+        }
+        if (launch(t)) {
+            t.inFlight = true;
+            ++host.inFlight;
+            host.lastStart = t0;
+        }
+    }
+    if (wake >= 0)
+        m_pumpTimer->start(int(qMax<qint64>(0, wake - t0)));
+    else
+        m_pumpTimer->stop();
 }
 
-bool Inet::wait(TransferId id)
+// Puts the transfer's next try on the wire.
+bool Inet::launch(Transfer &t)
 {
-    if (m_waiting)
+    t.beginTry();
+    t.phase = Transfer::Phase::Running;
+    CURL *e = curl_easy_init();
+    if (!e) {
+        end(t, CURLE_OUT_OF_MEMORY, QStringLiteral("The transfer could not be started"));
         return false;
+    }
+    t.easy = e;
+    // Every option is checked: a transfer that would not go as asked does not go at all.
+    CURLcode failed = CURLE_OK;
+    const char *failedOption = nullptr;
+    auto set = [&](CURLoption option, auto value, const char *name) {
+        if (failed != CURLE_OK)
+            return;
+        failed = curl_easy_setopt(e, option, value);
+        if (failed != CURLE_OK)
+            failedOption = name;
+    };
+#define SET(option, value) set(option, value, #option)
+    const QByteArray url = t.url.toEncoded();
+    SET(CURLOPT_PRIVATE, static_cast<void *>(&t));
+    SET(CURLOPT_URL, url.constData());
+    // The address is asked for as typed, dot segments and all.
+    SET(CURLOPT_PATH_AS_IS, 1L);
+    SET(CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed to http and https only; one from https to http is refused at the
+    // header it arrives with.
+    SET(CURLOPT_FOLLOWLOCATION, 1L);
+    SET(CURLOPT_MAXREDIRS, maxRedirects);
+    SET(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    SET(CURLOPT_HTTPHEADER, m_requestHeaders);
+    SET(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    SET(CURLOPT_USERAGENT, "Seriograb/" SERIOGRAB_VERSION);
+    // The proxy is what Options says: an empty one, and an empty exception list, keep the
+    // proxy variables of the environment (http_proxy, NO_PROXY and the rest) out.
+    SET(CURLOPT_PROXY, t.proxy.constData());
+    SET(CURLOPT_NOPROXY, "");
+    SET(CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+    SET(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    SET(CURLOPT_NOSIGNAL, 1L);
+    // Removing a transfer whose host name is still being looked up must not wait for the look-up.
+    SET(CURLOPT_QUICK_EXIT, 1L);
+    SET(CURLOPT_CONNECTTIMEOUT_MS, long(m_stallTimeout));
+    SET(CURLOPT_BUFFERSIZE, receiveBuffer);
+    SET(CURLOPT_ERRORBUFFER, t.error);
+    SET(CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    SET(CURLOPT_HEADERDATA, static_cast<void *>(&t));
+    SET(CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    SET(CURLOPT_WRITEDATA, static_cast<void *>(&t));
+    SET(CURLOPT_OPENSOCKETFUNCTION, &Transfer::onOpenSocket);
+    SET(CURLOPT_OPENSOCKETDATA, static_cast<void *>(&t));
+    SET(CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
+    SET(CURLOPT_PREREQDATA, static_cast<void *>(&t));
+    QByteArray referer;
+    if (m_config.referer == QLatin1String("*")) {
+        const QByteArray plain = t.url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toEncoded();
+        referer = plain.left(plain.lastIndexOf('/') + 1);
+    } else {
+        referer = m_config.referer.toUtf8();
+    }
+    if (!referer.isEmpty())
+        SET(CURLOPT_REFERER, referer.constData());
+    if (t.share) {
+        SET(CURLOPT_SHARE, t.share.get());
+        SET(CURLOPT_COOKIEFILE, "");   // the cookie engine, on the run's cookies
+    }
+    const QByteArray caFile = QFile::encodeName(m_config.caFile);
+    if (!caFile.isEmpty())
+        SET(CURLOPT_CAINFO, caFile.constData());
+    const QByteArray range = QByteArray::number(t.resumeFrom) + '-';
+    if (t.resumeFrom > 0) {
+        SET(CURLOPT_RANGE, range.constData());
+        // A server whose file changed meanwhile then sends it whole.
+        t.ownHeaders = curl_slist_append(nullptr, "If-Range: " + t.validator);
+        t.ownHeaders = curl_slist_append(t.ownHeaders, "Accept-Encoding: identity");
+        SET(CURLOPT_HTTPHEADER, t.ownHeaders);
+    }
+#undef SET
+    if (failed != CURLE_OK) {
+        end(t, failed, QStringLiteral("The transfer could not be set up (%1): %2")
+                               .arg(QLatin1String(failedOption), QString::fromLatin1(curl_easy_strerror(failed))));
+        return false;
+    }
+    const CURLMcode added = curl_multi_add_handle(multiOf(m_multi), e);
+    if (added != CURLM_OK) {
+        end(t, CURLE_OUT_OF_MEMORY, QStringLiteral("The transfer could not be started: %1")
+                                            .arg(QString::fromLatin1(curl_multi_strerror(added))));
+        return false;
+    }
+    if (!m_stallTimer->isActive()) {
+        m_lastStallCheck = now();
+        m_stallTimer->start();
+    }
+    return true;
+}
+
+// Takes the transfer's try off the wire.
+void Inet::detach(Transfer &t)
+{
+    if (!t.easy)
+        return;
+    curl_multi_remove_handle(multiOf(m_multi), t.easy);
+    curl_easy_cleanup(t.easy);
+    t.easy = nullptr;
+    curl_slist_free_all(std::exchange(t.ownHeaders, nullptr));
+    if (std::exchange(t.inFlight, false))
+        --m_hosts[t.hostKey].inFlight;
+}
+
+Inet::Answer Inet::wait(TransferId id)
+{
+    Answer answer;
+    answer.errorCode = CURLE_ABORTED_BY_CALLBACK;
+    answer.errorText = canceledText;
+    if (m_waiting)
+        return answer;
     QPointer<Inet> self(this);
-    m_last = Answer();
+    m_lastHeaders.clear();
     m_responseCode = 0;
     m_responseInfo.clear();
     if (!find(id)) {
         // Ids are never given twice, so a transfer that is gone was cancelled before its turn
         // (Stop between two numbers), or was waited for already.
-        m_last.cancelled = true;
-        m_responseCode = CURLE_ABORTED_BY_CALLBACK;
-        m_responseInfo = canceledText;
+        m_responseCode = answer.errorCode;
+        m_responseInfo = answer.errorText;
         emit StateChanged(Error);
-        return false;
+        return answer;
     }
     ++m_waiting;
     m_current = id;
     deliver();
     if (!self)
-        return false;
+        return answer;
     while (isRunning(id)) {
         QEventLoop loop;
         m_loop = &loop;
         loop.exec();
         if (!self)
-            return false;
+            return answer;
         m_loop = nullptr;
         deliver();
         if (!self)
-            return false;
+            return answer;
     }
     --m_waiting;
     m_current = 0;
 
     const auto it = m_transfers.find(id);
     if (it == m_transfers.end())
-        return false;
+        return answer;
     std::unique_ptr<Transfer> t = std::move(it->second);
     m_transfers.erase(it);
-    const bool answered = t->phase == Transfer::Phase::Answered;
-    if (answered) {
-        m_last.headers = t->headers;
-        m_last.status = t->status;
-        m_last.part = std::move(t->part);
-        m_last.keepError = t->keepError;
+    answer.tries = t->tries;
+    answer.failure = t->failure;
+    answer.everywhereReason = t->everywhereReason;
+    if (t->cancelled) {
+        answer.result = Answer::Result::Cancelled;
+    } else if (t->phase == Transfer::Phase::Answered) {
+        answer.result = Answer::Result::Answered;
+        answer.errorCode = 0;
+        answer.errorText.clear();
+        answer.status = t->status;
+        answer.headers = t->headers;
+        answer.part = std::move(t->part);
+        answer.keepFailure = t->keepFailure;
+        m_lastHeaders = answer.headers;
+    } else {
+        answer.result = Answer::Result::Failed;
+        for (const Transfer::Event &event : std::as_const(t->events)) {
+            if (event.kind == Transfer::Event::Kind::State && event.state == Error) {
+                answer.errorCode = event.code;
+                answer.errorText = event.info;
+            }
+        }
     }
-    m_last.cancelled = t->cancelled;
-    return answered;
+    return answer;
 }
 
 void Inet::cancel(TransferId id)
@@ -451,13 +796,15 @@ void Inet::cancel(TransferId id)
     Transfer *t = find(id);
     if (!t)
         return;
-    if (t->phase == Transfer::Phase::Running) {
+    if (isRunning(id)) {
         t->cancelled = true;
         end(*t, CURLE_ABORTED_BY_CALLBACK, canceledText);
+        t->failure = Failure::None;
     }
     // The transfer being waited for stays until its wait has seen how it ended.
     if (id != m_current || !m_waiting)
         m_transfers.erase(id);
+    pump();
     deliver();
 }
 
@@ -473,30 +820,95 @@ void Inet::Cancel()
 // Ends a transfer as failed: its part file goes, and state 11 is recorded for its report.
 void Inet::end(Transfer &t, qint32 code, const QString &text)
 {
-    if (t.easy) {
-        curl_multi_remove_handle(multiOf(m_multi), t.easy);
-        curl_easy_cleanup(t.easy);
-        t.easy = nullptr;
-    }
+    detach(t);
     t.part.remove();
     t.phase = Transfer::Phase::Failed;
     t.record(Error, code, text);
+
+    const bool viaProxy = !t.proxy.isEmpty();
+    const QUrl proxy(QString::fromUtf8(t.proxy));
+    const QString server = hostAndPort(t.url);
+    switch (code) {
+    case CURLE_URL_MALFORMAT:
+        t.everywhereReason = QStringLiteral("the address \"%1\" is not valid").arg(t.request.url.trimmed());
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        t.everywhereReason = QStringLiteral("the host %1 is unknown").arg(t.url.host());
+        break;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        t.everywhereReason = QStringLiteral("the proxy %1 is unknown").arg(proxy.host());
+        break;
+    case CURLE_COULDNT_CONNECT: {
+        const QString who = viaProxy ? QStringLiteral("the proxy %1:%2").arg(proxy.host()).arg(proxy.port())
+                                     : QStringLiteral("the server at %1").arg(server);
+        t.everywhereReason = t.osErrno == ECONNREFUSED
+            ? who + QStringLiteral(" refused the connection")
+            : who + QStringLiteral(" cannot be reached");
+        break;
+    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+        t.everywhereReason = QStringLiteral("the certificate of the server at %1 is not trusted").arg(server);
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        t.everywhereReason = text.contains(QLatin1String("wrong version number"))
+            ? QStringLiteral("the server at %1 does not speak https").arg(server)
+            : QStringLiteral("no secure connection could be made to the server at %1").arg(server);
+        break;
+    case CURLE_SSL_CACERT_BADFILE:
+        t.everywhereReason = QStringLiteral("the extra CA certificates cannot be used");
+        break;
+    default:
+        break;
+    }
+    t.failure = !t.everywhereReason.isEmpty() ? Failure::Everywhere
+              : isPassing(code)                ? Failure::Passing
+                                               : Failure::Other;
 }
 
-// libcurl says the transfer is over: an answer, or a failure with its reason.
+// A try failed in passing: another one after the server's wait or the back-off, while tries
+// are left; otherwise the transfer ends with what the last try gave.
+void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAfter)
+{
+    if (t.tries > m_config.retries) {
+        if (code == 0) {
+            t.part.remove();
+            t.phase = Transfer::Phase::Answered;   // the server's "not now", as the answer
+        } else {
+            end(t, code, text);
+        }
+        return;
+    }
+    const int backOff = int(qMin<qint64>(qint64(1000) << qMin(t.tries - 1, 16), maxBackOffMs));
+    const int delay = retryAfter >= 0 ? retryAfter : backOff;
+    t.notBefore = now() + delay;
+    // A broken-off body goes on where it stopped when the server offered byte ranges;
+    // anything else starts over.
+    if (t.part.isValid() && t.part.size() > 0 && !t.validator.isEmpty()) {
+        t.resumeFrom = t.part.size();
+    } else {
+        t.resumeFrom = 0;
+        if (t.part.isValid() && !t.part.restart(&t.keepFailure))
+            t.part.remove();
+    }
+    t.phase = Transfer::Phase::Queued;
+    t.events.append(Transfer::Event{Transfer::Event::Kind::Retry, 0, (delay + 999) / 1000, text});
+}
+
+// libcurl says the try is over: an answer, or a failure with its reason.
 void Inet::finish(Transfer &t, int result)
 {
     const QString curlText = QString::fromLocal8Bit(t.error[0] ? t.error : curl_easy_strerror(CURLcode(result)));
-    if (t.easy) {
-        curl_multi_remove_handle(multiOf(m_multi), t.easy);
-        curl_easy_cleanup(t.easy);
-        t.easy = nullptr;
-    }
+    if (t.easy)
+        curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &t.osErrno);
+    detach(t);
     if (t.phase != Transfer::Phase::Running)
         return;
     switch (t.stop) {
     case Transfer::Stop::TooLarge:
         end(t, CURLE_FILESIZE_EXCEEDED, t.stopText);
+        return;
+    case Transfer::Stop::Downgrade:
+        end(t, CURLE_UNSUPPORTED_PROTOCOL, t.stopText);
         return;
     case Transfer::Stop::KeepFailed:
         // The answer is known; only its body could not be kept.
@@ -504,21 +916,42 @@ void Inet::finish(Transfer &t, int result)
         t.phase = Transfer::Phase::Answered;
         return;
     case Transfer::Stop::Enough:
-        t.phase = Transfer::Phase::Answered;
+        break;
+    case Transfer::Stop::RangeRefused:
+        // Not the same file any more: the whole of it, at once and without a try counted.
+        t.validator.clear();
+        t.resumeFrom = 0;
+        if (!t.part.restart(&t.keepFailure))
+            t.part.remove();
+        --t.tries;
+        t.phase = Transfer::Phase::Queued;
         return;
     case Transfer::Stop::None:
+        if (result != CURLE_OK) {
+            if (isPassing(result))
+                retryOrEnd(t, result, curlText, -1);
+            else
+                end(t, result, curlText);
+            return;
+        }
+        if (!t.finalAnswer) {
+            end(t, CURLE_WEIRD_SERVER_REPLY, QStringLiteral("The server sent no answer"));
+            return;
+        }
         break;
     }
-    if (result != CURLE_OK) {
-        end(t, result, curlText);
+    Host &host = m_hosts[t.hostKey];
+    if (t.retryStatus) {
+        const int backOff = int(qMin<qint64>(qint64(1000) << qMin(t.tries - 1, 16), maxBackOffMs));
+        if (t.status == 429 || t.status == 503) {
+            // A busy host: nothing more to it before its wait is over, then one at a time.
+            host.heldUntil = qMax(host.heldUntil, now() + (t.retryAfter >= 0 ? t.retryAfter : backOff));
+            host.limit = 1;
+        }
+        retryOrEnd(t, 0, statusText(t.status), t.retryAfter);
         return;
     }
-    if (!t.finalAnswer) {
-        end(t, CURLE_WEIRD_SERVER_REPLY, QStringLiteral("The server sent no answer"));
-        return;
-    }
-    if (t.wanted && !t.part.close(&t.keepError))
-        t.part.remove();
+    host.limit = qMin(host.limit + 1, m_config.perHost);
     t.phase = Transfer::Phase::Answered;
 }
 
@@ -527,14 +960,19 @@ void Inet::drive(int socket, int events)
     int running = 0;
     curl_multi_socket_action(multiOf(m_multi), curl_socket_t(socket), events, &running);
     int left = 0;
+    bool ended = false;
     while (CURLMsg *message = curl_multi_info_read(multiOf(m_multi), &left)) {
         if (message->msg != CURLMSG_DONE)
             continue;
         Transfer *t = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
-        if (t)
+        if (t) {
             finish(*t, message->data.result);
+            ended = true;
+        }
     }
+    if (ended)
+        pump();
     deliver();
 }
 
@@ -552,16 +990,20 @@ void Inet::deliver()
             break;
         if (t->reported < t->events.size()) {
             const Transfer::Event event = t->events.at(t->reported++);
-            if (event.state == Error) {
-                m_responseCode = event.code;
-                m_responseInfo = event.info;
+            if (event.kind == Transfer::Event::Kind::Retry) {
+                emit Retrying(event.code, event.info);
+            } else {
+                if (event.state == Error) {
+                    m_responseCode = event.code;
+                    m_responseInfo = event.info;
+                }
+                emit StateChanged(event.state);
             }
-            emit StateChanged(event.state);
             if (!self)
                 return;
             continue;
         }
-        if (t->finalAnswer && (t->received != t->shownReceived || t->total != t->shownTotal)) {
+        if (t->finalAnswer && t->wanted && (t->received != t->shownReceived || t->total != t->shownTotal)) {
             t->shownReceived = t->received;
             t->shownTotal = t->total;
             emit Progress(t->received, t->total);
@@ -569,7 +1011,7 @@ void Inet::deliver()
                 return;
             continue;
         }
-        if (t->phase != Transfer::Phase::Running && m_loop)
+        if (!isRunning(m_current) && m_loop)
             m_loop->quit();
         break;
     }
@@ -581,17 +1023,41 @@ void Inet::deliver()
         m_stallTimer->stop();
 }
 
+// A transfer whose request went out and which has since received fewer than stallBytes in a
+// whole stall window times out, however slowly the bytes came; so does one whose connection is
+// not made (libcurl's own connect time-out).
 void Inet::checkStalls()
 {
-    bool ended = false;
-    for (auto &[id, t] : m_transfers) {
-        if (t->phase == Transfer::Phase::Running && t->quiet.elapsed() >= m_stallTimeout) {
-            end(*t, CURLE_OPERATION_TIMEDOUT, QStringLiteral("No data received for %1 ms").arg(m_stallTimeout));
-            ended = true;
+    const qint64 t0 = now();
+    // A check that comes far too late means this thread was held: the sockets were not read
+    // meanwhile, so that time tells nothing of the servers.
+    const bool held = m_lastStallCheck >= 0 && t0 - m_lastStallCheck > 3 * m_stallTimer->interval() + 250;
+    m_lastStallCheck = t0;
+    QList<Transfer *> silent;
+    for (auto &[id, owned] : m_transfers) {
+        Transfer &t = *owned;
+        if (t.phase != Transfer::Phase::Running || t.requestSentAt < 0)
+            continue;
+        if (held) {
+            t.samples.assign(1, {t0, t.bytesIn});
+            continue;
         }
+        t.samples.push_back({t0, t.bytesIn});
+        while (t.samples.size() >= 2 && t.samples[1].first <= t0 - m_stallTimeout)
+            t.samples.pop_front();
+        if (t.samples.front().first <= t0 - m_stallTimeout && t.bytesIn - t.samples.front().second < stallBytes)
+            silent.append(&t);
     }
-    if (ended)
+    for (Transfer *t : std::as_const(silent)) {
+        detach(*t);
+        retryOrEnd(*t, CURLE_OPERATION_TIMEDOUT,
+                   QStringLiteral("Fewer than %1 bytes received in %2 s").arg(stallBytes).arg(m_stallTimeout / 1000.0),
+                   -1);
+    }
+    if (!silent.isEmpty()) {
+        pump();
         deliver();
+    }
 }
 
 int Inet::socketCallback(void *, int socket, int what, void *self, void *)

@@ -3,6 +3,7 @@
 #include "platform/partfile.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -20,8 +21,10 @@ class QTimer;
 /// The internet transfer control: fetches addresses directly or through an HTTP proxy, several at
 /// once, on one libcurl multi handle driven by this thread's event loop (so connections are kept
 /// alive from one transfer to the next). A transfer streams the body of a wanted answer into a
-/// part file; nothing of a body is held in memory. The transfer being waited for reports its
-/// states and progress; the others record theirs until their turn.
+/// part file; nothing of a body is held in memory. A transfer that fails in passing (a time-out,
+/// a reset, a busy server) is tried again, resuming its body where the server allows it, and a
+/// busy host is given the pace it asks for. The transfer being waited for reports its states and
+/// progress; the others record theirs until their turn.
 class Inet : public QObject
 {
     Q_OBJECT
@@ -32,20 +35,70 @@ public:
 
     /// A kept answer whose body grows past this is abandoned as a failed transfer.
     static constexpr qint64 maxBodyBytes = qint64(512) * 1024 * 1024;
-    /// A transfer that receives nothing for this long fails.
+    /// A connection must be made within this time, and once the request is sent, at least
+    /// stallBytes must arrive in every stretch of this length, or the transfer times out.
     static constexpr int stallTimeoutMs = 30000;
+    static constexpr qint64 stallBytes = 100;
     /// The body of an answer that is not kept is read this far, so that a short error page leaves
     /// the connection usable; a longer one ends the transfer there, as an answer.
     static constexpr qint64 discardBytes = qint64(1) * 1024 * 1024;
+    /// Waits before another try: 1 s doubled each time up to the first; a server's Retry-After up
+    /// to the second.
+    static constexpr int maxBackOffMs = 30000;
+    static constexpr int maxRetryAfterMs = 60000;
 
     using Headers = QList<QPair<QByteArray, QByteArray>>;
     using TransferId = quint64;
 
-    /// What a transfer keeps of its final answer.
-    struct Keep
+    /// One address to fetch, and what to keep of its answer.
+    struct Request
     {
+        QString url;
         QString folder;   // the part file is made here ("": the working folder)
         std::function<bool(const QString &contentType)> wanted;   // null: keep no body
+    };
+
+    /// How transfers behave; set before a run, it applies to the transfers started after it.
+    struct Config
+    {
+        int retries = 0;        // more tries for a transfer that failed in passing
+        int pauseMs = 0;        // at least this long between two request starts to one host
+        int perHost = 4;        // transfers in flight to one host at most
+        QString referer;        // "": none; "*": the address up to its last "/"; else this address
+        QString cookiesFile;    // a cookies.txt file whose cookies go to the hosts it names
+        QString caFile;         // PEM certificates trusted beside the system's
+    };
+
+    /// What a failure means for the addresses that follow.
+    enum class Failure {
+        None,
+        Passing,      // a time-out, a reset, a cut body: worth another try
+        Everywhere,   // holds for every address of the series: bad address, unknown host, a
+                      // refused connection, a refused certificate, no TLS where TLS was asked for
+        Other,
+    };
+
+    /// How a transfer ended: its final answer, or why there is none.
+    struct Answer
+    {
+        enum class Result { Answered, Failed, Cancelled };
+        Result result = Result::Cancelled;
+        int status = 0;             // HTTP status of the final answer; 0 without one
+        Headers headers;            // of the final answer
+        PartFile part;              // the whole body, when it was wanted and could be kept
+        PartFile::Failure keepFailure;   // why a wanted body could not be kept
+        qint32 errorCode = 0;       // for Failed and Cancelled: libcurl's number and text, or ours
+        QString errorText;
+        Failure failure = Failure::None;
+        QString everywhereReason;   // for Failure::Everywhere: the cause, in words a user can act on
+        int tries = 0;              // requests made for it
+
+        bool answered() const { return result == Result::Answered; }
+        /// A header of the answer, name matched without regard to case; "" when absent.
+        QByteArray header(const QByteArray &name) const;
+        QString contentType() const { return QString::fromLatin1(header("Content-Type")); }
+        /// True for the answers of a server too busy to answer now (429, 503).
+        bool busy() const { return status == 429 || status == 503; }
     };
 
     explicit Inet(QObject *parent = nullptr);
@@ -56,92 +109,97 @@ public:
     int AccessType() const { return m_accessType; }
     void setAccessType(int type) { m_accessType = type; }
 
-    /// Starts fetching url with the proxy settings of this moment and returns at once. An address
-    /// or proxy that cannot work fails the transfer before anything is sent.
-    TransferId start(const QString &url, const Keep &keep);
+    /// Takes the settings for the transfers that follow and reads the files they name; a file
+    /// that cannot be used is named in the result (empty when all is well), and nothing changes.
+    QString configure(const Config &config);
+
+    /// Why this machine's libcurl cannot make our transfers (too old); empty when it can.
+    static QString unusable();
+
+    /// Starts fetching with the proxy settings of this moment and returns at once; the request
+    /// goes out when the host's pace allows. An address or proxy that cannot work fails the
+    /// transfer before anything is sent.
+    TransferId start(const Request &request);
     /// Makes the transfer the one being handled: reports the states it went through so far, in
     /// order, then its new ones, and waits in a nested event loop until it has ended, so the
-    /// window keeps handling input meanwhile. Afterwards its answer is the last answer (headers,
-    /// part file) and the transfer is gone. False when it failed or was cancelled (state 11 was
-    /// reported; a transfer not known counts as cancelled), or when another wait is going on.
-    bool wait(TransferId id);
+    /// window keeps handling input meanwhile. The transfer is gone afterwards. A transfer not
+    /// known (cancelled before its turn, or waited for already), or a wait while another goes on,
+    /// gives a cancelled answer.
+    Answer wait(TransferId id);
     /// Ends a transfer at once, leaving no part file; an id not known is ignored.
     void cancel(TransferId id);
-    /// True while the transfer has not ended.
+    /// True while the transfer has not ended (waiting for its turn, its next try or its answer).
     bool isRunning(TransferId id) const;
     /// Transfers started and not yet waited for or cancelled.
     int transferCount() const { return int(m_transfers.size()); }
+    /// True while a wait goes on.
+    bool isBusy() const { return m_waiting != 0; }
 
-    /// start() and wait() in one, as one transfer at a time. Refused while another wait goes on.
-    bool OpenURL(const QString &url, const Keep &keep = Keep());
+    // The control's own operations, for one transfer at a time.
 
-    /// A response header of the last answer (name matched without regard to case); "" when absent.
+    /// start() and wait() in one.
+    Answer OpenURL(const Request &request) { return wait(start(request)); }
+    /// A response header of the last answer waited for; "" when absent.
     QString GetHeader(const QString &name) const;
-    /// HTTP status of the last answer; 0 when there was none.
-    int statusCode() const { return m_last.status; }
-    /// The whole body of the last answer when it was wanted and kept; the caller gives it its
-    /// name or lets it go. Empty otherwise.
-    PartFile takePart() { return std::move(m_last.part); }
-    /// Why a wanted body of the last answer could not be kept (disk full, no such folder); "" else.
-    QString keepError() const { return m_last.keepError; }
-    /// True when the last wait ended because the transfer was cancelled.
-    bool wasCancelled() const { return m_last.cancelled; }
-
     /// Ends every transfer at once; a waiting wait() returns.
     void Cancel();
-
     /// Error code and text of the failure last reported with state 11.
     qint32 ResponseCode() const { return m_responseCode; }
     QString ResponseInfo() const { return m_responseInfo; }
 
-    /// True while a wait goes on.
-    bool isBusy() const { return m_waiting != 0; }
-
     /// Largest body kept; a longer answer fails. Starts at maxBodyBytes.
     qint64 bodyLimit() const { return m_bodyLimit; }
     void setBodyLimit(qint64 bytes) { m_bodyLimit = bytes; }
-    /// Milliseconds without data after which a transfer fails. Starts at stallTimeoutMs.
+    /// The time of stallTimeoutMs, shorter where tests cannot wait that long.
     int stallTimeout() const { return m_stallTimeout; }
     void setStallTimeout(int ms);
-    /// Connections kept open to one host at most, and so transfers to it at once. Starts at 4.
-    void setMaxConnections(int connections);
 
 Q_SIGNALS:
     void StateChanged(qint16 state);
-    /// Body bytes of the transfer being waited for, against its declared length (-1: unknown).
+    /// Body bytes of the transfer being waited for, against its whole length (-1: unknown).
     void Progress(qint64 received, qint64 total);
+    /// The transfer being waited for failed in passing and is tried again after seconds.
+    void Retrying(int seconds, const QString &reason);
 
 private:
     struct Transfer;
-    struct Answer
+    struct Host
     {
-        Headers headers;
-        int status = 0;
-        PartFile part;
-        QString keepError;
-        bool cancelled = false;
+        int inFlight = 0;
+        int limit = 1;           // transfers at once; one after the host said it was busy
+        qint64 heldUntil = 0;    // no request starts before this (ms on m_clock)
+        qint64 lastStart = -1;   // when the last request to it started
     };
 
     Transfer *find(TransferId id) const;
     void failBeforeStart(Transfer &t, qint32 code, const QString &text);
     bool proxyFor(Transfer &t, QByteArray *proxyUrl);
+    bool launch(Transfer &t);
+    void pump();
+    void detach(Transfer &t);
     void finish(Transfer &t, int result);
+    void retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAfterMs);
     void end(Transfer &t, qint32 code, const QString &text);
     void drive(int socket, int events);
     void deliver();
     void checkStalls();
+    qint64 now() const { return m_clock.elapsed(); }
 
     static int socketCallback(void *easy, int socket, int what, void *self, void *socketp);
     static int timerCallback(void *multi, long timeoutMs, void *self);
 
     void *m_multi = nullptr;
+    std::shared_ptr<void> m_share;      // the cookies of a run, shared by its transfers
     void *m_requestHeaders = nullptr;   // the headers every request sends
     QString m_proxy;
     int m_accessType = Direct;
+    Config m_config;
     qint64 m_bodyLimit = maxBodyBytes;
     int m_stallTimeout = stallTimeoutMs;
+    QElapsedTimer m_clock;
 
     std::map<TransferId, std::unique_ptr<Transfer>> m_transfers;
+    QHash<QString, Host> m_hosts;
     TransferId m_nextId = 0;
     TransferId m_current = 0;     // the transfer being waited for
     int m_waiting = 0;
@@ -149,6 +207,8 @@ private:
     QEventLoop *m_loop = nullptr;
     QTimer *m_timer = nullptr;      // libcurl's own time-outs
     QTimer *m_stallTimer = nullptr;
+    qint64 m_lastStallCheck = -1;
+    QTimer *m_pumpTimer = nullptr;  // the next request a host's pace or a back-off holds back
     struct Watch
     {
         QSocketNotifier *read = nullptr;
@@ -156,7 +216,7 @@ private:
     };
     QHash<int, Watch> m_sockets;
 
-    Answer m_last;
+    Headers m_lastHeaders;
     qint32 m_responseCode = 0;
     QString m_responseInfo;
 };

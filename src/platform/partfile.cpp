@@ -2,12 +2,12 @@
 
 #include "platform/filesystem.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,21 +15,24 @@
 
 namespace {
 
-// ".seriograb-<process id>-<counter>.part": hidden, and the process id tells a part file that a
-// running program is still writing from one a crash left behind.
+// ".seriograb-<process id>-<counter>.part": hidden, and unique to its writer.
 const QRegularExpression partName(QStringLiteral("^\\.seriograb-(\\d+)-\\d+\\.part$"));
 
-QString saveError(const QString &path, const QString &reason)
+// Part files older than this are taken as left behind where the file system cannot lock.
+constexpr qint64 unlockableAgeSeconds = 24 * 3600;
+
+// An open-file-description lock on the whole file: held for as long as this descriptor is open,
+// and refused to every other open of the file, in this process or any other, on any machine
+// that shares the file system's locks. 0, or the errno value.
+int lockWhole(int fd)
 {
-    return fileErrorText(QStringLiteral("Cannot save"), path, reason);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
 }
 
-bool processGone(qint64 pid)
-{
-    if (pid <= 0 || pid == qint64(::getpid()))
-        return false;
-    return ::kill(pid_t(pid), 0) == -1 && errno == ESRCH;
-}
+bool lockRefused(int error) { return error == EAGAIN || error == EACCES; }
 
 // The final name without replacing a file of that name; -1 with errno EEXIST when it is taken.
 int renameNoReplace(const QByteArray &from, const QByteArray &to)
@@ -78,32 +81,42 @@ PartFile &PartFile::operator=(PartFile &&other) noexcept
     return *this;
 }
 
-PartFile PartFile::create(const QString &folder, QString *error)
+PartFile PartFile::create(const QString &folder, Failure *failure)
 {
     static quint64 counter = 0;
+    static const qint64 pid = ::getpid();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        static const qint64 pid = ::getpid();
         const QString path = inFolder(folder, QStringLiteral(".seriograb-%1-%2.part").arg(pid).arg(++counter));
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
-            return PartFile(path, fd);
-        if (errno != EEXIST) {
-            *error = errnoText(errno);
+        const QByteArray name = QFile::encodeName(path);
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            *failure = Failure{errnoText(errno), errno};
             return PartFile();
         }
+        // Where locks are not to be had, the file goes unlocked and only its age protects it.
+        const int locked = lockWhole(fd);
+        struct stat st;
+        // A clean-up elsewhere may have taken the new file between its making and its lock.
+        if (lockRefused(locked) || (::fstat(fd, &st) == 0 && st.st_nlink == 0)) {
+            ::close(fd);
+            continue;
+        }
+        return PartFile(path, fd);
     }
-    *error = QStringLiteral("no free name for a part file");
+    *failure = Failure{QStringLiteral("no free name for a part file"), 0};
     return PartFile();
 }
 
-bool PartFile::write(const char *data, qint64 length, QString *error)
+bool PartFile::write(const char *data, qint64 length, Failure *failure)
 {
     while (length > 0) {
         const ssize_t n = ::write(m_fd, data, size_t(length));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            *error = errnoText(errno);
+            *failure = Failure{errnoText(errno), errno};
             return false;
         }
         data += n;
@@ -113,30 +126,30 @@ bool PartFile::write(const char *data, qint64 length, QString *error)
     return true;
 }
 
-bool PartFile::close(QString *error)
+bool PartFile::restart(Failure *failure)
 {
-    if (m_fd < 0)
-        return true;
-    const int fd = std::exchange(m_fd, -1);
-    if (::close(fd) != 0 && errno != EINTR) {
-        *error = errnoText(errno);
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+        *failure = Failure{errnoText(errno), errno};
         return false;
     }
+    m_size = 0;
     return true;
 }
 
-PartFile::Commit PartFile::commitAs(const QString &finalName, bool replace, QString *error)
+PartFile::Commit PartFile::commitAs(const QString &finalName, Failure *failure)
 {
-    QString closeError;
-    if (!close(&closeError)) {
-        *error = saveError(finalName, closeError);
+    // A file system that writes late (NFS) reports a failed write when a descriptor closes;
+    // closing a duplicate asks it now and keeps the lock, which belongs to the original.
+    const int probe = ::dup(m_fd);
+    if (probe < 0 || (::close(probe) != 0 && errno != EINTR)) {
+        *failure = Failure{errnoText(errno), errno};
         return Commit::Failed;
     }
     const QFileInfo target(finalName);
     const QByteArray from = QFile::encodeName(m_path);
     const QByteArray to = QFile::encodeName(finalName);
-    const int result = replace ? ::rename(from.constData(), to.constData()) : renameNoReplace(from, to);
-    if (result == 0) {
+    if (renameNoReplace(from, to) == 0) {
+        ::close(std::exchange(m_fd, -1));
         m_path.clear();
         m_size = 0;
         return Commit::Done;
@@ -144,15 +157,15 @@ PartFile::Commit PartFile::commitAs(const QString &finalName, bool replace, QStr
     const int why = errno;
     // A name that is a folder (the address ended in "/" or ".."), is no name to be had.
     if ((why == EEXIST || why == EISDIR) && target.isDir()) {
-        *error = saveError(finalName, QStringLiteral("it is a folder"));
+        *failure = Failure{QStringLiteral("it is a folder"), 0};
         return Commit::Failed;
     }
-    if (why == EEXIST && !replace)
+    if (why == EEXIST)
         return Commit::NameTaken;
     if (why == EXDEV) {
         // The target folder moved to another file system since the transfer began: copy the
         // bytes into a part file beside the final name, and give that one the name.
-        QString reason;
+        Failure reason;
         PartFile near = create(target.path(), &reason);
         QFile source(m_path);
         if (near.isValid() && source.open(QIODevice::ReadOnly)) {
@@ -162,25 +175,26 @@ PartFile::Commit PartFile::commitAs(const QString &finalName, bool replace, QStr
                 copied = !chunk.isEmpty() && near.write(chunk.constData(), chunk.size(), &reason);
             }
             if (copied) {
-                const Commit done = near.commitAs(finalName, replace, error);
+                const Commit done = near.commitAs(finalName, failure);
                 if (done == Commit::Done)
                     remove();
                 return done;
             }
         }
-        *error = saveError(finalName, reason.isEmpty() ? source.errorString() : reason);
+        *failure = reason.text.isEmpty() ? Failure{source.errorString(), 0} : reason;
         return Commit::Failed;
     }
-    *error = saveError(finalName, errnoText(why));
+    *failure = Failure{errnoText(why), why};
     return Commit::Failed;
 }
 
 void PartFile::remove()
 {
-    if (m_fd >= 0)
-        ::close(std::exchange(m_fd, -1));
+    // Unlinked before the descriptor goes, so the lock covers the file to its end.
     if (!m_path.isEmpty())
         ::unlink(QFile::encodeName(std::exchange(m_path, QString())).constData());
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
     m_size = 0;
 }
 
@@ -194,9 +208,21 @@ void PartFile::removeStale(const QString &folder)
     const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
     const QStringList names = dir.entryList({QStringLiteral(".seriograb-*.part")},
                                             QDir::Files | QDir::Hidden | QDir::System);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
     for (const QString &name : names) {
-        const QRegularExpressionMatch m = partName.match(name);
-        if (m.hasMatch() && processGone(m.captured(1).toLongLong()))
-            ::unlink(QFile::encodeName(dir.filePath(name)).constData());
+        if (!isPartName(name))
+            continue;
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        // A part file this program may not open for writing is not its to judge.
+        const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        const int locked = lockWhole(fd);
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            if (locked == 0 || (!lockRefused(locked) && now - qint64(st.st_mtime) > unlockableAgeSeconds))
+                ::unlink(path.constData());
+        }
+        ::close(fd);
     }
 }

@@ -6,10 +6,20 @@
 /// A downloaded body on its way to its file: a hidden file in the target folder that receives the
 /// bytes as they arrive and only takes its final name once it is whole and kept. Whatever ends
 /// before that (a failure, a cancel, an answer that is no picture) removes it: the destructor does.
+/// While it exists its writer holds a lock on it, so a clean-up by another program (on this
+/// machine or another one sharing the folder) never takes a part file that is still in use.
 /// Not synced: the rename alone makes the file appear whole.
 class PartFile
 {
 public:
+    /// Why an operation failed: the system's words (no file name), and its errno value (0 for
+    /// our own reasons).
+    struct Failure
+    {
+        QString text;
+        int code = 0;
+    };
+
     PartFile() = default;
     ~PartFile();
     PartFile(PartFile &&other) noexcept;
@@ -17,28 +27,29 @@ public:
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
 
-    /// A new, empty part file in folder ("" is the working folder). On failure the result is
-    /// empty and *error says why.
-    static PartFile create(const QString &folder, QString *error);
+    /// A new, empty, locked part file in folder ("" is the working folder). On failure the result
+    /// is empty and *failure says why.
+    static PartFile create(const QString &folder, Failure *failure);
 
     bool isValid() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }
     qint64 size() const { return m_size; }
 
-    /// Appends bytes; false with *error when the disk refused them.
-    bool write(const char *data, qint64 length, QString *error);
-    /// Ends the writing. The part stays until it is committed or removed.
-    bool close(QString *error);
+    /// Appends bytes; false with *failure when the disk refused them.
+    bool write(const char *data, qint64 length, Failure *failure);
+    /// Empties the part to receive a body afresh.
+    bool restart(Failure *failure);
 
     enum class Commit { Done, NameTaken, Failed };
-    /// Gives the part its final name. With replace false an existing file of that name is never
-    /// touched (NameTaken). On Done the part is gone; otherwise it stays and *error says why.
-    Commit commitAs(const QString &finalName, bool replace, QString *error);
+    /// Gives the part its final name; an existing file of that name is never touched (NameTaken).
+    /// On Done the part is gone; otherwise it stays and *failure says why.
+    Commit commitAs(const QString &finalName, Failure *failure);
 
     /// Removes the part file now.
     void remove();
 
-    /// Removes the part files in folder that a program which is no longer running left behind.
+    /// Removes the part files in folder that nobody is writing any more: those whose lock can be
+    /// taken, or, where the file system has no locks, those untouched for a day.
     static void removeStale(const QString &folder);
     /// True for a name that only a part file has.
     static bool isPartName(const QString &fileName);

@@ -24,6 +24,7 @@ public:
     QString suffixText() const override { return QString(); }
     void setNumberText(const QString &) override {}
     void addMsg(const QString &message) override { messages.append(message); }
+    void transferState(const QString &) override {}
     void saveHistory() override {}
     bool showPicture(const QString &) override { return false; }
     QString askNewName(const QString &, const QString &) override { return QString(); }
@@ -86,9 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     answer.raw = head + "Content-Length: 4\r\nConnection: close\r\n\r\nGIF8";
     r.server.route(QStringLiteral("/picture"), answer);
     r.view.messages.clear();
-    r.inet.OpenURL(r.server.url(QStringLiteral("/picture")));
+    r.inet.OpenURL({r.server.url(QStringLiteral("/picture")), QString(), {}});
     const QString header = r.inet.GetHeader(QStringLiteral("Content-type"));
-    const bool kept = r.run.checkContentType();
+    const bool kept = r.run.checkContentType(header);
 
     FUZZ_CHECK(r.view.messages == QStringList{kept ? QStringLiteral("File is a image")
                                                    : QStringLiteral("File is not a image")},

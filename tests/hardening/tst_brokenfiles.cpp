@@ -5,6 +5,9 @@
 #include <QScopeGuard>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace harness;
@@ -181,22 +184,28 @@ private Q_SLOTS:
     void targetFolders_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::newRow("a regular file") << 0;
-        QTest::newRow("missing") << 1;
-        QTest::newRow("removed during the run") << 2;
+        QTest::addColumn<QString>("left");   // the number left on the picture that could not be saved
+        QTest::addColumn<int>("reason");
+        QTest::newRow("a regular file") << 0 << "01" << ENOTDIR;
+        QTest::newRow("missing") << 1 << "01" << ENOENT;
+        QTest::newRow("removed during the run") << 2 << "02" << ENOENT;
+        QTest::newRow("file-size limit reached") << 3 << "01" << EFBIG;
     }
-
+    // A folder that no picture can go into ends the run at the first picture that cannot be
+    // saved: no more requests, no part file, and the number stays where the next Get goes on.
     void targetFolders()
     {
         QFETCH(int, kind);
+        QFETCH(QString, left);
+        QFETCH(int, reason);
         const QString folder = m_folders->dir.filePath(QStringLiteral("target"));
         if (kind == 0)
             QVERIFY(writeFile(folder, "I am a file"));
-        if (kind == 2)
+        if (kind >= 2)
             QVERIFY(QDir().mkpath(folder));
         QVERIFY(writeFile(m_folders->place.parameterFile(),
-                          "[LOCALFOLDER]\r\n" + folder.toUtf8() + "\r\n[LASTFILE]\r\n3\r\n"));
-        serveSeries(3);
+                          "[LOCALFOLDER]\r\n" + folder.toUtf8() + "\r\n[LASTFILE]\r\n40\r\n"));
+        m_server->routeOthers(Response::ok(QByteArray(200000, 'p'), "image/jpeg"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         if (kind == 2) {
             connect(statusLine(w), &StatusLine::textChanged, w, [folder](const QString &text) {
@@ -204,19 +213,30 @@ private Q_SLOTS:
                     QDir(folder).removeRecursively();
             });
         }
+        rlimit before = {};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &before); });
+        if (kind == 3) {
+            rlimit small = before;
+            small.rlim_cur = 100000;
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
         click(w, "btnGet");
 
-        QCOMPARE(number(w), QStringLiteral("04"));
-        const int notSaved = kind == 2 ? 2 : 3;
-        QVERIFY2(status(w).startsWith(QLatin1String("Completed downloading maximum number if files (3)")),
+        QCOMPARE(number(w), left);
+        QVERIFY2(status(w).startsWith(QLatin1String("Downloading Stopped because the folder cannot be written: "))
+                     && endText(status(w)).endsWith(QString::fromLocal8Bit(std::strerror(reason))),
                  qPrintable(status(w)));
-        QVERIFY2(status(w).contains(QStringLiteral("%1 file(s) not saved").arg(notSaved)), qPrintable(status(w)));
+        const qsizetype asked = m_server->requests().size();
+        QVERIFY2(asked < m_settings.transfers + 2, qPrintable(m_server->paths().join(QLatin1Char(' '))));
+        QTest::qWait(100);
+        QCOMPARE(m_server->requests().size(), asked);   // no request after the end
         if (kind == 0)
             QCOMPARE(readAll(folder), QByteArray("I am a file"));
+        else if (kind == 3)
+            QCOMPARE(entries(folder), QStringList());   // not even a part file
         else
             QVERIFY(!QFileInfo::exists(folder));
-        QCOMPARE(entries(m_folders->dir.path()), QStringList({QStringLiteral("out"), QStringLiteral("program")})
-                                                     + (kind == 0 ? QStringList(QStringLiteral("target")) : QStringList()));
     }
 
     void settingsLocation_data()

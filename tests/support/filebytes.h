@@ -21,3 +21,14 @@ inline void setContents(const QString &path, const QByteArray &bytes)
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(file.write(bytes), bytes.size());
 }
+
+/// Every byte value from 0 to 255, repeats times over: a body that any text handling would change.
+inline QByteArray everyByteValue(int repeats)
+{
+    QByteArray bytes;
+    bytes.reserve(repeats * 256);
+    for (int r = 0; r < repeats; ++r)
+        for (int b = 0; b < 256; ++b)
+            bytes.append(char(b));
+    return bytes;
+}

@@ -1,5 +1,10 @@
 #include "fixtures.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QColor>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -92,6 +97,29 @@ quint16 freeLoopbackPort(quint16 lowest, quint16 highest)
             return candidate;
     }
     return 0;
+}
+
+RefusedPort::RefusedPort()
+{
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        m_port = ntohs(address.sin_port);
+}
+
+RefusedPort::~RefusedPort()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+QString RefusedPort::url(const QString &path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
 QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix, int first, QSize size)

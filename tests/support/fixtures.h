@@ -19,6 +19,24 @@ quint16 freeLoopbackPort();
 /// A loopback port from lowest to highest, free a moment ago; 0 when none was found.
 quint16 freeLoopbackPort(quint16 lowest, quint16 highest);
 
+/// A loopback port that refuses every connection for as long as this lives: bound but never
+/// listening, so no server of a test running beside this one can take it meanwhile.
+class RefusedPort
+{
+public:
+    RefusedPort();
+    ~RefusedPort();
+    RefusedPort(const RefusedPort &) = delete;
+    RefusedPort &operator=(const RefusedPort &) = delete;
+    quint16 port() const { return m_port; }
+    /// "http://127.0.0.1:<port>" followed by path.
+    QString url(const QString &path) const;
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+};
+
 /// Writes count distinct JPEG pictures, prefix + two-digit number + ".jpg" from first on,
 /// into folder (created when missing). Each shows its number. Returns the file paths.
 QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix = QStringLiteral("pic"),

@@ -20,7 +20,14 @@ QByteArray reasonFor(int status)
     case 400: return "Bad Request";
     case 403: return "Forbidden";
     case 404: return "Not Found";
+    case 206: return "Partial Content";
+    case 408: return "Request Timeout";
+    case 416: return "Range Not Satisfiable";
+    case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
     default: return "Status";
     }
 }
@@ -103,6 +110,11 @@ void ScriptedServer::route(const QString &path, const Response &response)
     m_routes.insert(path, response);
 }
 
+void ScriptedServer::routeInTurn(const QString &path, const QList<Response> &responses)
+{
+    m_turns.insert(path, responses);
+}
+
 QStringList ScriptedServer::paths() const
 {
     QStringList result;
@@ -132,6 +144,13 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
     it->input.append(socket->readAll());
     if (it->answering)
         return;
+    // A TLS hello gets what a plain web server sends it: an error page in the clear.
+    if (it->input.startsWith('\x16')) {
+        socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+        it->input.clear();
+        return;
+    }
     const qsizetype headEnd = it->input.indexOf("\r\n\r\n");
     if (headEnd < 0)
         return;
@@ -172,11 +191,30 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
 
     const QString path = QString::fromLatin1(request.path);
     Response chosen = m_routes.value(path, Response::ok("no such path\n", "text/plain"));
-    if (!m_routes.contains(path)) {
+    if (auto turn = m_turns.find(path); turn != m_turns.end() && !turn->isEmpty()) {
+        chosen = turn->size() > 1 ? turn->takeFirst() : turn->first();
+    } else if (!m_routes.contains(path)) {
         if (m_hasOthers)
             chosen = m_others;
         else
             chosen.status = 404;
+    }
+    const QByteArray range = request.header("Range");
+    const QByteArray ifRange = request.header("If-Range");
+    if (chosen.ranges && range.startsWith("bytes=") && range.endsWith('-')) {
+        const qint64 from = range.mid(6, range.size() - 7).toLongLong();
+        QByteArray etag;
+        for (const auto &[name, value] : std::as_const(chosen.headers)) {
+            if (name.compare("ETag", Qt::CaseInsensitive) == 0)
+                etag = value;
+        }
+        if ((ifRange.isEmpty() || ifRange == etag) && from < chosen.body.size()) {
+            const qint64 size = chosen.body.size();
+            chosen.status = 206;
+            chosen.header("Content-Range", "bytes " + QByteArray::number(from) + '-' + QByteArray::number(size - 1)
+                                               + '/' + QByteArray::number(size));
+            chosen.body = chosen.body.mid(from);
+        }
     }
 
     QPointer<QTcpSocket> guarded(socket);

@@ -31,6 +31,8 @@ struct Response
     int dripIntervalMs = 0;       // ... this far apart
     bool endless = false;         // send the body again and again, without a length, until the
                                   // client goes away
+    bool ranges = false;          // answer "Range: bytes=N-" with 206 and the rest of the body,
+                                  // unless an If-Range names another ETag
 
     /// 200 with the body and, unless contentType is null, a Content-type header.
     static Response ok(const QByteArray &body, const QByteArray &contentType);
@@ -78,6 +80,8 @@ public:
     QString url(const QString &path) const;
 
     void route(const QString &path, const Response &response);
+    /// Answers for path in turn, one per request; the last one answers every request after it.
+    void routeInTurn(const QString &path, const QList<Response> &responses);
     /// The answer for every path that has no route of its own (instead of the 404 page).
     void routeOthers(const Response &response) { m_others = response; m_hasOthers = true; }
 
@@ -103,6 +107,7 @@ private:
 
     QTcpServer m_server;
     QHash<QString, Response> m_routes;
+    QHash<QString, QList<Response>> m_turns;
     Response m_others;
     bool m_hasOthers = false;
     QHash<QTcpSocket *, Connection> m_connections;

@@ -27,12 +27,6 @@
 namespace {
 
 // A loopback port that was free a moment ago, so connecting to it is refused.
-quint16 refusingPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
-}
-
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -222,8 +216,8 @@ private Q_SLOTS:
 
     void statusLineFollowsTheTransfer()
     {
-        const quint16 port = refusingPort();
-        QVERIFY(port != 0);
+        RefusedPort refused;
+        const quint16 port = refused.port();
         writeParameters();
         frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
         w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
@@ -239,13 +233,16 @@ private Q_SLOTS:
         QVERIFY2(texts[3].startsWith(QStringLiteral("ErrorCode: %1 : ").arg(w->inet().ResponseCode())), qPrintable(texts[3]));
         QVERIFY(texts[3].size() > QStringLiteral("ErrorCode: 1 : ").size());
         QCOMPARE(texts[4], QStringLiteral("File is not a image"));
-        QCOMPARE(endText(texts[5]), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        // A refused connection would be refused for every number: the run says so.
+        QVERIFY2(endText(texts[5]).startsWith(QStringLiteral("Downloading Stopped because the server at 127.0.0.1:%1 "
+                                                             "refused the connection (").arg(port)),
+                 qPrintable(texts[5]));
     }
 
     void stateTextsLeaveTheCaptionOfAMinimisedWindow()
     {
-        const quint16 port = refusingPort();
-        QVERIFY(port != 0);
+        RefusedPort refused;
+        const quint16 port = refused.port();
         writeParameters();
         frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
         w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
@@ -259,7 +256,8 @@ private Q_SLOTS:
         const QString opening = QStringLiteral("Opening :http://127.0.0.1:%1/pic01.jpg").arg(port);
         // (each caption is read as the status text changes, just before addMsg sets the caption)
         QCOMPARE(captions.mid(1, 4), QStringList({opening, opening, opening, opening}));
-        QCOMPARE(endText(w->windowTitle()), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
+        QVERIFY2(endText(w->windowTitle()).startsWith(QLatin1String("Downloading Stopped because the server at")),
+                 qPrintable(w->windowTitle()));
     }
 
     void closingDuringATransferEndsCleanly()

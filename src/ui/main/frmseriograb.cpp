@@ -2,7 +2,6 @@
 
 #include "core/downloadrun.h"
 #include "core/numbers.h"
-#include "core/transferstatus.h"
 #include "platform/filesystem.h"
 #include "platform/inet.h"
 #include "platform/twips.h"
@@ -99,7 +98,6 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
 
     m_inet1 = new Inet(this);
     m_inet1->setObjectName(QStringLiteral("inet1"));
-    connect(m_inet1, &Inet::StateChanged, this, &frmSeriograb::inet1StateChanged);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -356,8 +354,7 @@ void frmSeriograb::btnGetClick()
 
 void frmSeriograb::btnStopClick()
 {
-    m_settings.stopRequested = Settings::True;
-    m_inet1->Cancel();
+    m_run->stop();
 }
 
 void frmSeriograb::mulClick()
@@ -578,14 +575,10 @@ void frmSeriograb::logPass(const QString &line)
         m_runLogWindow->addLine(line);
 }
 
-// --- transfer states
-
-void frmSeriograb::inet1StateChanged(qint16 state)
+// The transfer's states show in the status line only; the caption keeps the run's last message.
+void frmSeriograb::transferState(const QString &text)
 {
-    guarded(sbar1, [&] {
-        if (const std::optional<QString> text = transferstatus::stateText(state, *m_inet1))
-            sbar1->setText(*text);
-    });
+    sbar1->setText(text);
 }
 
 // --- preview fitting and size handling
@@ -740,8 +733,7 @@ void frmSeriograb::closeEvent(QCloseEvent *event)
     if (m_run && m_run->isRunning()) {
         // The run is still on the stack: let it end after its pass, then close.
         m_closeRequested = true;
-        m_settings.stopRequested = Settings::True;
-        m_inet1->Cancel();
+        m_run->stop();
         event->ignore();
         return;
     }

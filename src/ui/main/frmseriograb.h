@@ -62,6 +62,7 @@ public:
     QString suffixText() const override;
     void setNumberText(const QString &text) override;
     void addMsg(const QString &message) override;
+    void transferState(const QString &text) override;
     void saveHistory() override;
     bool showPicture(const QString &path) override;
     QString askNewName(const QString &message, const QString &title) override;
@@ -84,7 +85,6 @@ private:
     void load();
     void resizeHandling();
     void timer1Tick();
-    void inet1StateChanged(qint16 state);
     void setOuterSize(int widthTwips, int heightTwips);
     int outerWidthTwips() const;
     int outerHeightTwips() const;
