@@ -6,6 +6,8 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev ca-certificates fonts-dejavu-core nginx-light tinyproxy xvfb xauth curl openssl
+# For `make package` and its checks (tests/package).
+PACKAGES += dpkg-dev file desktop-file-utils appstream lintian man-db strace
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 FUZZ_TARGETS := numbers modpara history contenttype picture
 FUZZ_SECONDS ?= 60
@@ -17,7 +19,7 @@ SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_af
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0
 
-.PHONY: all deps configure build run test asan-build fuzz-deps fuzz clean
+.PHONY: all deps configure build run test package asan-build fuzz-deps fuzz clean
 
 all: build
 
@@ -38,6 +40,12 @@ build: configure
 run: configure
 	cmake --build $(BUILD) --target seriograb make-samples -j $(JOBS)
 	tools/run-with-samples $(BUILD)/seriograb
+
+# The Debian package $(BUILD)/seriograb_VERSION_ARCH.deb; builds only the program and its manual
+# page, not the tests. tests/package checks it under `make test`.
+package: configure
+	cmake --build $(BUILD) --target seriograb seriograb_docs -j $(JOBS)
+	cd $(BUILD) && cpack -G DEB
 
 # The suite runs twice: as built for use, then built with AddressSanitizer and UBSan.
 test: build

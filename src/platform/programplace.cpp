@@ -35,6 +35,8 @@ ProgramPlace ProgramPlace::current()
     p.folder = QCoreApplication::applicationDirPath();
     p.name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     p.userFolder = userSettingsFolder();
+    // Relative, so an install works wherever its prefix is; in the build tree nothing is there.
+    p.dataFolder = QDir::cleanPath(p.folder + QStringLiteral("/" SERIOGRAB_DATA_FROM_PROGRAM));
     return p;
 }
 
@@ -50,6 +52,15 @@ QString ProgramPlace::userSettingsFolder()
 QString ProgramPlace::file(const QString &fileName) const
 {
     return folder + QLatin1Char('/') + fileName;
+}
+
+QString ProgramPlace::dataFile(const QString &fileName) const
+{
+    const QString beside = file(fileName);
+    if (dataFolder.isEmpty() || QFileInfo::exists(beside))
+        return beside;
+    const QString installed = dataFolder + QLatin1Char('/') + fileName;
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 QString ProgramPlace::parameterFileName() const
@@ -85,17 +96,16 @@ QString ProgramPlace::settingsFile(const QString &fileName) const
 QString ProgramPlace::currentSettingsFile(const QString &fileName) const
 {
     const QString kept = settingsFile(fileName);
-    if (kept != file(fileName) && !QFileInfo::exists(kept) && QFileInfo(file(fileName)).isFile())
-        return file(fileName);
+    const QString given = dataFile(fileName);
+    if (given != kept && !QFileInfo::exists(kept) && QFileInfo(given).isFile())
+        return given;
     return kept;
 }
 
 QString ProgramPlace::prepareSettingsFile(const QString &fileName) const
 {
     const QString kept = settingsFile(fileName);
-    if (kept == file(fileName))
-        return kept;
-    if (!QDir().mkpath(settingsFolder()))
+    if (kept != file(fileName) && !QDir().mkpath(settingsFolder()))
         throw FileError(QStringLiteral("Cannot create the settings folder \"%1\"").arg(settingsFolder()));
     const QString source = currentSettingsFile(fileName);
     if (source != kept)

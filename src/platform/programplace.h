@@ -12,6 +12,9 @@ struct ProgramPlace
     /// Where the settings go when the program folder cannot be written (a system-wide install);
     /// empty: nowhere else, they stay in the program folder.
     QString userFolder;
+    /// Where an install keeps the read-only files the program brings (PREFIX/share/seriograb
+    /// beside PREFIX/bin), looked in after the program folder; empty: the program folder alone.
+    QString dataFolder;
 
     static ProgramPlace current();
     /// $XDG_CONFIG_HOME/seriograb, or ~/.config/seriograb when XDG_CONFIG_HOME is not set.
@@ -19,6 +22,9 @@ struct ProgramPlace
 
     /// folder + "/" + fileName
     QString file(const QString &fileName) const;
+    /// A read-only file the program brings, such as default.gif: the program folder's when it is
+    /// there, else the data folder's; when neither exists, the program folder's name for it.
+    QString dataFile(const QString &fileName) const;
 
     /// name + ".par"
     QString parameterFileName() const;
@@ -35,8 +41,7 @@ struct ProgramPlace
     /// The settings file of that name where it is kept, and so written.
     QString settingsFile(const QString &fileName) const;
     /// The file that holds the settings file's present content: settingsFile(), or, until that
-    /// exists, the program folder's file of that name (the starting values of an install whose
-    /// folder cannot be written).
+    /// exists, dataFile() of that name (starting values given with an install).
     QString currentSettingsFile(const QString &fileName) const;
     /// settingsFile(), made ready to be written: its folder created, and, when it does not
     /// exist yet, the content of currentSettingsFile() copied into it. Throws FileError.

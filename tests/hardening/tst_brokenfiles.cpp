@@ -242,21 +242,26 @@ private Q_SLOTS:
     void settingsLocation_data()
     {
         QTest::addColumn<bool>("writable");       // the program folder
-        QTest::addColumn<bool>("storedThere");    // settings and history in the program folder at start
+        QTest::addColumn<QString>("stored");      // where settings and history are at start: "program",
+                                                  // "data" (the install's data folder) or nowhere
         QTest::addColumn<bool>("xdgSet");         // XDG_CONFIG_HOME set, else ~/.config
-        QTest::newRow("writable program folder") << true << true << true;
-        QTest::newRow("read-only, nothing stored") << false << false << true;
-        QTest::newRow("read-only, settings and history stored") << false << true << true;
-        QTest::newRow("read-only, XDG_CONFIG_HOME unset") << false << true << false;
+        QTest::newRow("writable program folder") << true << "program" << true;
+        QTest::newRow("writable, starting values installed") << true << "data" << true;
+        QTest::newRow("read-only, nothing stored") << false << "" << true;
+        QTest::newRow("read-only, settings and history stored") << false << "program" << true;
+        QTest::newRow("read-only, starting values installed") << false << "data" << true;
+        QTest::newRow("read-only, XDG_CONFIG_HOME unset") << false << "program" << false;
     }
 
     // Settings stay in the program folder when it can be written; otherwise they go to the
-    // user's settings folder, starting from what the program folder holds.
+    // user's settings folder. Either starts from what the program folder holds, or else the
+    // install's data folder, and neither of those is written then.
     void settingsLocation()
     {
         QFETCH(bool, writable);
-        QFETCH(bool, storedThere);
+        QFETCH(QString, stored);
         QFETCH(bool, xdgSet);
+        const bool storedThere = !stored.isEmpty();
         const QByteArray home = qgetenv("HOME"), xdg = qgetenv("XDG_CONFIG_HOME");
         const auto restore = qScopeGuard([&] { qputenv("HOME", home); qputenv("XDG_CONFIG_HOME", xdg); });
         qputenv("HOME", m_folders->dir.filePath(QStringLiteral("home")).toUtf8());
@@ -265,15 +270,19 @@ private Q_SLOTS:
         ProgramPlace &place = m_folders->place;
         place.userFolder = ProgramPlace::userSettingsFolder();
         QCOMPARE(place.userFolder, m_folders->dir.filePath(xdgSet ? "config/seriograb" : "home/.config/seriograb"));
+        place.dataFolder = m_folders->dir.filePath(QStringLiteral("share"));
+        QVERIFY(QDir().mkpath(place.dataFolder));
+        const QString given = stored == QLatin1String("data") ? place.dataFolder : place.folder;
         if (storedThere) {
-            QVERIFY(m_folders->writeParameters("[HEADERTEXT]\r\nh_\r\n[NOTES]\r\nkept\r\n"));
-            QVERIFY(writeFile(place.file(QStringLiteral("history.par")), "cmburl1=http://old/\r\n"));
+            QVERIFY(writeFile(given + QStringLiteral("/seriograb.par"),
+                              "[LOCALFOLDER]\r\n" + m_folders->out.toUtf8() + "\r\n[HEADERTEXT]\r\nh_\r\n[NOTES]\r\nkept\r\n"));
+            QVERIFY(writeFile(given + QStringLiteral("/history.par"), "cmburl1=http://old/\r\n"));
         }
-        auto programFiles = [&] {
-            return entries(place.folder).join(' ').toUtf8() + readAll(place.file(QStringLiteral("seriograb.par")))
-                + readAll(place.file(QStringLiteral("history.par")));
+        auto givenFiles = [&] {
+            return entries(given).join(' ').toUtf8() + readAll(given + QStringLiteral("/seriograb.par"))
+                + readAll(given + QStringLiteral("/history.par"));
         };
-        const QByteArray before = programFiles();
+        const QByteArray before = givenFiles();
         // Read-only for real: permission bits do not stop root, so a test run as root acts as
         // nobody meanwhile, in folders left open to it.
         bool dropped = false;
@@ -315,8 +324,8 @@ private Q_SLOTS:
         QCOMPARE(readAll(kept + QStringLiteral("/history.par")), "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
         QCOMPARE(entries(kept), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
         QCOMPARE(QFileInfo::exists(place.userFolder), !writable);
-        if (!writable)
-            QCOMPARE(programFiles(), before);
+        if (!writable || given != place.folder)
+            QCOMPARE(givenFiles(), before);
         Settings again;
         makeWindow(again, place, QString());
         QCOMPARE(again.headerText, QStringLiteral("new_"));

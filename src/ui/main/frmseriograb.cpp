@@ -112,7 +112,7 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
 
     buildControls();
     buildMenus();
-    m_run = new DownloadRun(m_settings, *m_inet1, *this, m_place.file(QStringLiteral("default.gif")));
+    m_run = new DownloadRun(m_settings, *m_inet1, *this, m_place.dataFile(QStringLiteral("default.gif")));
     load();
 }
 
@@ -323,7 +323,7 @@ void frmSeriograb::load()
     setOuterSize(7700, 4000);
     resizeHandling();
 
-    m_helpFile = m_place.file(QStringLiteral("Seriograb.hlp"));
+    m_helpFile = m_place.dataFile(QStringLiteral("Seriograb.hlp"));
 
     // Say so at once when settings and history cannot be kept anywhere.
     if (!m_place.canKeepSettings()) {
