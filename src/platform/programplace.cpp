@@ -75,9 +75,16 @@ QString ProgramPlace::historyFileName() const
     return parameterFileName().compare(usual, Qt::CaseInsensitive) == 0 ? QStringLiteral("urlhistory.par") : usual;
 }
 
+bool ProgramPlace::isInstalled() const
+{
+    const QString marker = QStringLiteral("default.gif");
+    return !dataFolder.isEmpty() && !QFileInfo::exists(file(marker))
+        && QFileInfo::exists(dataFolder + QLatin1Char('/') + marker);
+}
+
 QString ProgramPlace::settingsFolder() const
 {
-    if (userFolder.isEmpty() || canWriteInto(folder, false))
+    if (userFolder.isEmpty() || (!isInstalled() && canWriteInto(folder, false)))
         return folder;
     return userFolder;
 }

@@ -32,8 +32,11 @@ struct ProgramPlace
     /// "urlhistory.par", so settings and history never share one file.
     QString historyFileName() const;
 
+    /// True for a program run from an install: its read-only files are in the data folder and
+    /// not beside it. Its folder is then a folder of programs (PREFIX/bin), no place for settings.
+    bool isInstalled() const;
     /// The folder settings and history are kept in: the program folder when it can be written
-    /// (or when there is no user folder), otherwise the user folder.
+    /// and is no install's (or when there is no user folder), otherwise the user folder.
     QString settingsFolder() const;
     /// False when settings cannot be kept at all: the settings folder can be neither written
     /// nor created.

@@ -245,22 +245,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stored");      // where settings and history are at start: "program",
                                                   // "data" (the install's data folder) or nowhere
         QTest::addColumn<bool>("xdgSet");         // XDG_CONFIG_HOME set, else ~/.config
-        QTest::newRow("writable program folder") << true << "program" << true;
-        QTest::newRow("writable, starting values installed") << true << "data" << true;
-        QTest::newRow("read-only, nothing stored") << false << "" << true;
-        QTest::newRow("read-only, settings and history stored") << false << "program" << true;
-        QTest::newRow("read-only, starting values installed") << false << "data" << true;
-        QTest::newRow("read-only, XDG_CONFIG_HOME unset") << false << "program" << false;
+        QTest::addColumn<bool>("installed");      // default.gif in the data folder, not beside the program
+        QTest::newRow("writable program folder") << true << "program" << true << false;
+        QTest::newRow("writable, starting values installed") << true << "data" << true << false;
+        QTest::newRow("writable, an installed program") << true << "data" << true << true;
+        QTest::newRow("read-only, nothing stored") << false << "" << true << false;
+        QTest::newRow("read-only, settings and history stored") << false << "program" << true << false;
+        QTest::newRow("read-only, starting values installed") << false << "data" << true << true;
+        QTest::newRow("read-only, XDG_CONFIG_HOME unset") << false << "program" << false << false;
     }
 
-    // Settings stay in the program folder when it can be written; otherwise they go to the
-    // user's settings folder. Either starts from what the program folder holds, or else the
-    // install's data folder, and neither of those is written then.
+    // Settings stay in the program folder when it can be written and is not an install's folder
+    // of programs; otherwise they go to the user's settings folder. Either starts from what the
+    // program folder holds, or else the install's data folder, and neither of those is written then.
     void settingsLocation()
     {
         QFETCH(bool, writable);
         QFETCH(QString, stored);
         QFETCH(bool, xdgSet);
+        QFETCH(bool, installed);
         const bool storedThere = !stored.isEmpty();
         const QByteArray home = qgetenv("HOME"), xdg = qgetenv("XDG_CONFIG_HOME");
         const auto restore = qScopeGuard([&] { qputenv("HOME", home); qputenv("XDG_CONFIG_HOME", xdg); });
@@ -272,6 +275,8 @@ private Q_SLOTS:
         QCOMPARE(place.userFolder, m_folders->dir.filePath(xdgSet ? "config/seriograb" : "home/.config/seriograb"));
         place.dataFolder = m_folders->dir.filePath(QStringLiteral("share"));
         QVERIFY(QDir().mkpath(place.dataFolder));
+        if (installed)
+            QVERIFY(QFile::copy(QStringLiteral(":/logo.gif"), place.dataFolder + QStringLiteral("/default.gif")));
         const QString given = stored == QLatin1String("data") ? place.dataFolder : place.folder;
         if (storedThere) {
             QVERIFY(writeFile(given + QStringLiteral("/seriograb.par"),
@@ -304,7 +309,7 @@ private Q_SLOTS:
         QCOMPARE(m_settings.headerText, storedThere ? QStringLiteral("h_") : QString());
         QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("cmbURL1"))->count(), storedThere ? 1 : 0);
         // Nothing is copied before the first write; a first start makes its empty settings file.
-        QCOMPARE(QFileInfo::exists(place.userFolder), !writable && !storedThere);
+        QCOMPARE(QFileInfo::exists(place.userFolder), (!writable || installed) && !storedThere);
 
         trigger(w, "mul");
         click(w, "btnGet");
@@ -316,14 +321,14 @@ private Q_SLOTS:
         QTest::mouseClick(options->findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
         QTRY_VERIFY(w->isEnabled());
 
-        const QString kept = writable ? place.folder : place.userFolder;
+        const QString kept = writable && !installed ? place.folder : place.userFolder;
         const QByteArray settings = readAll(kept + QStringLiteral("/seriograb.par"));
         QVERIFY2(settings.contains("[HEADERTEXT]\r\nnew_\r\n"), settings.constData());
         QCOMPARE(settings.contains("[NOTES]\r\nkept\r\n"), storedThere);
         const QByteArray url = m_server->url(QStringLiteral("/pic")).toUtf8();
         QCOMPARE(readAll(kept + QStringLiteral("/history.par")), "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
         QCOMPARE(entries(kept), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
-        QCOMPARE(QFileInfo::exists(place.userFolder), !writable);
+        QCOMPARE(QFileInfo::exists(place.userFolder), !writable || installed);
         if (!writable || given != place.folder)
             QCOMPARE(givenFiles(), before);
         Settings again;
