@@ -471,6 +471,80 @@ private Q_SLOTS:
         QCOMPARE(m_view.messages.last().contains(QLatin1String("1 skipped")), saved.isEmpty());
     }
 
+    void refererAndCookies_data()
+    {
+        QTest::addColumn<QString>("referer");        // the setting; %S: the server
+        QTest::addColumn<QByteArray>("cookies");     // the cookies file; null: none
+        QTest::addColumn<QByteArray>("firstReferer");
+        QTest::addColumn<QByteArray>("firstCookie");
+        QTest::addColumn<QByteArray>("secondCookie");
+        const QByteArray mine = "127.0.0.1\tFALSE\t/\tFALSE\t0\tvisitor\tyes\n";
+        const QByteArray elsewhere = "example.org\tFALSE\t/\tFALSE\t0\tother\tno\n";
+        QTest::newRow("none") << "" << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("the address's folder") << "*" << QByteArray() << QByteArray("%S/gallery/") << QByteArray()
+                                              << QByteArray();
+        QTest::newRow("a fixed address") << "http://pictures.example/page.html" << QByteArray()
+                                         << QByteArray("http://pictures.example/page.html") << QByteArray() << QByteArray();
+        QTest::newRow("cookies of the file, for their host only") << "" << QByteArray("# Netscape HTTP Cookie File\n" + mine + elsewhere)
+                                                                  << QByteArray() << QByteArray("visitor=yes") << QByteArray("session=1; visitor=yes");
+        QTest::newRow("a cookie set during the run") << "" << QByteArray("") << QByteArray() << QByteArray()
+                                                     << QByteArray("session=1");
+    }
+
+    // The Referer and the cookies a site asks for reach it; a cookie it sets is kept for the
+    // run and never written to the file.
+    void refererAndCookies()
+    {
+        QFETCH(QString, referer);
+        QFETCH(QByteArray, cookies);
+        QFETCH(QByteArray, firstReferer);
+        QFETCH(QByteArray, firstCookie);
+        QFETCH(QByteArray, secondCookie);
+        const QString server = m_server->url(QString());
+        m_settings.referer = QString(referer).replace(QLatin1String("%S"), server);
+        if (!cookies.isNull()) {
+            m_settings.cookiesFile = m_dir->filePath(QStringLiteral("cookies.txt"));
+            setContents(m_settings.cookiesFile, cookies);
+        }
+        m_settings.lastFile = 2;
+        m_settings.transfers = 1;   // the second request goes out after the first answer
+        m_view.prefix = m_server->url(QStringLiteral("/gallery/pic"));
+        m_server->route(QStringLiteral("/gallery/pic01.jpg"), Response::ok("one", jpegType).header("Set-Cookie", "session=1; Path=/"));
+        m_server->route(QStringLiteral("/gallery/pic02.jpg"), Response::ok("two", jpegType));
+        m_run->run();
+
+        QCOMPARE(m_server->requests().size(), 2);
+        const ReceivedRequest &first = m_server->requests().first();
+        QCOMPARE(first.header("Referer"), firstReferer.replace("%S", server.toLatin1()));
+        QCOMPARE(first.header("Cookie"), firstCookie);
+        QCOMPARE(m_server->requests().last().header("Cookie"), secondCookie);
+        if (!cookies.isNull())
+            QCOMPARE(contents(m_settings.cookiesFile), cookies);
+        QCOMPARE(readAll(target(QStringLiteral("pic02.jpg"))), QByteArray("two"));
+    }
+
+    void filesTheRunNeedsAreReadFirst_data()
+    {
+        QTest::addColumn<bool>("cookies");   // else the extra CA certificates
+        QTest::newRow("cookies file") << true;
+        QTest::newRow("extra CA certificates") << false;
+    }
+
+    // A file that the transfers need and cannot read ends Get before any request, saying why.
+    void filesTheRunNeedsAreReadFirst()
+    {
+        QFETCH(bool, cookies);
+        const QString missing = m_dir->filePath(QStringLiteral("nowhere.txt"));
+        (cookies ? m_settings.cookiesFile : m_settings.caFile) = missing;
+        serveSeries({QStringLiteral("01")});
+        m_run->run();
+        QVERIFY(m_server->requests().isEmpty());
+        QCOMPARE(m_view.messages.size(), 1);
+        QCOMPARE(m_view.messages.first(), QStringLiteral("Not started: the %1 \"%2\" cannot be read: No such file or directory")
+                                              .arg(cookies ? QStringLiteral("cookies file") : QStringLiteral("extra CA certificates"), missing));
+        QCOMPARE(m_view.historySaves, 0);
+    }
+
     void proxySettings_data()
     {
         QTest::addColumn<QString>("ip");
