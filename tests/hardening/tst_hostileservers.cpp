@@ -192,8 +192,8 @@ private Q_SLOTS:
         QVERIFY2(peakMemory() - before < 64 * 1024 * 1024, qPrintable(QString::number(peakMemory() - before)));
     }
 
-    // One byte a second never trips the time-out for silence; the window must stay usable
-    // all the while, and Stop must end the transfer.
+    // A server that sends a byte a second holds a transfer until its stall window ends; the
+    // window must stay usable all the while, and Stop must end the transfer at once.
     void oneByteASecond()
     {
         Response drip = Response::ok(QByteArray(600, 'd'), "image/jpeg");
