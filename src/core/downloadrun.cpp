@@ -125,6 +125,7 @@ bool DownloadRun::start()
     m_inet.setProxy(m_settings.proxyIP + QLatin1Char(':')
                     + numbers::decimalText(m_settings.proxyPort));
     m_inet.setAccessType(m_settings.proxyIP.isEmpty() ? Inet::Direct : Inet::NamedProxy);
+    m_inet.setCaFile(m_settings.caFile);
     m_inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
     m_inet.setMaxConnections(m_inFlight);
     return true;

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -217,6 +218,10 @@ Inet::Inet(QObject *parent)
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &Inet::timerCallback);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
     setMaxConnections(4);
+    // Every transfer has an easy handle of its own, which would otherwise keep its TLS sessions
+    // to itself: a new connection to a host then needs a whole handshake again.
+    m_share = curl_share_init();
+    curl_share_setopt(static_cast<CURLSH *>(m_share), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
@@ -250,6 +255,7 @@ Inet::~Inet()
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, nullptr);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, nullptr);
     curl_multi_cleanup(multiOf(m_multi));
+    curl_share_cleanup(static_cast<CURLSH *>(m_share));
     curl_slist_free_all(static_cast<curl_slist *>(m_requestHeaders));
 }
 
@@ -341,6 +347,14 @@ Inet::TransferId Inet::start(const QString &url, const Keep &keep)
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &t);
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
+    curl_easy_setopt(e, CURLOPT_SHARE, m_share);
+    // Where the server offers HTTP/2, the transfers in flight share its one connection instead
+    // of each opening its own before the first has learnt that it may.
+    curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+    // Replaces the system's bundle file only: the system's certificate folder (CAPATH, which
+    // holds the same certificates) stays trusted beside it.
+    if (!m_caFile.isEmpty())
+        curl_easy_setopt(e, CURLOPT_CAINFO, QFile::encodeName(m_caFile).constData());
     if (curl_multi_add_handle(multiOf(m_multi), e) != CURLM_OK) {
         curl_easy_cleanup(e);
         t.easy = nullptr;

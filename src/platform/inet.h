@@ -55,6 +55,10 @@ public:
     void setProxy(const QString &hostColonPort) { m_proxy = hostColonPort; }
     int AccessType() const { return m_accessType; }
     void setAccessType(int type) { m_accessType = type; }
+    /// A PEM file of certificates trusted beside the system's for https ("": the system's alone);
+    /// applies to transfers started from now on.
+    QString caFile() const { return m_caFile; }
+    void setCaFile(const QString &path) { m_caFile = path; }
 
     /// Starts fetching url with the proxy settings of this moment and returns at once. An address
     /// or proxy that cannot work fails the transfer before anything is sent.
@@ -136,6 +140,8 @@ private:
 
     void *m_multi = nullptr;
     void *m_requestHeaders = nullptr;   // the headers every request sends
+    void *m_share = nullptr;            // TLS sessions, resumed from one transfer to the next
+    QString m_caFile;
     QString m_proxy;
     int m_accessType = Direct;
     qint64 m_bodyLimit = maxBodyBytes;
