@@ -104,7 +104,11 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
         }
     }
 
+    // A request answered 429 in a burst counts as a request for its picture all the same.
+    const int asked = m_asked[path]++;
     if (m_burst.isValid() && m_burst.elapsed() < burstMs) {
+        if (qEnvironmentVariableIsSet("SERIOBENCH_TRACE"))
+            qDebug("%lld %s burst", qint64(m_burst.elapsed()), path.constData());
         ++m_faults;
         socket->write(busy(429, "Too Many Requests"));
         return;
@@ -115,7 +119,9 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
         return;
     }
     const QByteArray body = file.readAll();
-    const Fault fault = m_asked[path]++ == 0 ? faultOf(numberOf(path)) : None;
+    const Fault fault = asked == 0 ? faultOf(numberOf(path)) : None;
+    if (qEnvironmentVariableIsSet("SERIOBENCH_TRACE"))
+        qDebug("%s try %d fault %d range %lld", path.constData(), asked + 1, int(fault), rangeFrom);
     if (fault != None)
         ++m_faults;
     const QByteArray etag = "ETag: \"" + QByteArray::number(qHash(body), 16) + '"';
