@@ -348,9 +348,11 @@ Inet::TransferId Inet::start(const QString &url, const Keep &keep)
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, &t);
     curl_easy_setopt(e, CURLOPT_SHARE, m_share);
-    // Where the server offers HTTP/2, the transfers in flight share its one connection instead
-    // of each opening its own before the first has learnt that it may.
-    curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
+    // Where the server offers HTTP/2 (over TLS), the transfers in flight share its one connection
+    // instead of each opening its own before the first has learnt that it may. Over plain HTTP,
+    // which stays HTTP/1.1, waiting would only hold them back.
+    if (target.scheme() == QLatin1String("https"))
+        curl_easy_setopt(e, CURLOPT_PIPEWAIT, 1L);
     // Replaces the system's bundle file only: the system's certificate folder (CAPATH, which
     // holds the same certificates) stays trusted beside it.
     if (!m_caFile.isEmpty())
