@@ -17,9 +17,12 @@ public:
     /// Shows a message in the status line (and in the caption while minimised).
     virtual void addMsg(const QString &message) = 0;
 
-    /// Records the prefix box's text in the address history and reloads its list.
-    /// Throws FileError when the history file cannot be written.
+    /// Records the prefix box's text in the address history and reloads its list. Throws
+    /// FileError when the history file cannot be written; a view that writes it beside the run
+    /// says so through historyFailure() instead.
     virtual void saveHistory() = 0;
+    /// Waits for a history write that saveHistory left going; why it failed, or "".
+    virtual QString historyFailure() { return QString(); }
 
     /// Shows the picture file in the preview, fitted; false when it is no picture the preview can
     /// show (the preview then keeps its previous picture, but is fitted all the same). The
