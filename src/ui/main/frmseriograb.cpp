@@ -550,6 +550,7 @@ void frmSeriograb::runActive(bool active)
         m_progressTimer->stop();
         m_decoder->flush();
     }
+    m_decoder->setGentle(active);
     prgTransfer->setVisible(active);
     lblSaved->setVisible(active);
 }

@@ -1,6 +1,8 @@
 #include "ui/main/preview.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QPointer>
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QPainter>
@@ -9,6 +11,8 @@
 #include <QTimer>
 
 #include <memory>
+
+#include <sys/resource.h>
 
 #include <optional>
 
@@ -251,6 +255,19 @@ struct Result
     preview::Plan plan;
 };
 
+// Gentle decodes run on a thread of their own at a low priority, which it cannot give up again;
+// the others on the shared pool at the normal one. The pool lives as long as the application,
+// so a decoder going never waits for a decode under way.
+QThreadPool *gentlePool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+    }
+    return pool;
+}
+
 } // namespace
 
 struct PreviewDecoder::State
@@ -262,6 +279,7 @@ struct PreviewDecoder::State
     QElapsedTimer sinceStart;
     qint64 lastTook = 0;             // ms the last decode took
     QTimer pace;
+    bool gentle = false;
 };
 
 PreviewDecoder::PreviewDecoder(QObject *parent)
@@ -286,6 +304,11 @@ void PreviewDecoder::flush()
         return;
     d->urgent = true;
     schedule();
+}
+
+void PreviewDecoder::setGentle(bool gentle)
+{
+    d->gentle = gentle;
 }
 
 bool PreviewDecoder::isBusy() const
@@ -317,6 +340,7 @@ void PreviewDecoder::start()
         return;
     const Job job = *d->next;
     d->next.reset();
+    const bool gentle = d->gentle && !d->urgent;
     d->urgent = false;
     d->sinceStart.start();
     ++d->running;
@@ -336,7 +360,12 @@ void PreviewDecoder::start()
             Q_EMIT decoded(path, result.image, result.plan);
     });
     watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, job] {
+    QThreadPool *pool = gentle ? gentlePool() : QThreadPool::globalInstance();
+    pool->start([promise, job, gentle] {
+        // On Linux a thread's nice value is its own. 10 leaves a decode about a tenth of a core
+        // that the transfers, the window and the server want.
+        if (gentle)
+            ::setpriority(PRIO_PROCESS, 0, 10);
         promise->start();
         Result result;
         try {

@@ -99,6 +99,9 @@ public:
     void flush();
     /// True while a picture is being decoded or waits for its turn.
     bool isBusy() const;
+    /// While gentle (during a run), decodes yield the processor to everything else of normal
+    /// priority, the transfers first; a decode that flush() starts never does.
+    void setGentle(bool gentle);
 
 Q_SIGNALS:
     /// One request has ended: the picture (null when it could not be decoded) and its plan.
