@@ -95,7 +95,8 @@ private slots:
     void refusedBeforeAnyRequest_data();
     void refusedBeforeAnyRequest();
     void failedLookUp();
-    void untrustedCertificateFails();
+    void certificateTrust_data();
+    void certificateTrust();
     void throughTinyproxy();
     void seriesFromNginx();
     void openWhileBusyFailsCleanly();
@@ -541,8 +542,20 @@ void TestInet::failedLookUp()
     QCOMPARE(server.connectionCount(), 0);
 }
 
-void TestInet::untrustedCertificateFails()
+void TestInet::certificateTrust_data()
 {
+    QTest::addColumn<QString>("caFile");   // in the test's folder; "" none
+    QTest::addColumn<int>("failure");      // 0: answered
+    QTest::newRow("not trusted") << QString() << int(CURLE_PEER_FAILED_VERIFICATION);
+    QTest::newRow("trusted through the CA file") << QStringLiteral("cert.pem") << 0;
+    QTest::newRow("CA file missing") << QStringLiteral("missing.pem") << int(CURLE_SSL_CACERT_BADFILE);
+}
+
+// A server with a certificate of its own, trusted only when the CA file names it.
+void TestInet::certificateTrust()
+{
+    QFETCH(QString, caFile);
+    QFETCH(int, failure);
     if (!QSslSocket::supportsSsl())
         QSKIP("Qt has no TLS backend here to serve the test");
     const QString openssl = findTool("openssl");
@@ -551,8 +564,8 @@ void TestInet::untrustedCertificateFails()
     QTemporaryDir dir;
     QProcess make;
     make.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
-                         "-subj", "/CN=127.0.0.1", "-keyout", dir.filePath("key.pem"),
-                         "-out", dir.filePath("cert.pem")});
+                         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                         "-keyout", dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
     QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
     QFile certFile(dir.filePath("cert.pem"));
     QFile keyFile(dir.filePath("key.pem"));
@@ -563,15 +576,37 @@ void TestInet::untrustedCertificateFails()
     tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
     QSslServer server;
     server.setSslConfiguration(tls);
+    QObject::connect(&server, &QSslServer::pendingConnectionAvailable, &server, [&server] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                if (socket->readAll().contains("\r\n\r\n")) {
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: 4\r\n\r\nJPEG");
+                    socket->disconnectFromHost();
+                }
+            });
+        }
+    });
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
 
     Inet inet;
+    inet.setCaFile(caFile.isEmpty() ? QString() : dir.filePath(caFile));
     QSignalSpy states(&inet, &Inet::StateChanged);
-    QVERIFY(!inet.OpenURL(QStringLiteral("https://127.0.0.1:%1/pic01.jpg").arg(server.serverPort())));
-
-    QCOMPARE(statesOf(states), (QList<int>{Inet::ResolvingHost, Inet::HostResolved, Inet::Error}));
-    QCOMPARE(inet.ResponseCode(), int(CURLE_PEER_FAILED_VERIFICATION));
-    QVERIFY2(inet.ResponseInfo().contains("certificate"), qPrintable(inet.ResponseInfo()));
+    const bool answered = inet.OpenURL(QStringLiteral("https://127.0.0.1:%1/pic01.jpg").arg(server.serverPort()),
+                                       Inet::Keep{dir.path(), [](const QString &) { return true; }});
+    if (failure == 0) {
+        QVERIFY2(answered, qPrintable(inet.ResponseInfo()));
+        QCOMPARE(inet.statusCode(), 200);
+        PartFile part = inet.takePart();
+        QVERIFY(part.isValid());
+        QCOMPARE(part.commitAs(dir.filePath("pic01.jpg"), false, nullptr), PartFile::Commit::Done);
+        QFile saved(dir.filePath("pic01.jpg"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("JPEG"));
+        return;
+    }
+    QVERIFY(!answered);
+    QCOMPARE(statesOf(states).last(), int(Inet::Error));
+    QCOMPARE(inet.ResponseCode(), failure);
 }
 
 void TestInet::throughTinyproxy()
