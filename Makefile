@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
-PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev ca-certificates fonts-dejavu-core nginx-light tinyproxy xvfb xauth curl
+PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev ca-certificates fonts-dejavu-core nginx-light tinyproxy xvfb xauth curl openssl
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 FUZZ_TARGETS := numbers modpara history contenttype picture
 FUZZ_SECONDS ?= 60
@@ -76,10 +76,12 @@ fuzz: fuzz-deps
 
 # Seriograb against curl on generated series served by nginx; prints one table and keeps it in
 # $(BUILD)/bench-report.md. Builds only the benchmark and what it links, never the tests.
+# BENCH_ARGS passes more, e.g. BENCH_ARGS="--only b,f --repeats 9".
+BENCH_ARGS ?=
 .PHONY: bench
 bench: configure
 	cmake --build $(BUILD) --target seriobench -j $(JOBS)
-	$(BUILD)/seriobench --report $(BUILD)/bench-report.md
+	$(BUILD)/seriobench --report $(BUILD)/bench-report.md $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
