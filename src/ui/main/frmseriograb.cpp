@@ -542,6 +542,9 @@ void frmSeriograb::runActive(bool active)
     m_bytesChanged = false;
     m_savedChanged = false;
     if (active) {
+        // The first repaint of a run waits a frame like the others, so the run's first requests
+        // are on the wire before the window paints its progress.
+        m_sinceRepaint.restart();
         m_progressTimer->start();
         prgTransfer->setRange(0, 100);
         prgTransfer->setValue(0);
