@@ -3,6 +3,9 @@
 //   seriobench [--quick] [--data FOLDER] [--report FILE]
 //                                        the whole benchmark; prints one table and the probes,
 //                                        and writes them to FILE as well
+//              [--only a,b,...] [--repeats N] [--compare OTHER_SERIOBENCH]
+//                                        some workloads alone; N rounds each; another build's
+//                                        benchmark runs our side too, turn about with this one
 //   seriobench [--quick] --serve           prepares the series and serves them until ended
 //   seriobench --run PROGRAMFOLDER PREFIX NUMBER
 //                                        one run through the main window in a process of its
@@ -402,11 +405,13 @@ struct Plan
 };
 
 // The sides of a comparison: our run, curl one at a time, curl -Z --parallel-max 4.
-enum Side { Ours = 0, Serial = 1, Parallel = 2, Sides = 3 };
+// With --compare, another build of the benchmark runs our side too, turn about with this one.
+enum Side { Ours = 0, Serial = 1, Parallel = 2, Other = 3, Sides = 4 };
 
 struct Bench
 {
     QString self;
+    QString other;        // another build's seriobench for the Other side; "" none
     QString root;         // served folder
     QString scratch;      // run folders
     QString defaultGif;
@@ -451,7 +456,7 @@ struct Bench
 
     QString url(const QString &path) const { return (base.isEmpty() ? nginx->url(QString()) : base) + path; }
 
-    Result runOurs(const Workload &w, const QString &outFolder, const Plan &plan)
+    Result runOurs(const Workload &w, const QString &outFolder, const Plan &plan, const QString &binary)
     {
         const QString program = programFolder(outFolder, w.count);
         QStringList args{QStringLiteral("--run"), program, url(QLatin1Char('/') + w.key + QStringLiteral("/pic")),
@@ -460,7 +465,7 @@ struct Bench
             args << QStringLiteral("--cafile") << plan.caFile;
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(self, args);
+        p.start(binary, args);
         if (!p.waitForFinished(600000))
             die(QStringLiteral("our run of %1 did not end within 10 minutes").arg(w.key));
         const QString text = QString::fromUtf8(p.readAllStandardOutput());
@@ -522,6 +527,7 @@ struct Bench
         double preview = 0;       // and on to the last picture in the preview
         double q1 = 0;            // ms a pass over the first and the last quarter of the passes
         double q4 = 0;
+        double otherParts[4] = {};   // the other build's first, transfer, toReport, preview
         int connections = 0;      // our connections in the last run
         qint64 peakKb = 0;
         qint64 startKb = 0;
@@ -535,7 +541,7 @@ struct Bench
     // Our run and curl's alternate, each first in turn, into fresh folders checked byte for byte.
     Row measure(const Workload &w, const Plan &plan = Plan())
     {
-        QList<double> times[Sides], report, first, transfer, toReport, preview, q1, q4;
+        QList<double> times[Sides], report, first, transfer, toReport, preview, q1, q4, otherParts[4];
         Row row;
         const QString served = root + QLatin1Char('/') + w.key;
         const QString expectedReport = QStringLiteral("Completed downloading maximum number if files (%1)").arg(w.count);
@@ -544,14 +550,23 @@ struct Bench
             sides << Serial;
         if (plan.parallel)
             sides << Parallel;
+        if (!other.isEmpty())
+            sides << Other;
         for (int rep = 0; rep < w.repeats; ++rep) {
             for (qsizetype turn = 0; turn < sides.size(); ++turn) {
                 const Side side = sides[(rep + turn) % sides.size()];
                 const QString outFolder = freshFolder(side == Ours ? QStringLiteral("ours") : QStringLiteral("curl"));
                 if (plan.beforeRun)
                     plan.beforeRun();
-                if (side == Ours) {
-                    const Result r = runOurs(w, outFolder, plan);
+                if (side == Other) {
+                    const Result r = runOurs(w, outFolder, plan, other);
+                    times[Other] << r.ms;
+                    otherParts[0] << r.firstMs;
+                    otherParts[1] << r.lastMs - r.firstMs;
+                    otherParts[2] << r.reportMs - r.lastMs;
+                    otherParts[3] << r.ms - r.reportMs;
+                } else if (side == Ours) {
+                    const Result r = runOurs(w, outFolder, plan, self);
                     row.endText = endText(r.report);
                     if (plan.exact && row.endText != expectedReport)
                         die(QStringLiteral("our run of %1 ended with \"%2\"").arg(w.key, r.report));
@@ -577,7 +592,7 @@ struct Bench
                 if (plan.exact) {
                     const QString wrong = compareFolder(outFolder, served, w.present);
                     if (!wrong.isEmpty())
-                        die(QStringLiteral("%1 run of %2 is wrong: %3").arg(side == Ours ? "our" : "curl's", w.key, wrong));
+                        die(QStringLiteral("%1 run of %2 is wrong: %3").arg(side == Ours || side == Other ? "our" : "curl's", w.key, wrong));
                 } else {
                     row.tallies[side] << tally(outFolder, served, w.present);
                 }
@@ -596,6 +611,8 @@ struct Bench
         for (const Side side : sides)
             row.side[side] = median(times[side]);
         row.oursReport = median(report);
+        for (int i = 0; i < 4; ++i)
+            row.otherParts[i] = median(otherParts[i]);
         row.first = median(first);
         row.transfer = median(transfer);
         row.toReport = median(toReport);
@@ -811,6 +828,9 @@ int runBench(const QStringList &args)
     const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
     const QStringList only = onlyAt >= 0 ? args.value(onlyAt + 1).split(QLatin1Char(',')) : QStringList();
     auto wanted = [&only](const char *letter) { return only.isEmpty() || only.contains(QLatin1String(letter)); };
+    const qsizetype compareAt = args.indexOf(QStringLiteral("--compare"));
+    if (compareAt >= 0)
+        b.other = QFileInfo(args.value(compareAt + 1)).absoluteFilePath();
     const qsizetype repeatsAt = args.indexOf(QStringLiteral("--repeats"));
     const int repeats = repeatsAt >= 0 ? args.value(repeatsAt + 1).toInt() : 0;
     auto times = [&](int full) { return repeats > 0 ? repeats : quick ? qMin(full, 2) : full; };
@@ -1028,6 +1048,21 @@ int runBench(const QStringList &args)
         report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 |")
                       .arg(r.title, ms(r.first), ms(r.transfer), ms(r.toReport), ms(r.preview))
                       .arg(r.connections);
+    }
+    if (!b.other.isEmpty()) {
+        report << QString()
+               << QStringLiteral("Against the other build (`--compare %1`), turn about in the same runs: this build, "
+                                 "then the other, to the last picture shown; and the other's parts as above.")
+                      .arg(QFileInfo(b.other).fileName())
+               << QString()
+               << QStringLiteral("| Workload | This build | Other build | Ratio | Other: click to first request | First request to last byte | Last byte to end report | End report to preview |")
+               << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|");
+        for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+            const Bench::Row &r = it.value();
+            report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 | %5 ms | %6 ms | %7 ms | %8 ms |")
+                          .arg(r.title, ms(r.side[Ours]), ms(r.side[Other]), ratio(r.ratio(Other)),
+                               ms(r.otherParts[0]), ms(r.otherParts[1]), ms(r.otherParts[2]), ms(r.otherParts[3]));
+        }
     }
     report << QString();
     if (rows.contains(QStringLiteral("c"))) {
