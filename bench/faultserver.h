@@ -14,16 +14,17 @@ class QTcpSocket;
 /// over HTTP/1.1 with keep-alive, always offering Range (Accept-Ranges and an ETag), and the first
 /// request for some pictures fails on purpose. Every later request for a picture is answered
 /// whole, unless it falls into a burst of 429 answers. The faults, by picture number n:
-///   n % 5 == 0, by (n / 5) % 6: 0 a reset halfway through the body, 1 an empty reply, 2 a body
-///     shorter than its Content-Length, 3 a 503 with Retry-After: 1, 4 a burst of 429 with
-///     Retry-After: 1 for every request in the next 800 ms, 5 a stall of 3 s before the answer;
+///   n % 5 == 0, by (n / 5) % 6: 0 a reset halfway through the body, 1 an empty reply, 2 a stall
+///     of 3 s before the answer, 3 a body shorter than its Content-Length, 4 a 503 with
+///     Retry-After: 1, 5 a burst of 429 with Retry-After: 1 for every request in the next 800 ms
+///     (a stall comes long after a burst, so a 429 does not take its place);
 ///   n % 20 == 3: a reset after 90 % of the body (the answer offered Range, so a client may
 ///     resume it).
 /// Runs on a thread of its own, since the benchmark blocks its own thread while curl runs.
 class FaultServer : public QObject
 {
 public:
-    enum Fault { None, ResetHalfway, EmptyReply, ShortBody, Busy503, Burst429, Stall, ResetAt90, FaultKinds };
+    enum Fault { None, ResetHalfway, EmptyReply, Stall, ShortBody, Busy503, Burst429, ResetAt90, FaultKinds };
 
     explicit FaultServer(const QString &folder) : m_folder(folder) {}
 

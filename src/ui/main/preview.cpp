@@ -274,6 +274,7 @@ struct PreviewDecoder::State
 {
     int running = 0;                 // decodes under way
     quint64 started = 0;             // the newest decode started; an older one's result is late
+    quint64 finished = 0;            // the newest decode whose result was given
     std::optional<Job> next;         // the newest picture waiting for its turn
     bool urgent = false;             // the next one starts at once, beside one under way
     QElapsedTimer sinceStart;
@@ -313,7 +314,8 @@ void PreviewDecoder::setGentle(bool gentle)
 
 bool PreviewDecoder::isBusy() const
 {
-    return d->running > 0 || d->next.has_value();
+    // A decode overtaken by a newer one still runs, but its result goes nowhere.
+    return d->finished != d->started || d->next.has_value();
 }
 
 void PreviewDecoder::schedule()
@@ -355,6 +357,8 @@ void PreviewDecoder::start()
         const Result result = watcher->future().resultCount() > 0 ? watcher->result() : Result();
         watcher->deleteLater();
         const bool overtaken = generation != d->started;
+        if (!overtaken)
+            d->finished = generation;
         schedule();
         if (!overtaken)
             Q_EMIT decoded(path, result.image, result.plan);
