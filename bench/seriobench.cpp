@@ -938,7 +938,7 @@ int runBench(const QStringList &args)
         b.base = QStringLiteral("http://127.0.0.1:%1").arg(relay.port());
         Plan plan;
         plan.parallel = true;
-        plan.afterRun = [&relay] { return QStringLiteral("%1 connections").arg(relay.takeConnections()); };
+        plan.afterRun = [&relay] { return QStringLiteral("%1 connection(s)").arg(relay.takeConnections()); };
         run("e", firstOfSmall("(e) small JPEGs, 20 ms away", 200, 3), plan);
         b.base.clear();
     }
@@ -1002,7 +1002,7 @@ int runBench(const QStringList &args)
                 const int made = relay.takeConnections();
                 QThread::msleep(50);   // nginx writes its log line as the request ends
                 const TlsNginx::Connections seen = tls.connectionsSince(logAt);
-                return QStringLiteral("%1 connections, %2 TLS handshakes (%3 resumed), %4")
+                return QStringLiteral("%1 connection(s), %2 TLS handshake(s) (%3 resumed), %4")
                     .arg(made).arg(made).arg(seen.resumed).arg(seen.protocols);
             };
             run(http2 ? "h" : "h1",
@@ -1097,7 +1097,7 @@ int runBench(const QStringList &args)
             continue;
         const Bench::Row &r = rows[QLatin1String(letter)];
         report << QStringLiteral("- %1: Seriograb made %2; `curl -Z --parallel-max 4` made %3.")
-                      .arg(r.title.section(QLatin1Char(' '), 0, 0), r.notes[Ours], r.notes[Parallel]);
+                      .arg(r.title, r.notes[Ours], r.notes[Parallel]);
     }
     if (rows.contains(QStringLiteral("h")) && rows.contains(QStringLiteral("h1")))
         report << QStringLiteral("- (h) with HTTP/2 offered against HTTP/1.1 alone on the same relay: ours %1 ms against "

@@ -6,7 +6,6 @@
 #include <QProcess>
 #include <QSet>
 
-#include <unistd.h>
 
 namespace {
 
@@ -67,18 +66,12 @@ QString makeCertificates(const QString &folder)
 }
 
 TlsNginx::TlsNginx(const QString &documentRoot, const QString &certFolder)
-    : ServerProcessFixture(QStringLiteral("nginx"))
-    , m_root(QDir(documentRoot).absolutePath())
+    : NginxFixture(documentRoot)
     , m_certs(QDir(certFolder).absolutePath())
 {
 }
 
 TlsNginx::~TlsNginx() = default;
-
-QString TlsNginx::accessLogPath() const
-{
-    return QDir(folder()).filePath(QStringLiteral("access.log"));
-}
 
 qint64 TlsNginx::logSize() const
 {
@@ -111,40 +104,20 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
     return result;
 }
 
-QStringList TlsNginx::prepare()
+QByteArray TlsNginx::servers() const
 {
-    const QString dir = folder();
     m_http1Port = freeLoopbackPort();
     const QByteArray certs = m_certs.toLocal8Bit();
+    const QByteArray root = documentRoot().toLocal8Bit();
     QByteArray config;
-    config += "daemon off;\nworker_processes 1;\n";
-    if (::geteuid() == 0)
-        config += "user root;\n";
-    config += "pid " + dir.toLocal8Bit() + "/nginx.pid;\n";
-    config += "error_log " + dir.toLocal8Bit() + "/error.log;\n";
-    config += "events { worker_connections 256; }\n";
-    config += "http {\n";
-    config += "  types { image/jpeg jpg jpeg; image/gif gif; text/html html htm; }\n";
-    config += "  default_type application/octet-stream;\n";
     config += "  log_format connections '$connection $ssl_session_reused $server_protocol';\n";
-    config += "  access_log " + dir.toLocal8Bit() + "/access.log connections;\n";
-    for (const char *kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
-        config += QByteArray("  ") + kind + "_temp_path " + dir.toLocal8Bit() + "/" + kind + ";\n";
+    config += "  access_log " + accessLogPath().toLocal8Bit() + " connections;\n";
     config += "  ssl_certificate " + certs + "/server.pem;\n";
     config += "  ssl_certificate_key " + certs + "/server.key;\n";
     config += "  ssl_session_cache shared:bench:1m;\n";
     config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + " ssl http2;\n";
-    config += "    root " + m_root.toLocal8Bit() + ";\n  }\n";
+    config += "    root " + root + ";\n  }\n";
     config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(m_http1Port) + " ssl;\n";
-    config += "    root " + m_root.toLocal8Bit() + ";\n  }\n}\n";
-    const QString configPath = QDir(dir).filePath(QStringLiteral("nginx.conf"));
-    writeFile(configPath, config);
-    return {QStringLiteral("-p"), dir, QStringLiteral("-c"), configPath,
-            QStringLiteral("-e"), QDir(dir).filePath(QStringLiteral("error.log"))};
-}
-
-QString TlsNginx::logForErrors() const
-{
-    QFile f(QDir(folder()).filePath(QStringLiteral("error.log")));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    config += "    root " + root + ";\n  }\n";
+    return config;
 }

@@ -11,13 +11,12 @@ QString makeCertificates(const QString &folder);
 /// Real nginx serving documentRoot over HTTPS with the certificate in certFolder: HTTP/2 and
 /// HTTP/1.1 on port(), HTTP/1.1 alone on http1Port(). The access log gives each request's
 /// connection and whether its TLS session was resumed.
-class TlsNginx : public ServerProcessFixture
+class TlsNginx : public NginxFixture
 {
 public:
     TlsNginx(const QString &documentRoot, const QString &certFolder);
     ~TlsNginx() override;
     quint16 http1Port() const { return m_http1Port; }
-    QString accessLogPath() const;
 
     /// What the access log says since the given size of it: distinct connections that asked
     /// for something, and how many of them resumed an earlier TLS session.
@@ -31,11 +30,9 @@ public:
     qint64 logSize() const;
 
 protected:
-    QStringList prepare() override;
-    QString logForErrors() const override;
+    QByteArray servers() const override;
 
 private:
-    QString m_root;
     QString m_certs;
-    quint16 m_http1Port = 0;
+    mutable quint16 m_http1Port = 0;   // chosen anew with each configuration
 };
