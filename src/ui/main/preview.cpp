@@ -2,10 +2,10 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QPainter>
+#include <QPointer>
 #include <QPromise>
 #include <QThreadPool>
 #include <QTimer>
