@@ -84,10 +84,12 @@ fuzz: fuzz-deps
 
 # Seriograb against curl on generated series served by nginx; prints one table and keeps it in
 # $(BUILD)/bench-report.md. Builds only the benchmark and what it links, never the tests.
+# BENCH_ARGS passes more, e.g. BENCH_ARGS="--only b,f --repeats 9".
+BENCH_ARGS ?=
 .PHONY: bench
 bench: configure
 	cmake --build $(BUILD) --target seriobench -j $(JOBS)
-	$(BUILD)/seriobench --report $(BUILD)/bench-report.md
+	$(BUILD)/seriobench --report $(BUILD)/bench-report.md $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -3,6 +3,9 @@
 //   seriobench [--quick] [--data FOLDER] [--report FILE]
 //                                        the whole benchmark; prints one table and the probes,
 //                                        and writes them to FILE as well
+//              [--only a,b,...] [--repeats N] [--compare OTHER_SERIOBENCH]
+//                                        some workloads alone; N rounds each; another build's
+//                                        benchmark runs our side too, turn about with this one
 //   seriobench [--quick] --serve           prepares the series and serves them until ended
 //   seriobench --run PROGRAMFOLDER PREFIX NUMBER
 //                                        one run through the main window in a process of its
@@ -20,6 +23,9 @@
 #include "scriptedserver.h"
 #include "ui/main/frmseriograb.h"
 #include "ui/main/statusline.h"
+#include "faultserver.h"
+#include "tlsnginx.h"
+#include "wiretap.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -32,6 +38,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
@@ -48,6 +55,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -282,20 +290,49 @@ void waitForPreview(frmSeriograb *w)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
+// One run through the window, timed in its parts: from the click on Get to the first bytes on
+// the wire, to the last byte received, to the end report in the status line, and to the last
+// picture in the preview. The "Opening :" line of every pass dates the passes, so the cost of a
+// pass early in a long run can be set against one late in it.
 int runChild(const QStringList &args)
 {
     Window win(args.value(0));
+    const qsizetype caAt = args.indexOf(QStringLiteral("--cafile"));
+    if (caAt >= 0)
+        win.settings.caFile = args.value(caAt + 1);
     win.fill(args.value(1), args.value(2));
     win.showAndSettle();
     const qint64 before = procStatusKb("VmRSS:");
-    QElapsedTimer t;
-    t.start();
+    std::vector<qint64> opened;
+    qint64 reportAt = 0;
+    QObject::connect(win.status(), &StatusLine::textChanged, win.w.get(), [&](const QString &text) {
+        if (text.startsWith(QLatin1String("Opening :")))
+            opened.push_back(wiretap::nowNs());
+        else if (reportAt == 0 && text.contains(QLatin1String(" saved, ")) && text.contains(QLatin1String(" - ")))
+            reportAt = wiretap::nowNs();
+    });
+    opened.reserve(32768);
+    wiretap::arm();
+    const qint64 click = wiretap::nowNs();
     win.click("btnGet");   // returns when the run has ended and its report is shown
-    const qint64 reportNs = t.nsecsElapsed();
+    if (reportAt == 0)
+        reportAt = wiretap::nowNs();
     waitForPreview(win.w.get());  // and the last picture is in the window
-    const qint64 ns = t.nsecsElapsed();
-    out << "RESULT " << ns << ' ' << procStatusKb("VmHWM:") << ' ' << before << ' ' << reportNs << ' '
-        << win.status()->text() << Qt::endl;
+    const qint64 shown = wiretap::nowNs();
+    const qint64 first = wiretap::firstSendNs() ? wiretap::firstSendNs() : click;
+    const qint64 last = wiretap::lastReceiveNs() ? wiretap::lastReceiveNs() : first;
+    // Time per pass over the first and the last quarter of the passes.
+    const qsizetype n = qsizetype(opened.size());
+    const qsizetype quarter = n / 4;
+    double q1 = 0, q4 = 0;
+    if (quarter > 0) {
+        q1 = double(opened[size_t(quarter)] - opened[0]) / double(quarter);
+        q4 = double(reportAt - opened[size_t(n - quarter)]) / double(quarter);
+    }
+    out << "RESULT total=" << (shown - click) << " hwm=" << procStatusKb("VmHWM:") << " idle=" << before
+        << " report=" << (reportAt - click) << " first=" << (first - click) << " last=" << (last - click)
+        << " connections=" << wiretap::connections() << " q1=" << q1 << " q4=" << q4
+        << " status=" << win.status()->text() << Qt::endl;
     return 0;
 }
 
@@ -335,14 +372,51 @@ QString loadAverage()
 
 // --- the parent
 
+// A run's folder against the served files: pictures there byte for byte, and files that should
+// not be there (a wrong or partial picture, a part file left behind).
+struct Tally { int exact = 0; int wrong = 0; };
+
+Tally tally(const QString &outFolder, const QString &servedFolder, const QStringList &expected)
+{
+    Tally t;
+    const QStringList found = QDir(outFolder).entryList(QDir::Files | QDir::Hidden);
+    for (const QString &name : found) {
+        bool same = false;
+        if (expected.contains(name)) {
+            QFile a(outFolder + QLatin1Char('/') + name);
+            QFile b(servedFolder + QLatin1Char('/') + name);
+            same = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
+        }
+        ++(same ? t.exact : t.wrong);
+    }
+    return t;
+}
+
+// How a workload is run: which of curl's ways it is set against, and what else its runs need.
+struct Plan
+{
+    bool serial = true;                 // curl, one transfer at a time
+    bool parallel = false;              // curl -Z --parallel-max 4
+    QStringList curlOptions;            // for every curl run (a CA, --retry)
+    QString caFile;                     // our [CAFILE]
+    bool exact = true;                  // every run must save every served file byte for byte
+    std::function<void()> beforeRun;    // the fault server forgets what it was asked, say
+    std::function<QString()> afterRun;  // what the servers saw of the run, for the report
+};
+
+// The sides of a comparison: our run, curl one at a time, curl -Z --parallel-max 4.
+// With --compare, another build of the benchmark runs our side too, turn about with this one.
+enum Side { Ours = 0, Serial = 1, Parallel = 2, Other = 3, Sides = 4 };
+
 struct Bench
 {
     QString self;
+    QString other;        // another build's seriobench for the Other side; "" none
     QString root;         // served folder
     QString scratch;      // run folders
     QString defaultGif;
     NginxFixture *nginx = nullptr;
-    quint16 relayPort = 0;
+    QString base;         // the served root's address; the plain nginx when empty
     QString curl;
     int runCounter = 0;
 
@@ -366,33 +440,58 @@ struct Bench
         return folder;
     }
 
-    struct Ours { double ms; qint64 peakKb; qint64 startKb; double reportMs; QString report; };
-
-    // The served address of a path: straight from nginx, or through the relay when it is set.
-    QString url(const QString &path) const
+    struct Result
     {
-        return relayPort ? QStringLiteral("http://127.0.0.1:%1%2").arg(relayPort).arg(path) : nginx->url(path);
-    }
+        double ms = 0;          // click to the last picture in the preview
+        double reportMs = 0;    // click to the end report
+        double firstMs = 0;     // click to the first bytes on the wire
+        double lastMs = 0;      // click to the last byte received
+        qint64 peakKb = 0;
+        qint64 startKb = 0;
+        int connections = 0;
+        double q1 = 0;          // ns a pass in the first quarter of the passes
+        double q4 = 0;          // and in the last
+        QString report;
+    };
 
-    Ours runOurs(const Workload &w, const QString &outFolder)
+    QString url(const QString &path) const { return (base.isEmpty() ? nginx->url(QString()) : base) + path; }
+
+    Result runOurs(const Workload &w, const QString &outFolder, const Plan &plan, const QString &binary)
     {
         const QString program = programFolder(outFolder, w.count);
+        QStringList args{QStringLiteral("--run"), program, url(QLatin1Char('/') + w.key + QStringLiteral("/pic")),
+                         QStringLiteral("%1").arg(1, w.width, 10, QLatin1Char('0'))};
+        if (!plan.caFile.isEmpty())
+            args << QStringLiteral("--cafile") << plan.caFile;
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(self, {QStringLiteral("--run"), program, url(QLatin1Char('/') + w.key + QStringLiteral("/pic")),
-                       QStringLiteral("%1").arg(1, w.width, 10, QLatin1Char('0'))});
-        if (!p.waitForFinished(300000))
-            die(QStringLiteral("our run of %1 did not end within 5 minutes").arg(w.key));
+        p.start(binary, args);
+        if (!p.waitForFinished(600000))
+            die(QStringLiteral("our run of %1 did not end within 10 minutes").arg(w.key));
         const QString text = QString::fromUtf8(p.readAllStandardOutput());
         const qsizetype at = text.indexOf(QStringLiteral("RESULT "));
         if (at < 0)
             die(QStringLiteral("our run of %1 gave no result: %2").arg(w.key, text));
-        const QStringList parts = text.mid(at + 7).trimmed().split(QLatin1Char(' '));
-        return {parts.value(0).toDouble() / 1e6, parts.value(1).toLongLong(), parts.value(2).toLongLong(),
-                parts.value(3).toDouble() / 1e6, parts.mid(4).join(QLatin1Char(' '))};
+        const QString line = text.mid(at + 7).trimmed();
+        const qsizetype statusAt = line.indexOf(QStringLiteral("status="));
+        QHash<QString, double> v;
+        for (const QString &pair : line.left(statusAt).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            v.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1).toDouble());
+        Result r;
+        r.ms = v.value(QStringLiteral("total")) / 1e6;
+        r.reportMs = v.value(QStringLiteral("report")) / 1e6;
+        r.firstMs = v.value(QStringLiteral("first")) / 1e6;
+        r.lastMs = v.value(QStringLiteral("last")) / 1e6;
+        r.peakKb = qint64(v.value(QStringLiteral("hwm")));
+        r.startKb = qint64(v.value(QStringLiteral("idle")));
+        r.connections = int(v.value(QStringLiteral("connections")));
+        r.q1 = v.value(QStringLiteral("q1"));
+        r.q4 = v.value(QStringLiteral("q4"));
+        r.report = statusAt < 0 ? QString() : line.mid(statusAt + 7);
+        return r;
     }
 
-    double runCurl(const Workload &w, const QString &outFolder, const QStringList &options = {})
+    double runCurl(const Workload &w, const QString &outFolder, const QStringList &options, bool mustSucceed)
     {
         const QString glob = url(QStringLiteral("/%1/pic[%2-%3].jpg")
                                      .arg(w.key)
@@ -406,11 +505,11 @@ struct Bench
         p.start(curl, options + QStringList{QStringLiteral("-s"), QStringLiteral("--no-progress-meter"),
                                            QStringLiteral("-f"), QStringLiteral("-o"),
                                            outFolder + QStringLiteral("/pic#1.jpg"), glob});
-        if (!p.waitForFinished(300000))
-            die(QStringLiteral("curl on %1 did not end within 5 minutes").arg(w.key));
+        if (!p.waitForFinished(600000))
+            die(QStringLiteral("curl on %1 did not end within 10 minutes").arg(w.key));
         const double elapsed = t.nsecsElapsed() / 1e6;
         const bool allServed = w.present.size() == w.count;
-        if (p.exitStatus() != QProcess::NormalExit || (allServed && p.exitCode() != 0))
+        if (p.exitStatus() != QProcess::NormalExit || (mustSucceed && allServed && p.exitCode() != 0))
             die(QStringLiteral("curl on %1 failed with %2").arg(w.key).arg(p.exitCode()));
         return elapsed;
     }
@@ -418,46 +517,85 @@ struct Bench
     struct Row
     {
         QString title;
-        int files;
-        qint64 bytes;
-        double ours;
-        double theirs;        // curl, one at a time
-        double parallel;      // curl -Z --parallel-max 4; 0 when not run
-        double oursReport;    // ours until the end report, before the last picture is shown
-        qint64 peakKb;
-        qint64 startKb;
+        int files = 0;
+        qint64 bytes = 0;
+        double side[Sides] = {};  // medians: ours to the last picture shown, curl, curl -Z
+        double oursReport = 0;    // ours until the end report, before the last picture is shown
+        double first = 0;         // the parts of our run: click to the first bytes on the wire,
+        double transfer = 0;      // to the last byte received,
+        double toReport = 0;      // to the end report,
+        double preview = 0;       // and on to the last picture in the preview
+        double q1 = 0;            // ms a pass over the first and the last quarter of the passes
+        double q4 = 0;
+        double otherParts[4] = {};   // the other build's first, transfer, toReport, preview
+        int connections = 0;      // our connections in the last run
+        qint64 peakKb = 0;
+        qint64 startKb = 0;
+        QList<Tally> tallies[Sides];
+        QString endText;          // ours, of the last run
+        QString notes[Sides];     // what the servers saw of each side's last run
+
+        double ratio(Side against) const { return side[against] > 0 ? side[Ours] / side[against] : 0; }
     };
 
-    // Our run and curl's alternate, each first in turn; with `parallel` curl also runs four
-    // transfers at a time.
-    Row measure(const Workload &w, bool parallel = false)
+    // Our run and curl's alternate, each first in turn, into fresh folders checked byte for byte.
+    Row measure(const Workload &w, const Plan &plan = Plan())
     {
-        QList<double> ours, oursReport, theirs, theirsParallel;
-        qint64 peak = 0, start = 0;
+        QList<double> times[Sides], report, first, transfer, toReport, preview, q1, q4, otherParts[4];
+        Row row;
         const QString served = root + QLatin1Char('/') + w.key;
         const QString expectedReport = QStringLiteral("Completed downloading maximum number if files (%1)").arg(w.count);
-        const int sides = parallel ? 3 : 2;
+        QList<Side> sides{Ours};
+        if (plan.serial)
+            sides << Serial;
+        if (plan.parallel)
+            sides << Parallel;
+        if (!other.isEmpty())
+            sides << Other;
         for (int rep = 0; rep < w.repeats; ++rep) {
-            for (int turn = 0; turn < sides; ++turn) {
-                const int side = (rep + turn) % sides;   // 0: ours, 1: curl, 2: curl -Z
-                const QString outFolder = freshFolder(side == 0 ? QStringLiteral("ours") : QStringLiteral("curl"));
-                if (side == 0) {
-                    const Ours r = runOurs(w, outFolder);
-                    if (endText(r.report) != expectedReport)
+            for (qsizetype turn = 0; turn < sides.size(); ++turn) {
+                const Side side = sides[(rep + turn) % sides.size()];
+                const QString outFolder = freshFolder(side == Ours ? QStringLiteral("ours") : QStringLiteral("curl"));
+                if (plan.beforeRun)
+                    plan.beforeRun();
+                if (side == Other) {
+                    const Result r = runOurs(w, outFolder, plan, other);
+                    times[Other] << r.ms;
+                    otherParts[0] << r.firstMs;
+                    otherParts[1] << r.lastMs - r.firstMs;
+                    otherParts[2] << r.reportMs - r.lastMs;
+                    otherParts[3] << r.ms - r.reportMs;
+                } else if (side == Ours) {
+                    const Result r = runOurs(w, outFolder, plan, self);
+                    row.endText = endText(r.report);
+                    if (plan.exact && row.endText != expectedReport)
                         die(QStringLiteral("our run of %1 ended with \"%2\"").arg(w.key, r.report));
-                    ours << r.ms;
-                    oursReport << r.reportMs;
-                    peak = qMax(peak, r.peakKb);
-                    start = qMax(start, r.startKb);
-                } else if (side == 1) {
-                    theirs << runCurl(w, outFolder);
+                    times[Ours] << r.ms;
+                    report << r.reportMs;
+                    first << r.firstMs;
+                    transfer << r.lastMs - r.firstMs;
+                    toReport << r.reportMs - r.lastMs;
+                    preview << r.ms - r.reportMs;
+                    q1 << r.q1 / 1e6;
+                    q4 << r.q4 / 1e6;
+                    row.connections = r.connections;
+                    row.peakKb = qMax(row.peakKb, r.peakKb);
+                    row.startKb = qMax(row.startKb, r.startKb);
                 } else {
-                    theirsParallel << runCurl(w, outFolder, {QStringLiteral("-Z"), QStringLiteral("--parallel-max"),
-                                                             QStringLiteral("4")});
+                    QStringList options = plan.curlOptions;
+                    if (side == Parallel)
+                        options << QStringLiteral("-Z") << QStringLiteral("--parallel-max") << QStringLiteral("4");
+                    times[side] << runCurl(w, outFolder, options, plan.exact);
                 }
-                const QString wrong = compareFolder(outFolder, served, w.present);
-                if (!wrong.isEmpty())
-                    die(QStringLiteral("%1 run of %2 is wrong: %3").arg(side == 0 ? "our" : "curl's", w.key, wrong));
+                if (plan.afterRun)
+                    row.notes[side] = plan.afterRun();
+                if (plan.exact) {
+                    const QString wrong = compareFolder(outFolder, served, w.present);
+                    if (!wrong.isEmpty())
+                        die(QStringLiteral("%1 run of %2 is wrong: %3").arg(side == Ours || side == Other ? "our" : "curl's", w.key, wrong));
+                } else {
+                    row.tallies[side] << tally(outFolder, served, w.present);
+                }
                 // On ext4 without a journal, every new file skips the inodes freed in the last
                 // half minute, at a cost per inode: deleting a thousand files here would slow the
                 // next runs' file creation. Folders of a few large files go at once (their pages
@@ -467,8 +605,21 @@ struct Bench
             }
             out << '.' << Qt::flush;
         }
-        return {w.title, int(w.present.size()), w.bytes, median(ours), median(theirs),
-                parallel ? median(theirsParallel) : 0.0, median(oursReport), peak, start};
+        row.title = w.title;
+        row.files = int(w.present.size());
+        row.bytes = w.bytes;
+        for (const Side side : sides)
+            row.side[side] = median(times[side]);
+        row.oursReport = median(report);
+        for (int i = 0; i < 4; ++i)
+            row.otherParts[i] = median(otherParts[i]);
+        row.first = median(first);
+        row.transfer = median(transfer);
+        row.toReport = median(toReport);
+        row.preview = median(preview);
+        row.q1 = median(q1);
+        row.q4 = median(q4);
+        return row;
     }
 };
 
@@ -513,50 +664,6 @@ QList<double> stopLatencies(const QString &scratch, int repeats)
     return result;
 }
 
-// The parts of a run, each timed alone over a workload's files: the transfer control fetching
-// them one at a time into part files, giving each part its name as a run does, and the window
-// previewing them (with its repaint).
-struct Parts { double transfer; double save; double preview; };
-
-Parts partsOf(const QString &scratch, const QString &urlFolder, const QStringList &names)
-{
-    Parts parts{};
-    const QString outFolder = scratch + QStringLiteral("/parts-out-") + QFileInfo(urlFolder.chopped(1)).fileName();
-    QDir().mkpath(outFolder);
-    Inet inet;
-    const Inet::Keep keep{outFolder, [](const QString &) { return true; }};
-    std::vector<PartFile> kept;
-    QElapsedTimer t;
-    t.start();
-    for (const QString &name : names) {
-        if (!inet.OpenURL(urlFolder + name, keep))
-            die(QStringLiteral("the transfer control could not fetch %1").arg(urlFolder + name));
-        kept.push_back(inet.takePart());
-    }
-    parts.transfer = t.nsecsElapsed() / 1e6;
-
-    t.start();
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        QString why;
-        if (kept[i].commitAs(outFolder + QLatin1Char('/') + names[i], false, &why) != PartFile::Commit::Done)
-            die(QStringLiteral("cannot name %1: %2").arg(names[i], why));
-    }
-    parts.save = t.nsecsElapsed() / 1e6;
-
-    const QString folder = scratch + QStringLiteral("/parts-program");
-    QDir().mkpath(folder);
-    Window win(folder);
-    win.showAndSettle();
-    t.start();
-    for (const QString &name : names) {
-        win.w->showPicture(outFolder + QLatin1Char('/') + name);
-        QCoreApplication::processEvents();
-    }
-    waitForPreview(win.w.get());
-    parts.preview = t.nsecsElapsed() / 1e6;
-    return parts;
-}
-
 // --- a distant server, on loopback
 
 // Holds every chunk for a while in each direction before passing it on, as a server far away
@@ -572,11 +679,14 @@ public:
         connect(&m_server, &QTcpServer::newConnection, this, &DelayRelay::accept);
         return m_server.listen(QHostAddress::LocalHost, 0) ? m_server.serverPort() : 0;
     }
+    /// Connections accepted since the last call.
+    int takeConnections() { return m_accepted.exchange(0); }
 
 private:
     void accept()
     {
         while (QTcpSocket *client = m_server.nextPendingConnection()) {
+            ++m_accepted;
             auto *upstream = new QTcpSocket(client);
             upstream->connectToHost(QHostAddress::LocalHost, m_target);
             pipe(client, upstream);
@@ -607,6 +717,34 @@ private:
     QTcpServer m_server{this};
     quint16 m_target;
     int m_delay;
+    std::atomic<int> m_accepted{0};
+};
+
+// A relay on a thread of its own for as long as it is in scope.
+class RelayThread
+{
+public:
+    RelayThread(quint16 target, int delayMs) : m_relay(new DelayRelay(target, delayMs))
+    {
+        m_relay->moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(m_relay, [this] { m_port = m_relay->listen(); }, Qt::BlockingQueuedConnection);
+        if (m_port == 0)
+            die(QStringLiteral("the relay could not listen"));
+    }
+    ~RelayThread()
+    {
+        QMetaObject::invokeMethod(m_relay, [this] { delete m_relay; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    quint16 port() const { return m_port; }
+    int takeConnections() { return m_relay->takeConnections(); }
+
+private:
+    QThread m_thread;
+    DelayRelay *m_relay;
+    quint16 m_port = 0;
 };
 
 struct PreviewTimes { double scaled; double full; QSize shown; QSize screen; };
@@ -686,42 +824,64 @@ int runBench(const QStringList &args)
     b.scratch = scratchDir.path();
     b.defaultGif = QStringLiteral(SERIOGRAB_SOURCE_DIR "/resources/default.gif");
 
+    // --only a,b,...: those workloads alone (and no probes), for working on one of them.
+    const qsizetype onlyAt = args.indexOf(QStringLiteral("--only"));
+    const QStringList only = onlyAt >= 0 ? args.value(onlyAt + 1).split(QLatin1Char(',')) : QStringList();
+    auto wanted = [&only](const char *letter) { return only.isEmpty() || only.contains(QLatin1String(letter)); };
+    const qsizetype compareAt = args.indexOf(QStringLiteral("--compare"));
+    if (compareAt >= 0)
+        b.other = QFileInfo(args.value(compareAt + 1)).absoluteFilePath();
+    const qsizetype repeatsAt = args.indexOf(QStringLiteral("--repeats"));
+    const int repeats = repeatsAt >= 0 ? args.value(repeatsAt + 1).toInt() : 0;
+    auto times = [&](int full) { return repeats > 0 ? repeats : quick ? qMin(full, 2) : full; };
+
     QElapsedTimer total;
     total.start();
     const QString loadAtStart = loadAverage();
     out << "Preparing the series in " << b.root << " ..." << Qt::flush;
-    QList<Workload> loads;
     const int scale = quick ? 10 : 1;
-    {
-        Workload w{QStringLiteral("small"), QStringLiteral("(a) small JPEGs"), 1000 / scale, 4, {}, 0, quick ? 2 : 5};
-        prepare(b.root, w, [](int n) { return jpeg(makePicture(QSize(320, 240), n, 10), 85); }, [](int) { return true; });
-        loads << w;
-    }
-    {
-        Workload w{QStringLiteral("large"), QStringLiteral("(b) 4000x3000 JPEGs"), quick ? 4 : 40, 2, {}, 0, quick ? 2 : 5};
-        QImage base = makePicture(QSize(4000, 3000), 0, 14);
-        prepare(b.root, w, [&base](int n) {
+    Workload small{QStringLiteral("small"), QStringLiteral("(a) small JPEGs"), 1000 / scale, 4, {}, 0, times(5)};
+    prepare(b.root, small, [](int n) { return jpeg(makePicture(QSize(320, 240), n, 10), 85); }, [](int) { return true; });
+    Workload large{QStringLiteral("large"), QStringLiteral("(b) 2600x1950 JPEGs"), quick ? 4 : 30, 2, {}, 0, times(5)};
+    if (wanted("b")) {
+        QImage base = makePicture(QSize(2600, 1950), 0, 14);
+        prepare(b.root, large, [&base](int n) {
             QImage image = base;
             QPainter p(&image);
-            p.fillRect(QRect((n * 97) % 3600, 0, 400, 3000), QColor::fromHsv((n * 47) % 360, 160, 150));
+            p.fillRect(QRect((n * 97) % 2300, 0, 300, 1950), QColor::fromHsv((n * 47) % 360, 160, 150));
             p.end();
             return jpeg(image, 90);
         }, [](int) { return true; });
-        loads << w;
     }
-    {
-        const qint64 size = quick ? qint64(30) << 20 : qint64(300) << 20;
-        Workload w{QStringLiteral("huge"), QStringLiteral("(c) one %1 MiB JPEG body").arg(size >> 20), 1, 1, {}, 0, quick ? 1 : 3};
-        prepare(b.root, w, [size](int) { return hugeBody(size); }, [](int) { return true; });
-        loads << w;
-    }
-    {
-        Workload w{QStringLiteral("mixed"), QStringLiteral("(d) every third a 404 page"), 300 / scale, 3, {}, 0, quick ? 2 : 5};
-        prepare(b.root, w, [](int n) { return jpeg(makePicture(QSize(320, 240), n + 5000, 10), 85); },
+    const qint64 hugeSize = quick ? qint64(30) << 20 : qint64(300) << 20;
+    Workload huge{QStringLiteral("huge"), QStringLiteral("(c) one %1 MiB JPEG body").arg(hugeSize >> 20), 1, 1, {}, 0, times(3)};
+    if (wanted("c"))
+        prepare(b.root, huge, [hugeSize](int) { return hugeBody(hugeSize); }, [](int) { return true; });
+    Workload mixed{QStringLiteral("mixed"), QStringLiteral("(d) every third a 404 page"), 300 / scale, 3, {}, 0, times(5)};
+    if (wanted("d"))
+        prepare(b.root, mixed, [](int n) { return jpeg(makePicture(QSize(320, 240), n + 5000, 10), 85); },
                 [](int n) { return n % 3 != 0; });
-        loads << w;
-    }
+    // (g): one long run into one folder, of pictures small enough that the run's own cost per
+    // picture, not the bytes, is what is measured.
+    Workload scaleLoad{QStringLiteral("scale"), QStringLiteral("(g) %1 small JPEGs in one folder").arg(quick ? QStringLiteral("2,000") : QStringLiteral("20,000")),
+                       quick ? 2000 : 20000, 5, {}, 0, times(3)};
+    if (wanted("g"))
+        prepare(b.root, scaleLoad, [](int n) { return jpeg(makePicture(QSize(96, 72), n, 6), 80); },
+                [](int) { return true; });
     say(QStringLiteral(" done (%1 s)").arg(total.elapsed() / 1000.0, 0, 'f', 1));
+
+    // The first of the small series: the distant, the flaky and the HTTPS workloads use these.
+    auto firstOfSmall = [&](const char *title, int count, int reps) {
+        Workload w = small;
+        w.title = QLatin1String(title);
+        w.count = quick ? count / 5 : count;
+        w.present = small.present.mid(0, w.count);
+        w.bytes = 0;
+        for (const QString &name : std::as_const(w.present))
+            w.bytes += QFileInfo(b.root + QStringLiteral("/small/") + name).size();
+        w.repeats = times(reps);
+        return w;
+    };
 
     NginxFixture nginx(b.root);
     if (nginx.binary().isEmpty())
@@ -752,90 +912,213 @@ int runBench(const QStringList &args)
         curlStart << t.nsecsElapsed() / 1e6;
     }
 
-    QList<Bench::Row> rows;
-    for (const Workload &w : loads) {
-        out << "Running " << w.title << " (" << w.repeats << " x 2 runs) " << Qt::flush;
-        rows << b.measure(w);
-        say(QStringLiteral(" %1 ms / %2 ms").arg(ms(rows.last().ours), ms(rows.last().theirs)));
-    }
-    {
-        // (e): the start of the small series from a server 20 ms away each way, where round
-        // trips and not bandwidth bound a run.
-        Workload far = loads[0];
-        far.title = QStringLiteral("(e) small JPEGs, 20 ms away");
-        far.count = quick ? 40 : 200;
-        far.present = loads[0].present.mid(0, far.count);
-        far.bytes = 0;
-        for (const QString &name : std::as_const(far.present))
-            far.bytes += QFileInfo(b.root + QStringLiteral("/small/") + name).size();
-        far.repeats = quick ? 1 : 3;
-        QThread relayThread;
-        auto *relay = new DelayRelay(nginx.port(), 20);
-        relay->moveToThread(&relayThread);
-        relayThread.start();
-        QMetaObject::invokeMethod(relay, [&] { b.relayPort = relay->listen(); }, Qt::BlockingQueuedConnection);
-        if (b.relayPort == 0)
-            die(QStringLiteral("the relay could not listen"));
-        out << "Running " << far.title << " (" << far.repeats << " x 3 runs) " << Qt::flush;
-        rows << b.measure(far, true);
-        say(QStringLiteral(" %1 ms / %2 ms / %3 ms").arg(ms(rows.last().ours), ms(rows.last().theirs), ms(rows.last().parallel)));
-        b.relayPort = 0;
-        QMetaObject::invokeMethod(relay, [relay] { delete relay; }, Qt::BlockingQueuedConnection);
-        relayThread.quit();
-        relayThread.wait();
+    QMap<QString, Bench::Row> rows;   // by workload letter
+    auto run = [&](const char *letter, const Workload &w, const Plan &plan) {
+        out << "Running " << w.title << " (" << w.repeats << " rounds) " << Qt::flush;
+        const Bench::Row r = b.measure(w, plan);
+        rows.insert(QLatin1String(letter), r);
+        say(QStringLiteral(" ours %1 ms, curl %2 ms, curl -Z %3 ms")
+                .arg(ms(r.side[Ours]), ms(r.side[Serial]), ms(r.side[Parallel])));
+    };
+    if (wanted("a"))
+        run("a", small, Plan());
+    if (wanted("b"))
+        run("b", large, Plan());
+    if (wanted("c"))
+        run("c", huge, Plan());
+    if (wanted("d"))
+        run("d", mixed, Plan());
+    if (wanted("g"))
+        run("g", scaleLoad, Plan());
+
+    // (e): the start of the small series from a server 20 ms away each way, where round trips
+    // and not bandwidth bound a run.
+    if (wanted("e")) {
+        RelayThread relay(nginx.port(), 20);
+        b.base = QStringLiteral("http://127.0.0.1:%1").arg(relay.port());
+        Plan plan;
+        plan.parallel = true;
+        plan.afterRun = [&relay] { return QStringLiteral("%1 connection(s)").arg(relay.takeConnections()); };
+        run("e", firstOfSmall("(e) small JPEGs, 20 ms away", 200, 3), plan);
+        b.base.clear();
     }
 
-    out << "Probing stop, preview and load ..." << Qt::flush;
-    const QList<double> stops = stopLatencies(b.scratch, 15);
-    const QString large = b.root + QStringLiteral("/large/") + loads[1].present.value(0);
-    const PreviewTimes preview = previewTimes(b.scratch, large, 9);
-    const QList<double> loadsMs = loadTimes(b.scratch, 15);
-    QList<Parts> parts;
-    for (int i : {0, 1, 3}) {
-        const Workload &w = loads[i];
-        parts << partsOf(b.scratch, nginx.url(QLatin1Char('/') + w.key + QLatin1Char('/')), w.present);
+    // (f): a server that fails one first request in five, and breaks one picture in twenty off
+    // at 90 % with Range offered.
+    int faultRequests = 0, faultsMet = 0, rangesAsked = 0;
+    if (wanted("f")) {
+        Workload flaky = firstOfSmall("(f) small JPEGs, a flaky server", 200, 3);
+        QThread thread;
+        auto *server = new FaultServer(b.root);
+        server->moveToThread(&thread);
+        thread.start();
+        quint16 port = 0;
+        QMetaObject::invokeMethod(server, [&] { port = server->listen(); }, Qt::BlockingQueuedConnection);
+        if (port == 0)
+            die(QStringLiteral("the flaky server could not listen"));
+        b.base = QStringLiteral("http://127.0.0.1:%1").arg(port);
+        Plan plan;
+        plan.serial = false;
+        plan.parallel = true;
+        plan.exact = false;
+        plan.curlOptions = {QStringLiteral("--retry"), QStringLiteral("3")};
+        plan.beforeRun = [server] { QMetaObject::invokeMethod(server, [server] { server->reset(); }, Qt::BlockingQueuedConnection); };
+        plan.afterRun = [&, server] {
+            faultRequests = server->requests();
+            faultsMet = server->faults();
+            rangesAsked = server->rangeRequests();
+            return QStringLiteral("%1 requests, %2 failed on purpose, %3 Range requests")
+                .arg(faultRequests).arg(faultsMet).arg(rangesAsked);
+        };
+        run("f", flaky, plan);
+        b.base.clear();
+        QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
     }
-    say(QStringLiteral(" done"));
+
+    // (h): the small series over HTTPS from a server 20 ms away, with HTTP/2 where offered and
+    // with HTTP/1.1 alone; the benchmark's own CA is trusted through [CAFILE] and --cacert.
+    if (wanted("h")) {
+        const QString certs = QDir(data).absolutePath() + QStringLiteral("/certs");
+        const QString why = makeCertificates(certs);
+        if (!why.isEmpty())
+            die(why);
+        TlsNginx tls(b.root, certs);
+        if (!tls.start())
+            die(tls.errorText());
+        const QString ca = certs + QStringLiteral("/ca.pem");
+        for (const bool http2 : {true, false}) {
+            RelayThread relay(http2 ? tls.port() : tls.http1Port(), 20);
+            b.base = QStringLiteral("https://127.0.0.1:%1").arg(relay.port());
+            qint64 logAt = 0;
+            Plan plan;
+            plan.serial = false;
+            plan.parallel = true;
+            plan.caFile = ca;
+            plan.curlOptions = {QStringLiteral("--cacert"), ca};
+            plan.beforeRun = [&] { logAt = tls.logSize(); relay.takeConnections(); };
+            plan.afterRun = [&] {
+                const int made = relay.takeConnections();
+                QThread::msleep(50);   // nginx writes its log line as the request ends
+                const TlsNginx::Connections seen = tls.connectionsSince(logAt);
+                return QStringLiteral("%1 connection(s), %2 TLS handshake(s) (%3 resumed), %4")
+                    .arg(made).arg(made).arg(seen.resumed).arg(seen.protocols);
+            };
+            run(http2 ? "h" : "h1",
+                firstOfSmall(http2 ? "(h) small JPEGs over HTTPS, HTTP/2 offered, 20 ms away"
+                                   : "(h) the same with HTTP/1.1 alone", 200, 3),
+                plan);
+        }
+        b.base.clear();
+    }
+
+    QList<double> stops, loadsMs;
+    PreviewTimes preview{};
+    const QString largeFile = b.root + QStringLiteral("/large/") + large.present.value(0);
+    if (only.isEmpty()) {
+        out << "Probing stop, preview and load ..." << Qt::flush;
+        stops = stopLatencies(b.scratch, 15);
+        preview = previewTimes(b.scratch, largeFile, 9);
+        loadsMs = loadTimes(b.scratch, 15);
+        say(QStringLiteral(" done"));
+    }
 
     QStringList report;
-    report << QStringLiteral("| Workload | Files | Bytes | Seriograb median | curl median | Ratio | Seriograb peak RSS |")
-           << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|");
-    for (const Bench::Row &r : rows) {
-        report << QStringLiteral("| %1 | %2 | %3 | %4 ms | %5 ms | %6 | %7 |")
-                      .arg(r.title).arg(r.files).arg(mib(r.bytes), ms(r.ours), ms(r.theirs))
-                      .arg(r.ours / r.theirs, 0, 'f', 2)
-                      .arg(mib(r.peakKb * 1024));
+    report << QStringLiteral("| Workload | Files | Bytes | Seriograb | curl | Ratio | curl -Z --parallel-max 4 | Ratio | Seriograb peak RSS |")
+           << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|---:|");
+    auto cell = [](double value) { return value > 0 ? ms(value) + QStringLiteral(" ms") : QStringLiteral("-"); };
+    auto ratio = [](double value) { return value > 0 ? QString::number(value, 'f', 2) : QStringLiteral("-"); };
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        const Bench::Row &r = it.value();
+        report << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                      .arg(r.title).arg(r.files).arg(mib(r.bytes), cell(r.side[Ours]), cell(r.side[Serial]),
+                                                     ratio(r.ratio(Serial)), cell(r.side[Parallel]),
+                                                     ratio(r.ratio(Parallel)), mib(r.peakKb * 1024));
     }
-    const Bench::Row &huge = rows[2];
-    const Bench::Row &far = rows[4];
     report << QString()
-           << QStringLiteral("- (e) against `curl -Z --parallel-max 4` on the same relay: %1 ms against %2 ms, ratio %3.")
-                  .arg(ms(far.ours), ms(far.parallel)).arg(far.ours / far.parallel, 0, 'f', 2)
-           << QStringLiteral("- Ours until the end report alone, before the last picture is in the preview: "
-                             "(a) %1 ms, (b) %2 ms, (c) %3 ms, (d) %4 ms, (e) %5 ms.")
-                  .arg(ms(rows[0].oursReport), ms(rows[1].oursReport), ms(rows[2].oursReport),
-                       ms(rows[3].oursReport), ms(rows[4].oursReport))
-           << QStringLiteral("- Peak RSS for (c): %1 = the idle window %2 + %3, for a body of %4.")
-                  .arg(mib(huge.peakKb * 1024), mib(huge.startKb * 1024), mib((huge.peakKb - huge.startKb) * 1024),
-                       mib(huge.bytes))
-           << QStringLiteral("- Stop during a stalled transfer to the end report: median %1 ms, worst %2 ms (%3 stops).")
-                  .arg(ms(median(stops)), ms(*std::max_element(stops.begin(), stops.end()))).arg(stops.size())
-           << QStringLiteral("- Preview of a 4000x3000 JPEG (%1 MiB) on a %2x%3 screen: the window's scaled decode %4 ms "
-                             "(decoded to %5x%6), a full decode %7 ms.")
-                  .arg(double(QFileInfo(large).size()) / (1 << 20), 0, 'f', 1)
-                  .arg(preview.screen.width()).arg(preview.screen.height())
-                  .arg(ms(preview.scaled)).arg(preview.shown.width()).arg(preview.shown.height()).arg(ms(preview.full))
-           << QStringLiteral("- The parts of a run, each timed alone over the same files: transfer control alone "
-                             "(a) %1 ms, (b) %2 ms, (d) %3 ms; naming the part files as a run does (a) %4 ms, "
-                             "(b) %5 ms, (d) %6 ms; preview with repaint (a) %7 ms, (b) %8 ms, (d) %9 ms.")
-                  .arg(ms(parts[0].transfer), ms(parts[1].transfer), ms(parts[2].transfer),
-                       ms(parts[0].save), ms(parts[1].save), ms(parts[2].save),
-                       ms(parts[0].preview), ms(parts[1].preview), ms(parts[2].preview))
-           << QStringLiteral("- Main window load with a parameter file and a 5-entry history: median %1 ms.").arg(ms(median(loadsMs)))
-           << QStringLiteral("- curl start-up plus one small request: median %1 ms.").arg(ms(median(curlStart)))
+           << QStringLiteral("The parts of our run (medians): from the click on Get to the first bytes of a request "
+                             "on the wire, on to the last byte received, on to the end report, and on to the last "
+                             "picture in the preview.")
+           << QString()
+           << QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections |")
+           << QStringLiteral("|---|---:|---:|---:|---:|---:|");
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        const Bench::Row &r = it.value();
+        report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 |")
+                      .arg(r.title, ms(r.first), ms(r.transfer), ms(r.toReport), ms(r.preview))
+                      .arg(r.connections);
+    }
+    if (!b.other.isEmpty()) {
+        report << QString()
+               << QStringLiteral("Against the other build (`--compare %1`), turn about in the same runs: this build, "
+                                 "then the other, to the last picture shown; and the other's parts as above.")
+                      .arg(QFileInfo(b.other).fileName())
+               << QString()
+               << QStringLiteral("| Workload | This build | Other build | Ratio | Other: click to first request | First request to last byte | Last byte to end report | End report to preview |")
+               << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|");
+        for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+            const Bench::Row &r = it.value();
+            report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 | %5 ms | %6 ms | %7 ms | %8 ms |")
+                          .arg(r.title, ms(r.side[Ours]), ms(r.side[Other]), ratio(r.ratio(Other)),
+                               ms(r.otherParts[0]), ms(r.otherParts[1]), ms(r.otherParts[2]), ms(r.otherParts[3]));
+        }
+    }
+    report << QString();
+    if (rows.contains(QStringLiteral("c"))) {
+        const Bench::Row &r = rows[QStringLiteral("c")];
+        report << QStringLiteral("- Peak RSS for (c): %1 = the idle window %2 + %3, for a body of %4.")
+                      .arg(mib(r.peakKb * 1024), mib(r.startKb * 1024), mib((r.peakKb - r.startKb) * 1024), mib(r.bytes));
+    }
+    if (rows.contains(QStringLiteral("g"))) {
+        const Bench::Row &r = rows[QStringLiteral("g")];
+        report << QStringLiteral("- (g): %1 ms a picture over the first quarter of the run, %2 ms over the last "
+                                 "(%3 x); peak RSS %4 = the idle window %5 + %6.")
+                      .arg(QString::number(r.q1, 'f', 3), QString::number(r.q4, 'f', 3))
+                      .arg(r.q1 > 0 ? r.q4 / r.q1 : 0, 0, 'f', 2)
+                      .arg(mib(r.peakKb * 1024), mib(r.startKb * 1024), mib((r.peakKb - r.startKb) * 1024));
+    }
+    if (rows.contains(QStringLiteral("f"))) {
+        const Bench::Row &r = rows[QStringLiteral("f")];
+        auto counts = [&r](Side side) {
+            QStringList each;
+            for (const Tally &t : r.tallies[side])
+                each << (t.wrong ? QStringLiteral("%1 (and %2 wrong files)").arg(t.exact).arg(t.wrong)
+                                 : QString::number(t.exact));
+            return each.join(QStringLiteral(", "));
+        };
+        report << QStringLiteral("- (f): saved byte for byte of %1 in each run: Seriograb %2, ending \"%3\"; "
+                                 "`curl --retry 3 -Z --parallel-max 4` %4. The server saw, in our last run: %5; "
+                                 "in curl's: %6.")
+                      .arg(r.files).arg(counts(Ours), r.endText, counts(Parallel), r.notes[Ours], r.notes[Parallel]);
+    }
+    for (const char *letter : {"e", "h", "h1"}) {
+        if (!rows.contains(QLatin1String(letter)))
+            continue;
+        const Bench::Row &r = rows[QLatin1String(letter)];
+        report << QStringLiteral("- %1: Seriograb made %2; `curl -Z --parallel-max 4` made %3.")
+                      .arg(r.title, r.notes[Ours], r.notes[Parallel]);
+    }
+    if (rows.contains(QStringLiteral("h")) && rows.contains(QStringLiteral("h1")))
+        report << QStringLiteral("- (h) with HTTP/2 offered against HTTP/1.1 alone on the same relay: ours %1 ms against "
+                                 "%2 ms, curl -Z %3 ms against %4 ms.")
+                      .arg(ms(rows[QStringLiteral("h")].side[Ours]), ms(rows[QStringLiteral("h1")].side[Ours]),
+                           ms(rows[QStringLiteral("h")].side[Parallel]), ms(rows[QStringLiteral("h1")].side[Parallel]));
+    if (only.isEmpty()) {
+        report << QStringLiteral("- Stop during a stalled transfer to the end report: median %1 ms, worst %2 ms (%3 stops).")
+                      .arg(ms(median(stops)), ms(*std::max_element(stops.begin(), stops.end()))).arg(stops.size())
+               << QStringLiteral("- Preview of a 2600x1950 JPEG (%1 MiB) on a %2x%3 screen: the window's scaled decode %4 ms "
+                                 "(decoded to %5x%6), a full decode %7 ms.")
+                      .arg(double(QFileInfo(largeFile).size()) / (1 << 20), 0, 'f', 1)
+                      .arg(preview.screen.width()).arg(preview.screen.height())
+                      .arg(ms(preview.scaled)).arg(preview.shown.width()).arg(preview.shown.height()).arg(ms(preview.full))
+               << QStringLiteral("- Main window load with a parameter file and a 5-entry history: median %1 ms.").arg(ms(median(loadsMs)));
+    }
+    report << QStringLiteral("- curl start-up plus one small request: median %1 ms.").arg(ms(median(curlStart)))
            << QStringLiteral("- Medians over %1 alternating runs per side; every run's folder compared byte for byte "
                              "with the served files. Whole benchmark %2 s.")
-                  .arg(quick ? QStringLiteral("2") : QStringLiteral("5 (3 for (c) and (e))"))
+                  .arg(repeats > 0 ? QString::number(repeats)
+                                   : quick ? QStringLiteral("2") : QStringLiteral("5 (3 for (c), (e) to (h))"))
                   .arg(total.elapsed() / 1000.0, 0, 'f', 0)
            << QStringLiteral("- Machine: %1; load average %2 at the start, %3 at the end.")
                   .arg(machine(data), loadAtStart, loadAverage());

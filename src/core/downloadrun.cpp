@@ -498,6 +498,8 @@ QString DownloadRun::endText(qint32 passNumber, Outcome last) const
 void DownloadRun::endReport(const QString &text)
 {
     // What the run did, so that a run which kept nothing never reads as a plain success.
+    if (m_historyFailure.isEmpty())
+        m_historyFailure = m_view.historyFailure();
     QString message = text + QStringLiteral(" - %1 saved, %2 gave no picture").arg(m_saved).arg(m_noPicture);
     if (m_skipped > 0)
         message += QStringLiteral(", %1 skipped").arg(m_skipped);

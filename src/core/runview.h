@@ -19,9 +19,12 @@ public:
     /// Shows a state of the transfer being handled in the status line alone (not the caption).
     virtual void transferState(const QString &text) = 0;
 
-    /// Records the prefix box's text in the address history and reloads its list.
-    /// Throws FileError when the history file cannot be written.
+    /// Records the prefix box's text in the address history and reloads its list. Throws
+    /// FileError when the history file cannot be written; a view that writes it beside the run
+    /// says so through historyFailure() instead.
     virtual void saveHistory() = 0;
+    /// Waits for a history write that saveHistory left going; why it failed, or "".
+    virtual QString historyFailure() { return QString(); }
 
     /// Shows the picture file in the preview, fitted; false when it is no picture the preview can
     /// show (the preview then keeps its previous picture, but is fitted all the same). The

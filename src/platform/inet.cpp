@@ -462,22 +462,24 @@ QString Inet::configure(const Config &config)
         if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
             return QStringLiteral("the %1 \"%2\" cannot be read: %3").arg(what, file, f.errorString());
     }
-    std::shared_ptr<void> share;
-    if (!config.cookiesFile.isEmpty()) {
-        // One cookie store for the run: the file's cookies, and what servers set meanwhile.
-        // Nothing is ever written back to the file.
-        share = std::shared_ptr<void>(curl_share_init(), [](void *s) { curl_share_cleanup(s); });
+    // What the transfers of a run share: TLS sessions, so a new connection to a host resumes
+    // rather than repeats its handshake; and with a cookies file one cookie store, the file's
+    // cookies and what servers set meanwhile, never written back to the file.
+    std::shared_ptr<void> share(curl_share_init(), [](void *s) { curl_share_cleanup(s); });
+    bool ready = share && curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) == CURLSHE_OK;
+    if (ready && !config.cookiesFile.isEmpty()) {
         CURL *loader = curl_easy_init();
         const QByteArray path = QFile::encodeName(config.cookiesFile);
-        const bool loaded = share && loader
-            && curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) == CURLSHE_OK
+        ready = loader && curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) == CURLSHE_OK
             && curl_easy_setopt(loader, CURLOPT_SHARE, share.get()) == CURLE_OK
             && curl_easy_setopt(loader, CURLOPT_COOKIEFILE, path.constData()) == CURLE_OK
             && curl_easy_setopt(loader, CURLOPT_COOKIELIST, "RELOAD") == CURLE_OK;
         curl_easy_cleanup(loader);
-        if (!loaded)
-            return QStringLiteral("the cookies file \"%1\" could not be loaded").arg(config.cookiesFile);
     }
+    if (!ready)
+        return config.cookiesFile.isEmpty()
+            ? QStringLiteral("the transfers could not be set up")
+            : QStringLiteral("the cookies file \"%1\" could not be loaded").arg(config.cookiesFile);
     m_config = config;
     m_config.perHost = qMax(1, config.perHost);
     m_share = std::move(share);
@@ -675,10 +677,17 @@ bool Inet::launch(Transfer &t)
     }
     if (!referer.isEmpty())
         SET(CURLOPT_REFERER, referer.constData());
-    if (t.share) {
+    if (t.share)
         SET(CURLOPT_SHARE, t.share.get());
+    if (!m_config.cookiesFile.isEmpty())
         SET(CURLOPT_COOKIEFILE, "");   // the cookie engine, on the run's cookies
-    }
+    // Where the server offers HTTP/2 (over TLS), the transfers in flight share its one connection
+    // instead of each opening its own before the first has learnt that it may. Over plain HTTP,
+    // which stays HTTP/1.1, waiting would only hold them back.
+    if (t.url.scheme() == QLatin1String("https"))
+        SET(CURLOPT_PIPEWAIT, 1L);
+    // Replaces the system's bundle file only: the system's certificate folder (CAPATH, which
+    // holds the same certificates) stays trusted beside it.
     const QByteArray caFile = QFile::encodeName(m_config.caFile);
     if (!caFile.isEmpty())
         SET(CURLOPT_CAINFO, caFile.constData());

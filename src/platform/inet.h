@@ -189,7 +189,7 @@ private:
     static int timerCallback(void *multi, long timeoutMs, void *self);
 
     void *m_multi = nullptr;
-    std::shared_ptr<void> m_share;      // the cookies of a run, shared by its transfers
+    std::shared_ptr<void> m_share;      // what the transfers of a run share: TLS sessions, cookies
     void *m_requestHeaders = nullptr;   // the headers every request sends
     QString m_proxy;
     int m_accessType = Direct;

@@ -3,6 +3,7 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
+#include <QMetaObject>
 #include <QStringList>
 
 #include <optional>
@@ -102,6 +103,14 @@ void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint
 {
     const QString text = box.Text();
     if (text::spaceTrimmed(text).isEmpty())
+        return;   // nothing to record, and the list stays as it is
+    storeHistory(text, path, name, maximum);
+    loadHistory(box, path, name);
+}
+
+void storeHistory(const QString &text, const QString &path, const QString &name, qint16 maximum)
+{
+    if (text::spaceTrimmed(text).isEmpty())
         return;
     // The entry would end its line and start a stray one; the file is left as it is.
     if (text.contains(QLatin1Char('\n')))
@@ -137,8 +146,39 @@ void saveHistory(HistoryBox &box, const QString &path, const QString &name, qint
         if (!seen)
             out.WriteLine(boxName + QLatin1Char('=') + text);
     });
+}
 
-    loadHistory(box, path, name);
+HistoryWriter::~HistoryWriter()
+{
+    wait();
+}
+
+void HistoryWriter::start(const QString &text, const QString &path, const QString &name, qint16 maximum,
+                          QObject *context, std::function<void()> done)
+{
+    wait();
+    m_failure.clear();
+    m_write = std::async(std::launch::async, [=]() -> QString {
+        QString failure;
+        try {
+            storeHistory(text, path, name, maximum);
+        } catch (const FileError &e) {
+            failure = e.message();
+        } catch (const std::exception &e) {
+            failure = QString::fromLocal8Bit(e.what());
+        }
+        // Posted, so it runs on the context's thread; dropped when the context goes first.
+        if (context && done)
+            QMetaObject::invokeMethod(context, done, Qt::QueuedConnection);
+        return failure;
+    });
+}
+
+QString HistoryWriter::wait()
+{
+    if (m_write.valid())
+        m_failure = m_write.get();
+    return m_failure;
 }
 
 } // namespace basSaveList

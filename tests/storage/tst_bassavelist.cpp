@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 
@@ -304,6 +305,28 @@ private Q_SLOTS:
         QCOMPARE(folderEntries().size(), 2);
     }
 
+    // Writes follow one another in the order begun, and each tells its context on that
+    // context's own thread once the file holds it.
+    void writerKeepsOrderAndTellsItsThread()
+    {
+        QObject context;
+        QList<QByteArray> seen;
+        bool otherThread = false;
+        {
+            HistoryWriter writer;
+            for (const char *entry : {"http://a/", "http://b/", "http://c/"}) {
+                writer.start(entry, m_history, "cmburl1", 5, &context, [&] {
+                    otherThread = otherThread || QThread::currentThread() != context.thread();
+                    seen << contents(m_history);
+                });
+            }
+            QCOMPARE(writer.wait(), QString());
+        }
+        QCOMPARE(contents(m_history), QByteArray("cmburl1=http://a/,http://b/,http://c/\r\n"));
+        QTRY_COMPARE(seen.size(), 3);
+        QVERIFY(!otherThread);
+    }
+
     void failedSaveLeavesNoScratch_data()
     {
         QTest::addColumn<QString>("historyPath"); // below the temporary folder
@@ -323,6 +346,11 @@ private Q_SLOTS:
         m_box.items = QStringList{"kept"};
         QVERIFY_THROWS_EXCEPTION(FileError, saveHistory(m_box, m_history, "cmbURL1", 5));
         QCOMPARE(m_box.text, QStringLiteral("http://typed/"));
+        QCOMPARE(folderEntries(), before);
+        // Written beside the caller, the failure comes back from wait() instead.
+        HistoryWriter writer;
+        writer.start("http://typed/", m_history, "cmbURL1", 5, nullptr, nullptr);
+        QVERIFY(writer.wait().contains(m_history));
         QCOMPARE(folderEntries(), before);
         QCOMPARE(contents(m_dir->filePath("plain")), QByteArray("user data"));
         QVERIFY(QFileInfo(m_dir->filePath("history.par/inside")).isDir());

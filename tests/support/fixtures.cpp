@@ -243,15 +243,20 @@ QStringList NginxFixture::prepare()
     config += "http {\n";
     config += "  types { image/jpeg jpg jpeg; image/gif gif; text/html html htm; image/png png; text/plain txt; }\n";
     config += "  default_type application/octet-stream;\n";
-    config += "  access_log " + dir.toLocal8Bit() + "/access.log;\n";
     for (const char *kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         config += QByteArray("  ") + kind + "_temp_path " + dir.toLocal8Bit() + "/" + kind + ";\n";
-    config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + ";\n";
-    config += "    root " + m_root.toLocal8Bit() + ";\n  }\n}\n";
+    config += servers() + "}\n";
     const QString configPath = QDir(dir).filePath(QStringLiteral("nginx.conf"));
     writeFile(configPath, config);
     return {QStringLiteral("-p"), dir, QStringLiteral("-c"), configPath,
             QStringLiteral("-e"), QDir(dir).filePath(QStringLiteral("error.log"))};
+}
+
+QByteArray NginxFixture::servers() const
+{
+    return "  access_log " + accessLogPath().toLocal8Bit() + ";\n"
+         + "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + ";\n"
+         + "    root " + m_root.toLocal8Bit() + ";\n  }\n";
 }
 
 QString NginxFixture::logForErrors() const

@@ -91,6 +91,10 @@ public:
 protected:
     QStringList prepare() override;
     QString logForErrors() const override;
+    /// What the configuration's http block holds besides types and temporary folders: the
+    /// access log and the server on port(), serving documentRoot().
+    virtual QByteArray servers() const;
+    QString documentRoot() const { return m_root; }
 
 private:
     QString m_root;

@@ -4,6 +4,7 @@
 #include "platform/programplace.h"
 #include "scriptedserver.h"
 #include "ui/main/frmseriograb.h"
+#include "ui/main/preview.h"
 #include "runreport.h"
 #include "ui/main/statusline.h"
 #include "windowharness.h"
@@ -303,6 +304,33 @@ private Q_SLOTS:
         QCOMPARE(server.paths(), QStringList({QStringLiteral("/pic01.jpg")}));
         QCOMPARE(number(w), QStringLiteral("02"));
         QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
+    }
+
+    // The run's last picture, flushed beside a slow decode it overtook, is all the preview
+    // waits for: the overtaken decode's result goes nowhere.
+    void overtakenDecodeDoesNotHoldThePreview()
+    {
+        QImage noise(4000, 3000, QImage::Format_RGB32);
+        quint32 x = 1;
+        for (int y = 0; y < noise.height(); ++y) {
+            auto *line = reinterpret_cast<quint32 *>(noise.scanLine(y));
+            for (int i = 0; i < noise.width(); ++i)
+                line[i] = (x = x * 1664525u + 1013904223u) >> 8;
+        }
+        const QString slow = m_out + QStringLiteral("/slow.jpg");
+        const QString last = m_out + QStringLiteral("/last.jpg");
+        QVERIFY(noise.save(slow, "JPEG", 95));
+        QVERIFY(noise.copy(0, 0, 64, 48).save(last, "JPEG", 95));
+
+        PreviewDecoder decoder;
+        decoder.setGentle(true);
+        QSignalSpy decoded(&decoder, &PreviewDecoder::decoded);
+        decoder.request(slow, [](QSize full) { return full; });
+        decoder.request(last, [](QSize full) { return full; });
+        decoder.flush();
+        QTRY_COMPARE(decoded.size(), 1);
+        QCOMPARE(decoded.first().first().toString(), last);
+        QVERIFY(!decoder.isBusy());
     }
 
     void stopWithoutARunOnlySetsTheFlag()

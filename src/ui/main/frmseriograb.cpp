@@ -422,11 +422,30 @@ void frmSeriograb::addMsg(const QString &message)
         setWindowTitle(programCaption);
 }
 
+// The rewrite and its sync to disk take longer than sending the run's first requests: they go
+// on beside the run, and the list is reloaded when the file is written.
 void frmSeriograb::saveHistory()
 {
-    ComboHistoryBox box(cmbURL1);
     m_settings.historyPath = m_place.prepareSettingsFile(m_place.historyFileName());
-    basSaveList::saveHistory(box, m_settings.historyPath, QStringLiteral("cmburl1"), 5);
+    m_historyWriter.start(cmbURL1->currentText(), m_settings.historyPath, QStringLiteral("cmburl1"), 5, this,
+                          [this] { guarded(sbar1, [this] { reloadHistory(); }); });
+}
+
+QString frmSeriograb::historyFailure()
+{
+    const QString why = m_historyWriter.wait();
+    try {
+        reloadHistory();
+    } catch (const FileError &e) {
+        return why.isEmpty() ? e.message() : why;
+    }
+    return why;
+}
+
+void frmSeriograb::reloadHistory()
+{
+    ComboHistoryBox box(cmbURL1);
+    basSaveList::loadHistory(box, m_settings.historyPath, QStringLiteral("cmburl1"));
 }
 
 bool frmSeriograb::showPicture(const QString &path)
@@ -520,6 +539,9 @@ void frmSeriograb::runActive(bool active)
     m_bytesChanged = false;
     m_savedChanged = false;
     if (active) {
+        // The first repaint of a run waits a frame like the others, so the run's first requests
+        // are on the wire before the window paints its progress.
+        m_sinceRepaint.restart();
         m_progressTimer->start();
         prgTransfer->setRange(0, 100);
         prgTransfer->setValue(0);
@@ -528,6 +550,7 @@ void frmSeriograb::runActive(bool active)
         m_progressTimer->stop();
         m_decoder->flush();
     }
+    m_decoder->setGentle(active);
     prgTransfer->setVisible(active);
     lblSaved->setVisible(active);
 }

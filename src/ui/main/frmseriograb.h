@@ -3,6 +3,7 @@
 #include "core/runview.h"
 #include "core/settings.h"
 #include "platform/programplace.h"
+#include "storage/bassavelist.h"
 
 #include "ui/main/preview.h"
 
@@ -64,6 +65,7 @@ public:
     void addMsg(const QString &message) override;
     void transferState(const QString &text) override;
     void saveHistory() override;
+    QString historyFailure() override;
     bool showPicture(const QString &path) override;
     QString askNewName(const QString &message, const QString &title) override;
     void runActive(bool active) override;
@@ -85,6 +87,7 @@ private:
     void load();
     void resizeHandling();
     void timer1Tick();
+    void reloadHistory();
     void setOuterSize(int widthTwips, int heightTwips);
     int outerWidthTwips() const;
     int outerHeightTwips() const;
@@ -123,6 +126,7 @@ private:
     bool m_savedChanged = false;
     QElapsedTimer m_sinceRepaint;   // during a run, repaints come at most once a frame
     QTimer *m_repaintTimer = nullptr;
+    basSaveList::HistoryWriter m_historyWriter;   // the address history, written beside the run
     QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines
 
     QSize m_pictureSize;        // the preview picture's own size in pixels

@@ -1,14 +1,18 @@
 #include "ui/main/preview.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QPainter>
+#include <QPointer>
 #include <QPromise>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
+
+#include <sys/resource.h>
 
 #include <optional>
 
@@ -251,17 +255,32 @@ struct Result
     preview::Plan plan;
 };
 
+// Gentle decodes run on a thread of their own at a low priority, which it cannot give up again;
+// the others on the shared pool at the normal one. The pool lives as long as the application,
+// so a decoder going never waits for a decode under way.
+QThreadPool *gentlePool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+    }
+    return pool;
+}
+
 } // namespace
 
 struct PreviewDecoder::State
 {
     int running = 0;                 // decodes under way
     quint64 started = 0;             // the newest decode started; an older one's result is late
+    quint64 finished = 0;            // the newest decode whose result was given
     std::optional<Job> next;         // the newest picture waiting for its turn
     bool urgent = false;             // the next one starts at once, beside one under way
     QElapsedTimer sinceStart;
     qint64 lastTook = 0;             // ms the last decode took
     QTimer pace;
+    bool gentle = false;
 };
 
 PreviewDecoder::PreviewDecoder(QObject *parent)
@@ -288,9 +307,15 @@ void PreviewDecoder::flush()
     schedule();
 }
 
+void PreviewDecoder::setGentle(bool gentle)
+{
+    d->gentle = gentle;
+}
+
 bool PreviewDecoder::isBusy() const
 {
-    return d->running > 0 || d->next.has_value();
+    // A decode overtaken by a newer one still runs, but its result goes nowhere.
+    return d->finished != d->started || d->next.has_value();
 }
 
 void PreviewDecoder::schedule()
@@ -317,6 +342,7 @@ void PreviewDecoder::start()
         return;
     const Job job = *d->next;
     d->next.reset();
+    const bool gentle = d->gentle && !d->urgent;
     d->urgent = false;
     d->sinceStart.start();
     ++d->running;
@@ -331,12 +357,19 @@ void PreviewDecoder::start()
         const Result result = watcher->future().resultCount() > 0 ? watcher->result() : Result();
         watcher->deleteLater();
         const bool overtaken = generation != d->started;
+        if (!overtaken)
+            d->finished = generation;
         schedule();
         if (!overtaken)
             Q_EMIT decoded(path, result.image, result.plan);
     });
     watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, job] {
+    QThreadPool *pool = gentle ? gentlePool() : QThreadPool::globalInstance();
+    pool->start([promise, job, gentle] {
+        // On Linux a thread's nice value is its own. 10 leaves a decode about a tenth of a core
+        // that the transfers, the window and the server want.
+        if (gentle)
+            ::setpriority(PRIO_PROCESS, 0, 10);
         promise->start();
         Result result;
         try {

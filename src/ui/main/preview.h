@@ -97,8 +97,12 @@ public:
     /// The picture waiting for its turn is decoded at once, beside a decode under way, whose
     /// result then goes nowhere: the last picture of a run shows without delay.
     void flush();
-    /// True while a picture is being decoded or waits for its turn.
+    /// True while a picture is being decoded for the preview or waits for its turn; a decode
+    /// overtaken by a newer one, whose result goes nowhere, does not count.
     bool isBusy() const;
+    /// While gentle (during a run), decodes yield the processor to everything else of normal
+    /// priority, the transfers first; a decode that flush() starts never does.
+    void setGentle(bool gentle);
 
 Q_SIGNALS:
     /// One request has ended: the picture (null when it could not be decoded) and its plan.
