@@ -83,6 +83,11 @@ DownloadRun::DownloadRun(Settings &settings, Inet &inet, RunView &view, const QS
     m_connections << QObject::connect(&m_inet, &Inet::Progress, &m_inet, [this](qint64 received, qint64 total) {
         m_view.transferProgress(received, total);
     });
+    // A pass that waits (for its next try, or a slow server) holds up no transfer behind it.
+    m_connections << QObject::connect(&m_inet, &Inet::Ended, &m_inet, [this] {
+        if (m_running && m_passNumber > 0)
+            fetchAhead(m_passNumber);
+    });
 }
 
 DownloadRun::~DownloadRun()
@@ -249,9 +254,11 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
         // Stop pressed since the pass began cuts its transfer short before it starts: id 0 is no
         // transfer, which a wait reports as cancelled.
         m_current = m_settings.stopRequested ? 0 : transferFor(passNumber, m_fullURL);
+        m_passNumber = passNumber;
         fetchAhead(passNumber);
         Inet::Answer answer = m_inet.wait(m_current);
         m_current = 0;
+        m_passNumber = 0;
         QString tries;
         if (answer.tries > 1) {
             ++m_retried;
@@ -436,10 +443,28 @@ Inet::TransferId DownloadRun::transferFor(qint32 passNumber, const QString &url)
 }
 
 // Keeps transfers going for the passes that follow, as far as the run may go: never past the
-// maximum, past 32767, after Stop, or beyond the first pass with Multiple Downloads OFF.
+// maximum, past 32767, after Stop, or beyond the first pass with Multiple Downloads OFF. As many
+// are under way as the setting allows; answers that wait for their turn do not count, so a pass
+// that waits holds nothing up, up to maxAhead numbers past it.
 void DownloadRun::fetchAhead(qint32 passNumber)
 {
-    for (qint32 next = passNumber + 1; next < passNumber + m_inFlight; ++next) {
+    // Answers that wait for their turn, as many numbers in a row without a picture as end a run,
+    // are where this run will end: nothing past them is asked for.
+    int active = 0;
+    int misses = 0;
+    int mostMisses = 0;
+    qint32 previous = passNumber;
+    for (const Ahead &a : std::as_const(m_ahead)) {
+        const std::optional<bool> kept = m_inet.keptBody(a.id);
+        active += kept ? 0 : 1;
+        misses = kept && !*kept ? (a.passNumber == previous + 1 ? misses : 0) + 1 : 0;
+        mostMisses = qMax(mostMisses, misses);
+        previous = a.passNumber;
+    }
+    if (m_settings.maxMisses > 0 && mostMisses >= m_settings.maxMisses)
+        return;
+    const qint32 farthest = passNumber + qMax(m_inFlight - 1, 0) * aheadPerTransfer;
+    for (qint32 next = passNumber + 1; next <= farthest && active < m_inFlight - 1; ++next) {
         if (m_settings.stopRequested || !m_settings.multipleDownloads)
             return;
         if (next > qMax<qint32>(1, m_settings.lastFile) || qint32(m_firstNumber) + next - 1 > 32767)
@@ -453,6 +478,7 @@ void DownloadRun::fetchAhead(qint32 passNumber)
         if (skipsWithoutAsking(url))
             continue;
         m_ahead.append(Ahead{next, url, transferFor(next, url)});
+        ++active;
     }
 }
 

@@ -35,6 +35,10 @@ public:
     QString localFileName() const;
 
 private:
+    /// How far past the pass being handled transfers may run, per transfer the setting allows:
+    /// answers beyond the next few wait on disk (in their part files) for their turn.
+    static constexpr int aheadPerTransfer = 16;
+
     enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, Busy, Cancelled, Everywhere, FolderFull };
     // A transfer started for a pass that is still to come.
     struct Ahead
@@ -74,6 +78,7 @@ private:
     int m_numberWidth = 0;
     int m_inFlight = 1;            // transfers kept in flight, read once a run
     Inet::TransferId m_current = 0;   // the transfer of the pass being handled
+    qint32 m_passNumber = 0;          // the pass waiting for its transfer; 0: none
     QList<Ahead> m_ahead;
     QSet<QString> m_cleanedFolders;
     QString m_lastSaved;           // the picture this run saved last

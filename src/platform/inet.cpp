@@ -500,6 +500,14 @@ bool Inet::isRunning(TransferId id) const
     return t && (t->phase == Transfer::Phase::Queued || t->phase == Transfer::Phase::Running);
 }
 
+std::optional<bool> Inet::keptBody(TransferId id) const
+{
+    const Transfer *t = find(id);
+    if (!t || isRunning(id))
+        return std::nullopt;
+    return t->phase == Transfer::Phase::Answered && t->part.isValid();
+}
+
 QString Inet::GetHeader(const QString &name) const
 {
     return QString::fromLatin1(headerValue(m_lastHeaders, name.toLatin1()));
@@ -969,7 +977,7 @@ void Inet::drive(int socket, int events)
     int running = 0;
     curl_multi_socket_action(multiOf(m_multi), curl_socket_t(socket), events, &running);
     int left = 0;
-    bool ended = false;
+    bool tried = false;
     while (CURLMsg *message = curl_multi_info_read(multiOf(m_multi), &left)) {
         if (message->msg != CURLMSG_DONE)
             continue;
@@ -977,12 +985,24 @@ void Inet::drive(int socket, int events)
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
         if (t) {
             finish(*t, message->data.result);
-            ended = true;
+            tried = true;
         }
     }
-    if (ended)
-        pump();
+    if (tried)
+        settle();
+    else
+        deliver();
+}
+
+// After tries have ended: the next requests go out, the transfer waited for reports, and those
+// who keep transfers going hear that there is room.
+void Inet::settle()
+{
+    QPointer<Inet> self(this);
+    pump();
     deliver();
+    if (self)
+        emit Ended();
 }
 
 // Reports what the transfer being waited for went through, outside every libcurl call, so a
@@ -1063,10 +1083,8 @@ void Inet::checkStalls()
                    QStringLiteral("Fewer than %1 bytes received in %2 s").arg(stallBytes).arg(m_stallTimeout / 1000.0),
                    -1);
     }
-    if (!silent.isEmpty()) {
-        pump();
-        deliver();
-    }
+    if (!silent.isEmpty())
+        settle();
 }
 
 int Inet::socketCallback(void *, int socket, int what, void *self, void *)

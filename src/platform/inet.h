@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class QEventLoop;
 class QSocketNotifier;
@@ -130,6 +131,9 @@ public:
     void cancel(TransferId id);
     /// True while the transfer has not ended (waiting for its turn, its next try or its answer).
     bool isRunning(TransferId id) const;
+    /// For a transfer that has ended but was not waited for yet: whether its answer brought a
+    /// body that is kept. Empty while it runs, or for a transfer not known.
+    std::optional<bool> keptBody(TransferId id) const;
     /// Transfers started and not yet waited for or cancelled.
     int transferCount() const { return int(m_transfers.size()); }
     /// True while a wait goes on.
@@ -160,6 +164,8 @@ Q_SIGNALS:
     void Progress(qint64 received, qint64 total);
     /// The transfer being waited for failed in passing and is tried again after seconds.
     void Retrying(int seconds, const QString &reason);
+    /// One or more transfers have ended since the last time (answered or failed): room for more.
+    void Ended();
 
 private:
     struct Transfer;
@@ -176,6 +182,7 @@ private:
     bool proxyFor(Transfer &t, QByteArray *proxyUrl);
     bool launch(Transfer &t);
     void pump();
+    void settle();
     void detach(Transfer &t);
     void finish(Transfer &t, int result);
     void retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAfterMs);

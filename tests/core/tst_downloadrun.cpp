@@ -720,6 +720,27 @@ private Q_SLOTS:
                  qPrintable(left.join(QLatin1Char(' '))));
     }
 
+    // While one number waits for its next try, the numbers after it are fetched; they are still
+    // handled, shown and logged in number order.
+    void aWaitingNumberHoldsNothingUp()
+    {
+        m_settings.lastFile = 8;
+        m_settings.transfers = 2;
+        m_settings.retries = 1;
+        serveSeries({"02", "03", "04", "05", "06", "07", "08"});
+        Response reset = Response::ok(QByteArray(100000, 'r'), jpegType);
+        reset.resetAfter = 1000;
+        m_server->routeInTurn(QStringLiteral("/pic01.jpg"), {reset, Response::ok("picture 01", jpegType)});
+        m_run->run();
+        const QStringList paths = m_server->paths();
+        QCOMPARE(paths.size(), 9);
+        QCOMPARE(paths.last(), QStringLiteral("/pic01.jpg"));   // its second try came after all the others
+        QCOMPARE(m_view.pictures.first(), target(QStringLiteral("pic01.jpg")));
+        QCOMPARE(m_view.pictures.size(), 8);
+        QCOMPARE(m_view.messages.last(),
+                 QStringLiteral("Completed downloading maximum number if files (8) - 8 saved, 0 gave no picture, 1 retried"));
+    }
+
     void failuresThatHoldForEveryNumber_data()
     {
         QTest::addColumn<int>("kind");

@@ -221,7 +221,8 @@ private Q_SLOTS:
         QCOMPARE(endText(status(w)), QStringLiteral("User Terminated Download Process"));
         QCOMPARE(number(w), QStringLiteral("01"));
         QVERIFY(entries(m_folders->out).isEmpty());
-        QVERIFY(m_server->requests().size() <= m_settings.transfers);
+        // While it drips, the numbers after it are fetched, but not past the series' end.
+        QVERIFY2(m_server->requests().size() <= m_settings.transfers + m_settings.maxMisses, qPrintable(m_server->paths().join(" ")));
     }
 
     void previewOfHostilePictures_data()
