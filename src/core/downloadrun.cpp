@@ -43,9 +43,9 @@ bool fileExists(const QString &path)
     }
 }
 
-// A failure that no picture of the run could escape: the folder itself is missing, may not be
-// written, or is full. A name of this one file that cannot be had (a folder of that name, a
-// missing subfolder named by the header text) is no such failure.
+// A failure that no picture of the run could escape: the target folder itself is missing, may
+// not be written, or is full. A name of this one file that cannot be had (a folder of that name,
+// a missing subfolder named by the header text or a typed name) is no such failure.
 bool folderCannotTakePictures(const PartFile::Failure &failure, const QString &folder)
 {
     switch (failure.code) {
@@ -334,7 +334,7 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
 DownloadRun::Outcome DownloadRun::notSaved(const QString &log, const PartFile::Failure &why, const QString &fileName)
 {
     const QString text = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text);
-    const QString folder = folderOf(fileName);
+    const QString folder = m_settings.localFolder;
     if (folderCannotTakePictures(why, folder)) {
         m_stopReason = QStringLiteral("the folder cannot be written: %1: %2")
                                .arg(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath(),
@@ -401,7 +401,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
             continue;
         case PartFile::Commit::Failed:
             // A name the user gave that cannot be had: ask for another, saying why.
-            if (named && !folderCannotTakePictures(why, folderOf(fileName))) {
+            if (named && !folderCannotTakePictures(why, m_settings.localFolder)) {
                 prompt = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text)
                        + QStringLiteral(". Enter a new Name");
                 taken = true;

@@ -414,38 +414,57 @@ private Q_SLOTS:
     void fileNames_data()
     {
         QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("suffix");
         QTest::addColumn<int>("ifExists");
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QStringList>("answers");
-        QTest::addColumn<QString>("saved");     // empty: nothing is saved
-        QTest::addColumn<int>("prompts");
+        QTest::addColumn<QString>("saved");        // empty: nothing is saved
+        QTest::addColumn<QStringList>("prompts");  // their titles, in the target folder
+        QTest::addColumn<QString>("lastSays");     // how the last prompt's message begins
 
         const int ask = int(Settings::IfExists::Ask);
         const int skip = int(Settings::IfExists::Skip);
         const int number = int(Settings::IfExists::Number);
-        QTest::newRow("header text") << "x_" << ask << QStringList() << QStringList() << "x_pic01.jpg" << 0;
-        QTest::newRow("exists, answer b") << "x_" << ask << QStringList{"x_pic01.jpg"} << QStringList{"b"} << "b.jpg" << 1;
-        QTest::newRow("exists, empty answer or Cancel") << "" << ask << QStringList{"pic01.jpg"} << QStringList{""} << "" << 1;
+        const QString exists = QStringLiteral("File Exists. Enter a new Name");
+        const QStringList none;
+        QTest::newRow("header text") << "x_" << ".jpg" << ask << none << none << "x_pic01.jpg" << none << "";
+        QTest::newRow("exists, answer b") << "x_" << ".jpg" << ask << QStringList{"x_pic01.jpg"} << QStringList{"b"}
+                                          << "b.jpg" << QStringList{"x_pic01.jpg"} << exists;
+        QTest::newRow("exists, answer ends with the suffix") << "" << ".jpg" << ask << QStringList{"pic01.jpg"}
+                                                             << QStringList{"b.jpg"} << "b.jpg" << QStringList{"pic01.jpg"} << exists;
+        QTest::newRow("exists, suffix holding a folder") << "" << "/full.jpg" << ask << QStringList{"full.jpg"}
+                                                         << QStringList{"second"} << "secondfull.jpg" << QStringList{"full.jpg"}
+                                                         << exists;
+        QTest::newRow("exists, empty answer or Cancel") << "" << ".jpg" << ask << QStringList{"pic01.jpg"} << QStringList{""}
+                                                        << "" << QStringList{"pic01.jpg"} << exists;
         QTest::newRow("exists, answer names another existing file")
-                << "" << ask << QStringList{"pic01.jpg", "c.jpg"} << QStringList{"c", "d"} << "d.jpg" << 2;
-        QTest::newRow("exists, skip") << "" << skip << QStringList{"pic01.jpg"} << QStringList() << "" << 0;
-        QTest::newRow("not there, skip") << "" << skip << QStringList() << QStringList() << "pic01.jpg" << 0;
-        QTest::newRow("exists, keep both") << "x_" << number << QStringList{"x_pic01.jpg", "x_pic01_1.jpg"}
-                                           << QStringList() << "x_pic01_2.jpg" << 0;
+                << "" << ".jpg" << ask << QStringList{"pic01.jpg", "c.jpg"} << QStringList{"c", "d"} << "d.jpg"
+                << QStringList{"pic01.jpg", "c.jpg"} << exists;
+        QTest::newRow("exists, answer cannot be saved: asked again")
+                << "" << ".jpg" << ask << QStringList{"pic01.jpg"} << QStringList{"nowhere/b", "c"} << "c.jpg"
+                << QStringList{"pic01.jpg", "nowhere/b.jpg"} << "Cannot save";
+        QTest::newRow("exists, skip") << "" << ".jpg" << skip << QStringList{"pic01.jpg"} << none << "" << none << "";
+        QTest::newRow("not there, skip") << "" << ".jpg" << skip << none << none << "pic01.jpg" << none << "";
+        QTest::newRow("exists, keep both") << "x_" << ".jpg" << number << QStringList{"x_pic01.jpg", "x_pic01_1.jpg"}
+                                           << none << "x_pic01_2.jpg" << none << "";
     }
 
-    // An existing file is never touched: the prompt, skipping or a numbered name decide.
+    // An existing file is never touched: the prompt, skipping or a numbered name decide; a name
+    // the user gives keeps the picture.
     void fileNames()
     {
         QFETCH(QString, header);
+        QFETCH(QString, suffix);
         QFETCH(int, ifExists);
         QFETCH(QStringList, existing);
         QFETCH(QStringList, answers);
         QFETCH(QString, saved);
-        QFETCH(int, prompts);
+        QFETCH(QStringList, prompts);
+        QFETCH(QString, lastSays);
         m_settings.headerText = header;
         m_settings.ifExists = Settings::IfExists(ifExists);
         m_settings.multipleDownloads = Settings::False;
+        m_view.suffix = suffix;
         m_view.answers = answers;
         const QByteArray longOld(5000, 'o');
         for (const QString &name : existing) {
@@ -453,12 +472,13 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(longOld);
         }
-        m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("new bytes", jpegType));
+        m_server->route(QStringLiteral("/pic01") + suffix, Response::ok("new bytes", jpegType));
         m_run->run();
-        QCOMPARE(m_view.prompts.size(), prompts);
-        for (int i = 0; i < prompts; ++i)
-            QCOMPARE(m_view.prompts[i], QStringLiteral("File Exists. Enter a new Name|")
-                                            + target(i == 0 ? existing.first() : answers[i - 1] + QStringLiteral(".jpg")));
+        QCOMPARE(m_view.prompts.size(), prompts.size());
+        for (int i = 0; i < prompts.size(); ++i)
+            QCOMPARE(m_view.prompts[i].section(QLatin1Char('|'), 1), target(prompts[i]));
+        if (!prompts.isEmpty())
+            QVERIFY2(m_view.prompts.last().startsWith(lastSays), qPrintable(m_view.prompts.last()));
         for (const QString &name : existing)
             QCOMPARE(readAll(target(name)), longOld);
         QStringList expected = existing;
