@@ -334,6 +334,8 @@ void PreviewDecoder::start()
         schedule();
         if (!overtaken)
             Q_EMIT decoded(path, result.image, result.plan);
+        if (!isBusy())
+            Q_EMIT idle();
     });
     watcher->setFuture(promise->future());
     QThreadPool::globalInstance()->start([promise, job] {
