@@ -308,17 +308,16 @@ void frmSeriograb::buildMenus()
 void frmSeriograb::load()
 {
     QStringList problems;
-    auto read = [&](const char *key) -> QString {
-        try {
-            return modPara::readPara(m_place, QLatin1String(key));
-        } catch (const std::exception &e) {
-            // Every key fails alike when the file cannot be opened; say it once.
-            const QString problem = QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
-            if (!problems.contains(problem))
-                problems << problem;
-            return QString();
-        }
-    };
+    // One walk of the parameter file for every setting, however large the file.
+    QHash<QString, QString> stored;
+    try {
+        stored = modPara::readParas(m_place, {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort",
+                                              "transfers", "maxMisses", "ifExists", "retries", "pause", "keep",
+                                              "referer", "cookies", "caFile"});
+    } catch (const std::exception &e) {
+        problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
+    }
+    auto read = [&stored](const char *key) { return stored.value(QLatin1String(key)); };
     // A stored number outside its range counts as missing, and the status line says so.
     auto number = [&](const char *key, qint32 lowest, qint32 highest, qint32 missing) -> qint32 {
         const QString text = read(key);
