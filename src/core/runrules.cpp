@@ -3,6 +3,65 @@
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace {
+
+// Where the pieces of an address lie: its path's last piece runs from pieceStart to pathEnd,
+// which is the "?" of a query, the "#" of a fragment or the end; a query runs to queryEnd.
+struct Spans
+{
+    qsizetype pieceStart = 0;
+    qsizetype pathEnd = 0;
+    qsizetype queryEnd = 0;
+};
+
+Spans spans(const QString &a)
+{
+    Spans s;
+    const qsizetype hash = a.indexOf(QLatin1Char('#'));
+    s.queryEnd = hash < 0 ? a.size() : hash;
+    const qsizetype question = a.left(s.queryEnd).indexOf(QLatin1Char('?'));
+    s.pathEnd = question < 0 ? s.queryEnd : question;
+    const QString beforeQuery = a.left(s.pathEnd);
+    // After "scheme://", the host and port run up to the next "/".
+    qsizetype pathStart = 0;
+    if (const qsizetype scheme = beforeQuery.indexOf(QLatin1String("://")); scheme >= 0) {
+        const qsizetype slash = beforeQuery.indexOf(QLatin1Char('/'), scheme + 3);
+        pathStart = slash < 0 ? s.pathEnd : slash;
+    }
+    s.pieceStart = qMax(pathStart, beforeQuery.lastIndexOf(QLatin1Char('/')) + 1);
+    return s;
+}
+
+bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isHex(QChar c)
+{
+    return isDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+// The last run of digits in a[from, to), "%XX" escapes left out: its start and end, or -1, -1.
+std::pair<qsizetype, qsizetype> lastDigits(const QString &a, qsizetype from, qsizetype to)
+{
+    std::pair<qsizetype, qsizetype> run{-1, -1};
+    for (qsizetype i = from; i < to;) {
+        if (a.at(i) == QLatin1Char('%') && i + 2 < to && isHex(a.at(i + 1)) && isHex(a.at(i + 2))) {
+            i += 3;
+        } else if (isDigit(a.at(i))) {
+            run.first = i;
+            while (i < to && isDigit(a.at(i)))
+                ++i;
+            run.second = i;
+        } else {
+            ++i;
+        }
+    }
+    return run;
+}
+
+} // namespace
+
 namespace runrules {
 
 QString composeURL(const QString &prefix, const QString &number, const QString &suffix)
@@ -47,6 +106,34 @@ bool isImageType(const QString &contentType)
 bool isPngOrWebpType(const QString &contentType)
 {
     return contentType == QLatin1String("image/png") || contentType == QLatin1String("image/webp");
+}
+
+AddressParts splitAddress(const QString &address)
+{
+    const QString a = address.trimmed();
+    const Spans s = spans(a);
+    auto [start, end] = lastDigits(a, s.pieceStart, s.pathEnd);
+    if (start < 0 && s.pathEnd < s.queryEnd)
+        std::tie(start, end) = lastDigits(a, s.pathEnd + 1, s.queryEnd);
+    if (start < 0)
+        return {a, QString(), QString()};
+    return {a.left(start), a.mid(start, end - start), a.mid(end)};
+}
+
+bool isWholePictureAddress(const QString &address)
+{
+    static const QRegularExpression picture(QStringLiteral("[0-9]\\.(jpe?g|gif|png|webp)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QString a = address.trimmed();
+    const Spans s = spans(a);
+    return picture.match(a.mid(s.pieceStart, s.pathEnd - s.pieceStart)).hasMatch();
+}
+
+bool isWebAddress(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+           && !url.host().isEmpty();
 }
 
 } // namespace runrules

@@ -28,4 +28,25 @@ bool isImageType(const QString &contentType);
 /// True for exactly "image/png" or "image/webp": kept only when the settings say so.
 bool isPngOrWebpType(const QString &contentType);
 
+/// A whole address cut into the three address fields.
+struct AddressParts
+{
+    QString prefix;
+    QString number;   // empty when no number was found: the address is all prefix
+    QString suffix;
+};
+
+/// Splits a picture's whole address (blanks around it dropped) at the last run of digits in the
+/// last piece of its path; the query and fragment stay in the suffix. When that piece has no
+/// digits, at the last run of digits in the query. Digits of the host, the port, the fragment
+/// and of "%XX" escapes are never the number.
+AddressParts splitAddress(const QString &address);
+
+/// True when the last piece of the address's path ends in digits and a picture extension
+/// (jpg, jpeg, gif, png or webp, any case): a whole picture's address, not a prefix.
+bool isWholePictureAddress(const QString &address);
+
+/// True for an http or https address naming a host.
+bool isWebAddress(const QString &text);
+
 } // namespace runrules

@@ -80,6 +80,28 @@ QString readPara(const ProgramPlace &place, const QString &key)
     return value;
 }
 
+QHash<QString, QString> readParas(const ProgramPlace &place, const QStringList &keys)
+{
+    QHash<QString, QString> keyOf;   // by header line
+    for (const QString &key : keys)
+        keyOf.insert(headerLine(key), key);
+    FileSystemObject fso;
+    QString path = place.parameterFile();
+    if (!fso.FileExists(path))
+        path = place.prepareSettingsFile(place.parameterFileName());
+    auto in = fso.OpenTextFile(path, IoMode::ForReading, true);
+    QHash<QString, QString> values;
+    // Block by block, as readPara walks the file; the first block of a key holds its value.
+    while (!in->AtEndOfStream() && values.size() < keyOf.size()) {
+        const auto key = keyOf.constFind(in->ReadLine());
+        const QString line = in->AtEndOfStream() ? QString() : in->ReadLine();
+        if (key != keyOf.cend() && !values.contains(*key))
+            values.insert(*key, line);
+    }
+    in->Close();
+    return values;
+}
+
 void appendPara(const ProgramPlace &place, const QString &key, const QString &value)
 {
     FileSystemObject fso;

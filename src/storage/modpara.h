@@ -2,7 +2,9 @@
 
 #include "platform/programplace.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 /// The parameter file, kept where ProgramPlace says: two-line blocks of "[KEY]" and a value.
 /// Every call opens the file, walks it from the top and closes it again; nothing is cached.
@@ -13,6 +15,10 @@ namespace modPara {
 /// A byte that is not UTF-8 text comes as U+DC00 + byte, so storing the value again keeps it.
 /// Creates an empty parameter file when there is none.
 QString readPara(const ProgramPlace &place, const QString &key);
+
+/// readPara of each key, from one walk of the file: a start-up that reads every setting reads
+/// a large file once, not once a key. Keys without a block are left out.
+QHash<QString, QString> readParas(const ProgramPlace &place, const QStringList &keys);
 
 /// Stores value under key: a new block at the end (value trimmed of spaces), or the first
 /// existing block's value replaced as given, through a scratch file renamed over the file.

@@ -91,6 +91,36 @@ private Q_SLOTS:
         QCOMPARE(int(n), 32767);
     }
 
+    // A whole address into the fields ("prefix|number|suffix"), and whether the prefix box holding
+    // it would hold a whole picture's address.
+    void splitAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("query stays in the suffix") << "https://h.org/g/img_0042.jpg?size=1024" << "https://h.org/g/img_|0042|.jpg?size=1024" << true;
+        QTest::newRow("number in the query") << "https://h.org/view.php?id=007" << "https://h.org/view.php?id=|007|" << false;
+        QTest::newRow("port") << "http://127.0.0.1:8765/s/pic01.jpg" << "http://127.0.0.1:8765/s/pic|01|.jpg" << true;
+        QTest::newRow("digits in host, port, folders") << "http://cdn2.h.org:8080/2023/a.jpg" << "http://cdn2.h.org:8080/2023/a.jpg||" << false;
+        QTest::newRow("host and port alone") << "http://127.0.0.1:8080" << "http://127.0.0.1:8080||" << false;
+        QTest::newRow("fragment") << "https://h.org/pic07.jpg#page3" << "https://h.org/pic|07|.jpg#page3" << true;
+        QTest::newRow("digits in the fragment only") << "https://h.org/view#id=5" << "https://h.org/view#id=5||" << false;
+        QTest::newRow("trailing slash") << "https://h.org/gallery/42/" << "https://h.org/gallery/42/||" << false;
+        QTest::newRow("number first in the piece") << "https://h.org/0042_cat.jpg" << "https://h.org/|0042|_cat.jpg" << false;
+        QTest::newRow("percent escapes") << "https://h.org/my%20pics/day%2012.jpg" << "https://h.org/my%20pics/day%20|12|.jpg" << true;
+        QTest::newRow("last of two runs, no scheme") << "01_img2.GIF" << "01_img|2|.GIF" << true;
+    }
+
+    void splitAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, fields);
+        QFETCH(bool, whole);
+        const runrules::AddressParts parts = runrules::splitAddress(address);
+        QCOMPARE(QStringList({parts.prefix, parts.number, parts.suffix}).join(QLatin1Char('|')), fields);
+        QCOMPARE(runrules::isWholePictureAddress(address), whole);
+    }
+
     void contentTypes_data()
     {
         QTest::addColumn<QString>("type");

@@ -175,6 +175,7 @@ private Q_SLOTS:
     {
         setContents(parFile(), "[LASTFILE]\r\n1\r\n[PROXYIP]\r\nh\r\n[LASTFILE]\r\n2\r\n");
         QCOMPARE(readPara(m_place, "lastFile"), QStringLiteral("1"));
+        QCOMPARE(modPara::readParas(m_place, {"lastFile", "proxyIP"}), (QHash<QString, QString>{{"lastFile", "1"}, {"proxyIP", "h"}}));
         writePara(m_place, "lastFile", "3");
         QCOMPARE(contents(parFile()),
                  QByteArray("[LASTFILE]\r\n3\r\n[PROXYIP]\r\nh\r\n[LASTFILE]\r\n2\r\n"));
@@ -187,6 +188,7 @@ private Q_SLOTS:
         writePara(m_place, "lastFile", "25");
         QCOMPARE(readPara(m_place, "lastFile"), QStringLiteral("25"));
         QCOMPARE(readPara(m_place, "headerText"), QStringLiteral("[LASTFILE]"));
+        QCOMPARE(modPara::readParas(m_place, {"lastFile"}).value("lastFile"), QStringLiteral("25"));
     }
 
     void staleScratchIsOverwritten()
@@ -243,6 +245,7 @@ private Q_SLOTS:
         setContents(parFile(), before);
 
         QCOMPARE(readPara(m_place, key), readBefore);
+        QCOMPARE(modPara::readParas(m_place, {"headerText", key}).value(key), readBefore);
         QCOMPARE(contents(parFile()), before);
         writePara(m_place, key, "v");
         QCOMPARE(contents(parFile()), after);

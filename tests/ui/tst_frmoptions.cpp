@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -49,8 +50,8 @@ public:
 // The blocks OK writes, in their order; a file written by hand may hold the first five only.
 QByteArray blocks(const QStringList &values)
 {
-    static const char *const keys[] = {"LOCALFOLDER", "HEADERTEXT", "LASTFILE", "PROXYIP",
-                                       "PROXYPORT", "MAXMISSES", "IFEXISTS"};
+    static const char *const keys[] = {"LOCALFOLDER", "HEADERTEXT", "LASTFILE", "PROXYIP", "PROXYPORT", "MAXMISSES",
+                                       "IFEXISTS", "RETRIES", "PAUSE", "REFERER", "COOKIES", "KEEP", "CAFILE"};
     QByteArray out;
     for (int i = 0; i < values.size(); ++i)
         out += QByteArray("[") + keys[i] + "]\r\n" + values.at(i).toUtf8() + "\r\n";
@@ -147,6 +148,7 @@ private Q_SLOTS:
         QCOMPARE(field(dlg, "txtProxyPort")->text(), QString());
         QCOMPARE(field(dlg, "txtMaxMisses")->text(), QStringLiteral("10"));
         QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), QStringLiteral("Ask"));
+        QCOMPARE(field(dlg, "txtRetries")->text() + field(dlg, "txtPause")->text(), QStringLiteral("30"));
         QVERIFY(field(dlg, "txtDir")->isReadOnly());
         QCOMPARE(dlg->focusWidget(), button(dlg, "cmdOK"));
         QVERIFY(!m_main->isEnabled());
@@ -179,7 +181,7 @@ private Q_SLOTS:
         QPointer<frmOptions> dlg = open();
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
-        QCOMPARE(parFile(), blocks({"", "", "9999", "", "", "10", "ask"}));
+        QCOMPARE(parFile(), blocks({"", "", "9999", "", "", "10", "ask", "3", "0", "", "", "gifjpeg", ""}));
         QCOMPARE(m_settings.lastFile, qint16(9999));
         QCOMPARE(m_settings.proxyPort, qint16(0));
     }
@@ -241,6 +243,13 @@ private Q_SLOTS:
         field(dlg, "txtMaxMisses")->setText(misses);
         auto *choice = dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
         choice->setCurrentText(ifExists);
+        // The download settings, the same in every row: as typed, or trimmed for the Referer.
+        field(dlg, "txtRetries")->setText(QStringLiteral(" 10 "));
+        field(dlg, "txtPause")->setText(QStringLiteral("60000"));
+        dlg->findChild<QComboBox *>(QStringLiteral("cmbKeep"))->setCurrentIndex(1);
+        dlg->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);
+        field(dlg, "txtReferer")->setText(QStringLiteral(" https://h.org/g/ "));
+        field(dlg, "txtCaFile")->setText(QStringLiteral("~/ca.pem"));
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
 
@@ -250,7 +259,10 @@ private Q_SLOTS:
         QCOMPARE(Settings::ifExistsText(m_settings.ifExists), stored);
         QCOMPARE(m_settings.headerText, QStringLiteral(" pic_ "));
         QCOMPARE(m_settings.proxyIP, proxy);
-        QCOMPARE(parFile(), blocks({"", " pic_ ", last, proxy, port, misses, stored}));
+        QVERIFY(m_settings.retries == 10 && m_settings.pauseMs == 60000 && m_settings.keep == Settings::Keep::All);
+        QCOMPARE(m_settings.referer + m_settings.caFile, QStringLiteral("https://h.org/g/~/ca.pem"));
+        QCOMPARE(parFile(), blocks({"", " pic_ ", last, proxy, port, misses, stored, " 10 ", "60000", "https://h.org/g/", "",
+                                    "all", "~/ca.pem"}));
 
         dlg = open();
         QCOMPARE(field(dlg, "txtLast")->text(), reopenLast);
@@ -258,6 +270,7 @@ private Q_SLOTS:
         QCOMPARE(field(dlg, "txtMaxMisses")->text(), QString::number(maxMisses));
         QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), ifExists);
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral(" pic_ "));
+        QCOMPARE(field(dlg, "txtRetries")->text() + field(dlg, "txtReferer")->text(), QStringLiteral("10https://h.org/g/"));
     }
 
     void badNumberKeepsDialogOpen_data()
@@ -266,20 +279,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("misses");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("named");   // what the message names
+        QTest::addColumn<QString>("other");   // one more field and its text, "NAME=TEXT"
 
-        QTest::newRow("empty limit") << "" << "10" << "8080" << "Max Number of Files";
-        QTest::newRow("letters in the limit") << "many" << "10" << "8080" << "Max Number of Files";
-        QTest::newRow("digits then letters in the limit") << "12x" << "10" << "8080" << "Max Number of Files";
-        QTest::newRow("limit above range") << "32768" << "10" << "8080" << "Max Number of Files";
-        QTest::newRow("limit below range") << "-32769" << "10" << "8080" << "Max Number of Files";
-        QTest::newRow("empty misses") << "10" << "" << "8080" << "Stop after misses in a row";
-        QTest::newRow("misses above range") << "10" << "10000" << "8080" << "0 to 9999";
-        QTest::newRow("negative misses") << "10" << "-1" << "8080" << "0 to 9999";
-        QTest::newRow("digits then letters in misses") << "10" << "5x" << "8080" << "Stop after misses in a row";
-        QTest::newRow("port above range") << "10" << "10" << "65536" << "1 to 65535";
-        QTest::newRow("port below range") << "10" << "10" << "-1" << "1 to 65535";
-        QTest::newRow("proxy without a port") << "10" << "10" << "" << "1 to 65535";
-        QTest::newRow("proxy with letters for a port") << "10" << "10" << "web" << "Proxy Port";
+        QTest::newRow("empty limit") << "" << "10" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("letters in the limit") << "many" << "10" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("digits then letters in the limit") << "12x" << "10" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("limit above range") << "32768" << "10" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("limit below range") << "-32769" << "10" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("empty misses") << "10" << "" << "8080" << "Stop after misses in a row" << "";
+        QTest::newRow("misses above range") << "10" << "10000" << "8080" << "0 to 9999" << "";
+        QTest::newRow("negative misses") << "10" << "-1" << "8080" << "0 to 9999" << "";
+        QTest::newRow("digits then letters in misses") << "10" << "5x" << "8080" << "Stop after misses in a row" << "";
+        QTest::newRow("port above range") << "10" << "10" << "65536" << "1 to 65535" << "";
+        QTest::newRow("port below range") << "10" << "10" << "-1" << "1 to 65535" << "";
+        QTest::newRow("proxy without a port") << "10" << "10" << "" << "1 to 65535" << "";
+        QTest::newRow("proxy with letters for a port") << "10" << "10" << "web" << "Proxy Port" << "";
+        QTest::newRow("slash in the header") << "10" << "10" << "8080" << "\"/\"" << "txtHead=pics/cat_";
+        QTest::newRow("retries above range") << "10" << "10" << "8080" << "Retries" << "txtRetries=11";
+        QTest::newRow("negative pause") << "10" << "10" << "8080" << "0 to 60000" << "txtPause=-5";
+        QTest::newRow("Referer of another scheme") << "10" << "10" << "8080" << "Send Referer" << "txtReferer=ftp://h.org/";
     }
 
     void badNumberKeepsDialogOpen()
@@ -288,6 +306,7 @@ private Q_SLOTS:
         QFETCH(QString, misses);
         QFETCH(QString, port);
         QFETCH(QString, named);
+        QFETCH(QString, other);
 
         const QByteArray before = blocks({"/old", "old_", "50", "", ""});
         {
@@ -306,6 +325,10 @@ private Q_SLOTS:
         field(dlg, "txtLast")->setText(last);
         field(dlg, "txtMaxMisses")->setText(misses);
         field(dlg, "txtProxyPort")->setText(port);
+        dlg->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);   // with a good address
+        field(dlg, "txtReferer")->setText(QStringLiteral("http://h.org/"));
+        if (!other.isEmpty())
+            field(dlg, qPrintable(other.section(QLatin1Char('='), 0, 0)))->setText(other.section(QLatin1Char('='), 1));
 
         auto *closer = new MessageBoxCloser(this);
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
@@ -325,7 +348,7 @@ private Q_SLOTS:
         QCOMPARE(m_settings.proxyPort, settingsBefore.proxyPort);
         QCOMPARE(m_settings.maxMisses, settingsBefore.maxMisses);
         // The typed text is still there to be corrected.
-        QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral("new_"));
+        QCOMPARE(field(dlg, "txtProxyIP")->text(), QStringLiteral("10.0.0.1"));
     }
 
     void closingWithoutOkChangesNothing_data()
@@ -455,6 +478,29 @@ private Q_SLOTS:
         QCOMPARE(m_settings.localFolder, QString());
     }
 
+    // Once the user has moved the folder list's highlight, a change on disk in the folder it
+    // shows no longer takes the highlight and the view back to the start folder.
+    void folderListKeepsTheUsersPlace()
+    {
+        const QString work = QDir(m_tmp->path()).canonicalPath();
+        for (int n = 10; n < 50; ++n)
+            QVERIFY(QDir().mkpath(work + QStringLiteral("/sub%1").arg(n)));
+        QVERIFY(QDir::setCurrent(work));
+        QPointer<frmOptions> dlg = open();
+        auto *dir = dlg->findChild<QAbstractItemView *>(QStringLiteral("dir"));
+        auto *model = qobject_cast<QFileSystemModel *>(dir->model());
+        QTRY_COMPARE(model->rowCount(model->index(work)), 40);
+        QTest::qWait(50);   // the rows' sorting, and the reveal of the start folder after it
+        QTest::keyClick(dir, Qt::Key_PageDown);
+        const QString chosen = model->filePath(dir->currentIndex());
+        const QString top = model->filePath(dir->indexAt(QPoint(2, 2)));
+        QVERIFY(QDir().mkpath(work + QStringLiteral("/new")));
+        QTRY_COMPARE(model->rowCount(model->index(work)), 41);
+        QTest::qWait(50);
+        QCOMPARE(model->filePath(dir->currentIndex()), chosen);
+        QCOMPARE(model->filePath(dir->indexAt(QPoint(2, 2))), top);
+    }
+
     void layout_data()
     {
         QTest::addColumn<QString>("name");
@@ -482,6 +528,10 @@ private Q_SLOTS:
         row("txtProxyPort", "frame2", 2880, 480, 615, 375);
         row("cmdOK", "frmOptions", 240, 3000, 1215, 375, "OK");
         row("cmdCancel", "frmOptions", 1800, 3000, 1215, 375, "Cancel");
+        // The download settings beside Frame1 and frame2, as tall as both; Browse… in the first row.
+        row("cmdBrowse", "frmOptions", 7320, 120, 1215, 375, "Browse…");
+        row("fraDownloads", "frmOptions", 7320, 480, 5700, 3135, "Downloads");
+        row("cmdCaFile", "fraDownloads", 4365, 2640, 1215, 345, "Browse…");
     }
 
     void layout()
@@ -492,7 +542,7 @@ private Q_SLOTS:
         QFETCH(QString, caption);
 
         QPointer<frmOptions> dlg = open();
-        QCOMPARE(dlg->size(), QSize(twips::toPixels(7275), twips::toPixels(3825)));
+        QCOMPARE(dlg->size(), QSize(twips::toPixels(13200), twips::toPixels(3825)));
         auto *w = dlg->findChild<QWidget *>(name);
         QVERIFY(w);
         QCOMPARE(w->parentWidget()->objectName(), container);
@@ -504,13 +554,16 @@ private Q_SLOTS:
             QCOMPARE(l->text(), caption);
         if (auto *b = qobject_cast<QPushButton *>(w))
             QCOMPARE(b->text(), caption);
+        if (auto *g = qobject_cast<QGroupBox *>(w))
+            QCOMPARE(g->title(), caption);
     }
 
     void tabOrder()
     {
         QPointer<frmOptions> dlg = open();
-        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "drv", "dir", "txtHead", "txtLast",
-                                      "txtMaxMisses", "cmbIfExists", "txtProxyIP", "txtProxyPort"};
+        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "cmdBrowse", "drv", "dir", "txtHead", "txtLast", "txtMaxMisses",
+                                      "cmbIfExists", "txtProxyIP", "txtProxyPort", "txtRetries", "txtPause", "cmbKeep",
+                                      "cmbReferer", "txtCookies", "cmdCookies", "txtCaFile", "cmdCaFile"};
         QStringList order;
         QWidget *w = button(dlg, "cmdOK");
         do {

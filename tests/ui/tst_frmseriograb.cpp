@@ -5,9 +5,16 @@
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
+#include "windowharness.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTextBlock>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -40,6 +47,7 @@ class TestMainWindow : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     ProgramPlace m_place;
     Settings m_settings;
+    QTemporaryDir m_desktop;   // holds an xdg-open that notes in "opened" what it was asked to open
 
     void writeFile(const QString &name, const QByteArray &bytes)
     {
@@ -63,6 +71,14 @@ class TestMainWindow : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QFile opener(m_desktop.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\necho \"$1\" >>\"$0\"ed\n") > 0);
+        QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
+        qputenv("PATH", m_desktop.path().toUtf8() + ':' + qgetenv("PATH"));
+    }
+
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
@@ -112,6 +128,8 @@ private Q_SLOTS:
         row("ifExists", "skip", "skip", int(Settings::IfExists::Skip));
         row("ifExists", "number, in any case", " Number ", int(Settings::IfExists::Number));
         row("ifExists", "unknown is ignored", "rename", int(Settings::IfExists::Ask), true);
+        row("retries", "11 is ignored", "11", 3, true);
+        row("keep", "all, in any case", " All ", int(Settings::Keep::All));
     }
 
     void startUpReadsTheSettings()
@@ -132,7 +150,7 @@ private Q_SLOTS:
         const QHash<QString, int> read = {
             {"lastFile", m_settings.lastFile}, {"proxyPort", m_settings.proxyPort},
             {"transfers", m_settings.transfers}, {"maxMisses", m_settings.maxMisses},
-            {"ifExists", int(m_settings.ifExists)}};
+            {"ifExists", int(m_settings.ifExists)}, {"retries", m_settings.retries}, {"pause", m_settings.pauseMs}, {"keep", int(m_settings.keep)}};
         QCOMPARE(read.value(key), value);
         QCOMPARE(int(m_settings.multipleDownloads), -1);
         QCOMPARE(m_settings.historyPath, m_place.file(QStringLiteral("history.par")));
@@ -203,7 +221,7 @@ private Q_SLOTS:
         QStringList operations;
         for (const QAction *a : child<QMenu>(w.get(), "opr")->actions())
             operations << a->objectName();
-        QCOMPARE(operations, QStringList({"get", "stp", "runLog", "sep1", "exit"}));
+        QCOMPARE(operations, QStringList({"get", "stp", "runLog", "pasteAddress", "openFolder", "sep1", "exit"}));
     }
 
     // The window keeps the last lines whether or not the log is open; the log leaves the
@@ -265,6 +283,92 @@ private Q_SLOTS:
         w->runActive(false);
         QVERIFY(!bar->isVisible() && !saved->isVisible());
         QCOMPARE(texts.count(), 0);
+    }
+
+    // A text wider than the status line ends in "…"; its tooltip and accessible name are all of it.
+    void statusLineCanBeReadWhole()
+    {
+        auto w = makeWindow();
+        w->show();
+        QWidget *text = child<QWidget>(w.get(), "sbar1Text");
+        const QString report = QStringLiteral("Downloading Stopped because 10 numbers in a row gave no picture - 20 saved, %1").arg(QString(99, 'x'));
+        w->addMsg(report);
+        const QString shown = child<StatusLine>(w.get(), "sbar1")->shownText();
+        QVERIFY2(shown.endsWith(QChar(0x2026)) && report.startsWith(shown.chopped(1)), qPrintable(shown));
+        QCOMPARE(text->toolTip(), report);
+        QCOMPARE(QAccessible::queryAccessibleInterface(text)->role(), QAccessible::StaticText);
+        QCOMPARE(QAccessible::queryAccessibleInterface(text)->text(QAccessible::Name), report);
+    }
+
+    // Paste Address (Ctrl+Shift+V) and a drop anywhere on the window, fields too, split an address.
+    void pasteAndDropSplitAnAddress()
+    {
+        auto w = makeWindow();
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QGuiApplication::clipboard()->setText(QStringLiteral(" https://h.org/g/img_0042.jpg?size=1024\n"));
+        QTest::keyClick(child<QLineEdit>(w.get(), "txtURL3"), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}),
+                 QStringList({"https://h.org/g/img_", "0042", ".jpg?size=1024"}));
+        QMimeData data;
+        data.setText(QStringLiteral("https://h.org/about.html"));
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QVERIFY(QApplication::sendEvent(w.get(), &enter) && enter.isAccepted() && QApplication::sendEvent(w.get(), &drop));
+        QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}), QStringList({"https://h.org/about.html", "", ""}));
+        QVERIFY(child<StatusLine>(w.get(), "sbar1")->text().startsWith(QLatin1String("No number found")));
+    }
+
+    // Open Folder, and Enter or a double-click on a Run Log line of a saved picture, open them on
+    // the desktop; a missing folder gets a status line.
+    void openFolderAndSavedPicturesOnTheDesktop()
+    {
+        const QString picture = m_dir->filePath(QStringLiteral("pic 02.jpg"));
+        QVERIFY(QFile(picture).open(QIODevice::WriteOnly));
+        auto w = makeWindow();
+        m_settings.localFolder = m_dir->path();
+        child<QAction>(w.get(), "openFolder")->trigger();
+        w->logPass(QStringLiteral("02  http://h/pic%2002.jpg  saved as %1 (2 tries)").arg(picture));
+        child<QAction>(w.get(), "runLog")->trigger();
+        auto *log = harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>();
+        log->setTextCursor(QTextCursor(log->document()->findBlockByNumber(0)));
+        QTest::keyClick(log, Qt::Key_Return);
+        QTest::mouseDClick(log->viewport(), Qt::LeftButton, {}, log->cursorRect().center());
+        m_settings.localFolder = m_dir->filePath(QStringLiteral("gone"));
+        child<QAction>(w.get(), "openFolder")->trigger();
+        QCOMPARE(child<StatusLine>(w.get(), "sbar1")->text(), QStringLiteral("Cannot open %1: it does not exist").arg(m_settings.localFolder));
+        const QString opened = m_desktop.filePath(QStringLiteral("xdg-opened"));   // in any order: each opener runs apart
+        QTRY_COMPARE(harness::readAll(opened).size(), m_dir->path().size() + 2 * picture.size() + 3);
+        QCOMPARE(QString::fromUtf8(harness::readAll(opened)).split('\n').count(picture), 2);
+    }
+
+    // --help, --version and a wrong command line are answered without any display.
+    void commandLineWithoutADisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("printed");   // standard output, "|", standard error
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << QRegularExpression::escape("seriograb " SERIOGRAB_VERSION "\n|");
+        QTest::newRow("--help") << QStringList{"-h"} << 0 << "Usage: \\S*seriograb \\[options\\] \\[ADDRESS\\]\n[^|]*\\|";
+        QTest::newRow("unknown option") << QStringList{"--bogus", "http://h/1.jpg"} << 2 << "\\|Unknown option 'bogus'.\n\nUsage: [^|]*";
+    }
+
+    void commandLineWithoutADisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, printed);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/seriograb"), arguments);
+        QVERIFY(program.waitForFinished(60000) && program.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), status);
+        const QString both = QString::fromUtf8(program.readAllStandardOutput() + '|' + program.readAllStandardError());
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(printed)).match(both).hasMatch(), qPrintable(both));
     }
 
     void layout_data()

@@ -77,15 +77,18 @@ private Q_SLOTS:
     void opensTheMainWindowOnce_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("timer") << "timer";
-        QTest::newRow("key press") << "key";
-        QTest::newRow("click on the frame") << "click";
+        QTest::addColumn<QString>("address");   // given on the command line
+        QTest::newRow("timer") << "timer" << "";
+        QTest::newRow("key press") << "key" << "";
+        QTest::newRow("click on the frame") << "click" << "";
+        QTest::newRow("key press, with an address") << "key" << "https://example.org/gallery/img_0042.jpg?size=1024";
     }
 
     void opensTheMainWindowOnce()
     {
         QFETCH(QString, how);
-        QPointer<frmSplash> splash = new frmSplash(m_settings, m_place);
+        QFETCH(QString, address);
+        QPointer<frmSplash> splash = new frmSplash(m_settings, m_place, address);
         splash->show();
         QVERIFY(mainWindows().isEmpty());
 
@@ -107,6 +110,9 @@ private Q_SLOTS:
         QVERIFY(main->testAttribute(Qt::WA_DeleteOnClose));
         // The main window's start-up ran: a first start turns the limit into 9999.
         QCOMPARE(m_settings.lastFile, qint16(9999));
+        const QStringList fields = {main->prefixText(), main->numberText(), main->suffixText()};
+        QCOMPARE(fields, address.isEmpty() ? QStringList({"", "01", ".jpg"})
+                                           : QStringList({"https://example.org/gallery/img_", "0042", ".jpg?size=1024"}));
 
         // Nothing opens a second one later (the timer went with the splash).
         QTest::qWait(1300);

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QPlainTextEdit>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -331,6 +332,33 @@ private Q_SLOTS:
         QTRY_COMPARE(decoded.size(), 1);
         QCOMPARE(decoded.first().first().toString(), last);
         QVERIFY(!decoder.isBusy());
+    }
+
+    // A picture too costly for the preview says so after the end report, in the Run Log before
+    // the report's line, never over the report. The Run Log names each run's first address and
+    // folder, and sets runs apart.
+    void endReportIsTheRunsLastWord()
+    {
+        QByteArray huge = harness::picture("JPEG", Qt::darkCyan, QSize(40, 30), true);
+        huge.replace(huge.indexOf("\xff\xc2") + 5, 4, QByteArray("\x7d\x00\x7d\x00", 4));   // 32000 x 32000
+        ScriptedServer server;
+        server.route(QStringLiteral("/pic01.jpg"), Response::ok(huge, "image/jpeg"));
+        writeParameters();
+        frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
+        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
+        click(w, "btnGet");
+        const QString report = status(w);
+        QTRY_VERIFY(!w->isDecodingPreview());
+        QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF - 1 saved, 0 gave no picture"));
+        click(w, "btnGet");
+        w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
+        const QStringList lines = harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>()->toPlainText().split('\n');
+        const QString start = QStringLiteral("== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  %1  into %2").arg(server.url("/pic0%1.jpg"), m_out);
+        QVERIFY2(lines.size() == 8 && QRegularExpression(start.arg(1)).match(lines[0]).hasMatch(), qPrintable(lines.join('\n')));
+        QVERIFY(lines[2].startsWith(QLatin1String("Not shown in the preview: ")) && lines[2].endsWith(m_out + "/pic01.jpg)"));
+        QCOMPARE(lines.mid(3, 2), QStringList({QStringLiteral("== ") + report, QString()}));
+        QVERIFY(QRegularExpression(start.arg(2)).match(lines[5]).hasMatch());
+        QCOMPARE(lines[7], QStringLiteral("== ") + status(w));
     }
 
     void stopWithoutARunOnlySetsTheFlag()

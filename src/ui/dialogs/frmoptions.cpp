@@ -1,6 +1,7 @@
 #include "ui/dialogs/frmoptions.h"
 
 #include "core/numbers.h"
+#include "core/runrules.h"
 #include "platform/filesystem.h"
 #include "platform/twips.h"
 #include "storage/modpara.h"
@@ -9,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontMetrics>
@@ -18,7 +20,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 #include <QStorageInfo>
@@ -52,6 +56,24 @@ QString messageTitle() { return QStringLiteral("Options"); }
 constexpr int addedRows = 2 * 480;
 constexpr int windowHeight = 1680 + addedRows + 975 + 210;
 
+// The download settings have a frame of their own to the right of the first design, as tall
+// as Frame1 and frame2 together, with the margins the first design keeps: the folder list's
+// gap to the frames before it, the frames' right margin after it.
+constexpr int downloadsLeft = 3240 + 3855 + 225;
+constexpr int downloadsWidth = 5700;
+constexpr int windowWidth = downloadsLeft + downloadsWidth + 180;
+// Its rows: captions on the left; fields, lists and buttons ending on one right edge, as in Frame1.
+constexpr int rowTop = 300;
+constexpr int rowPitch = 390;
+constexpr int rowHeight = 345;
+constexpr int fieldLeft = 2160;
+constexpr int rightEdge = downloadsWidth - 120;
+constexpr int numberWidth = 735;
+constexpr int buttonWidth = 1215;
+constexpr int row(int n) { return rowTop + n * rowPitch; }
+
+enum RefererChoice { RefererNone, RefererFolder, RefererFixed };
+
 } // namespace
 
 frmOptions::frmOptions(Settings &settings, const ProgramPlace &place, QWidget *mainWindow)
@@ -62,7 +84,7 @@ frmOptions::frmOptions(Settings &settings, const ProgramPlace &place, QWidget *m
     setObjectName(QStringLiteral("frmOptions"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Options"));
-    setFixedSize(twips::toPixels(7275), twips::toPixels(windowHeight));
+    setFixedSize(twips::toPixels(windowWidth), twips::toPixels(windowHeight));
     if (mainWindow)
         setWindowIcon(mainWindow->windowIcon());
 
@@ -86,6 +108,8 @@ void frmOptions::buildControls()
     Label5 = label(this, "Label5", "Save To", 240, 160, 735, 255);
     txtDir = place<QLineEdit>(this, "txtDir", 1080, 120, 6015, 375);
     txtDir->setReadOnly(true);
+    cmdBrowse = place<QPushButton>(this, "cmdBrowse", downloadsLeft, 120, buttonWidth, 375);
+    cmdBrowse->setText(QStringLiteral("Browse…"));
     drv = place<QComboBox>(this, "drv", 240, 600, 2775, 315);
     dir = place<QTreeView>(this, "dir", 240, 1080, 2775, 1665);
 
@@ -108,13 +132,45 @@ void frmOptions::buildControls()
     Label4 = label(frame2, "Label4", "Proxy Port", 2880, 240, 855, 255);
     txtProxyPort = place<QLineEdit>(frame2, "txtProxyPort", 2880, 480, 615, 375);
 
+    fraDownloads = place<QGroupBox>(this, "fraDownloads", downloadsLeft, 480, downloadsWidth,
+                                             1680 + addedRows + 975 - 480);
+    fraDownloads->setTitle(QStringLiteral("Downloads"));
+    auto caption = [this](const char *name, const char *text, int n, int width) {
+        return label(fraDownloads, name, text, 120, row(n) + (rowHeight - 255) / 2, width, 255);
+    };
+    Label8 = caption("Label8", "Retries", 0, 1980);
+    txtRetries = place<QLineEdit>(fraDownloads, "txtRetries", rightEdge - numberWidth, row(0), numberWidth, rowHeight);
+    Label9 = caption("Label9", "Pause between requests (ms)", 1, 3000);
+    txtPause = place<QLineEdit>(fraDownloads, "txtPause", rightEdge - numberWidth, row(1), numberWidth, rowHeight);
+    Label10 = caption("Label10", "Keep pictures", 2, 1980);
+    cmbKeep = place<QComboBox>(fraDownloads, "cmbKeep", fieldLeft, row(2), rightEdge - fieldLeft, rowHeight);
+    cmbKeep->addItem(QStringLiteral("GIF and JPEG"), int(Settings::Keep::GifJpeg));
+    cmbKeep->addItem(QStringLiteral("GIF, JPEG, PNG and WebP"), int(Settings::Keep::All));
+    Label11 = caption("Label11", "Send Referer", 3, 1980);
+    cmbReferer = place<QComboBox>(fraDownloads, "cmbReferer", fieldLeft, row(3), rightEdge - fieldLeft, rowHeight);
+    cmbReferer->addItem(QStringLiteral("None"), RefererNone);
+    cmbReferer->addItem(QStringLiteral("The address's folder"), RefererFolder);
+    cmbReferer->addItem(QStringLiteral("A fixed address"), RefererFixed);
+    txtReferer = place<QLineEdit>(fraDownloads, "txtReferer", fieldLeft, row(4), rightEdge - fieldLeft, rowHeight);
+    txtReferer->setPlaceholderText(QStringLiteral("https://"));
+    txtReferer->setEnabled(false);
+    const int fileWidth = rightEdge - buttonWidth - 60 - fieldLeft;
+    Label12 = caption("Label12", "Cookies file", 5, 1980);
+    txtCookies = place<QLineEdit>(fraDownloads, "txtCookies", fieldLeft, row(5), fileWidth, rowHeight);
+    cmdCookies = place<QPushButton>(fraDownloads, "cmdCookies", rightEdge - buttonWidth, row(5), buttonWidth, rowHeight);
+    cmdCookies->setText(QStringLiteral("Browse…"));
+    Label13 = caption("Label13", "Extra CA certificates", 6, 1980);
+    txtCaFile = place<QLineEdit>(fraDownloads, "txtCaFile", fieldLeft, row(6), fileWidth, rowHeight);
+    cmdCaFile = place<QPushButton>(fraDownloads, "cmdCaFile", rightEdge - buttonWidth, row(6), buttonWidth, rowHeight);
+    cmdCaFile->setText(QStringLiteral("Browse…"));
+
     cmdOK = place<QPushButton>(this, "cmdOK", 240, 3000, 1215, 375);
     cmdOK->setText(QStringLiteral("OK"));
     cmdCancel = place<QPushButton>(this, "cmdCancel", 1800, 3000, 1215, 375);
     cmdCancel->setText(QStringLiteral("Cancel"));
     // A plain window has no default button; make sure Enter in a field does not press one.
-    cmdOK->setAutoDefault(false);
-    cmdCancel->setAutoDefault(false);
+    for (QPushButton *b : {cmdOK, cmdCancel, cmdBrowse, cmdCookies, cmdCaFile})
+        b->setAutoDefault(false);
 
     m_folders = new QFileSystemModel(this);
     m_folders->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -126,33 +182,51 @@ void frmOptions::buildControls()
     dir->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     for (QWidget *w : {static_cast<QWidget *>(Label5), static_cast<QWidget *>(Frame1),
-                       static_cast<QWidget *>(frame2)})
+                       static_cast<QWidget *>(frame2), static_cast<QWidget *>(fraDownloads)})
         w->setFocusPolicy(Qt::NoFocus);
 
-    setTabOrder(cmdOK, cmdCancel);
-    setTabOrder(cmdCancel, txtDir);
-    setTabOrder(txtDir, drv);
-    setTabOrder(drv, dir);
-    setTabOrder(dir, txtHead);
-    setTabOrder(txtHead, txtLast);
-    setTabOrder(txtLast, txtMaxMisses);
-    setTabOrder(txtMaxMisses, cmbIfExists);
-    setTabOrder(cmbIfExists, txtProxyIP);
-    setTabOrder(txtProxyIP, txtProxyPort);
+    // Down the first design, then down the download settings.
+    const QList<QWidget *> order = {cmdOK, cmdCancel, txtDir, cmdBrowse, drv, dir, txtHead, txtLast,
+                                    txtMaxMisses, cmbIfExists, txtProxyIP, txtProxyPort, txtRetries, txtPause,
+                                    cmbKeep, cmbReferer, txtReferer, txtCookies, cmdCookies, txtCaFile, cmdCaFile};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 
     connect(cmdOK, &QPushButton::clicked, this, &frmOptions::cmdOKClick);
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancelClick);
     connect(dir, &QTreeView::activated, this, &frmOptions::dirOpen);
+    connect(cmdBrowse, &QPushButton::clicked, this, &frmOptions::cmdBrowseClick);
+    connect(cmdCookies, &QPushButton::clicked, this, [this] {
+        browseFile(txtCookies, QStringLiteral("Cookies file"), QStringLiteral("Cookies files (*.txt);;All files (*)"));
+    });
+    connect(cmdCaFile, &QPushButton::clicked, this, [this] {
+        browseFile(txtCaFile, QStringLiteral("Extra CA certificates"),
+                   QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+    });
+    connect(cmbReferer, &QComboBox::currentIndexChanged, this,
+            [this] { txtReferer->setEnabled(cmbReferer->currentData().toInt() == RefererFixed); });
+    connect(cmbReferer, &QComboBox::activated, this, [this] {
+        if (txtReferer->isEnabled())
+            txtReferer->setFocus();
+    });
+    // Once the user has moved the highlight or scrolled, a change on disk leaves the list as
+    // the user left it.
+    connect(dir->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (!m_settingFolder)
+            m_userMoved = true;
+    });
+    connect(dir->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_userMoved = true; });
     // Folders load in the background; the current one can only be shown once its parents'
     // rows have arrived, so it is shown again whenever rows arrive above it.
     auto revealAbove = [this](const QString &path) {
         const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
-        if (m_revealPending || !(m_folder == path || m_folder.startsWith(prefix)))
+        if (m_revealPending || m_userMoved || !(m_folder == path || m_folder.startsWith(prefix)))
             return;
         m_revealPending = true;
         QTimer::singleShot(0, this, [this] {
             m_revealPending = false;
-            setFolder(m_folder);
+            if (!m_userMoved)
+                setFolder(m_folder);
         });
     };
     connect(m_folders, &QFileSystemModel::directoryLoaded, this, revealAbove);
@@ -184,6 +258,12 @@ void frmOptions::fitCaptions()
         {Label7, cmbIfExists->x() - Label7->x()},
         {Label3, Label3->width()},
         {Label4, Frame1->width() - Label4->x()},
+        {Label8, txtRetries->x() - Label8->x()},
+        {Label9, txtPause->x() - Label9->x()},
+        {Label10, cmbKeep->x() - Label10->x()},
+        {Label11, cmbReferer->x() - Label11->x()},
+        {Label12, txtCookies->x() - Label12->x()},
+        {Label13, txtCaFile->x() - Label13->x()},
     };
     QFont f = font();
     const qreal minimum = 6.0;
@@ -211,6 +291,19 @@ void frmOptions::fillFields()
     txtProxyIP->setText(m_settings.proxyIP);
     txtProxyPort->setText(m_settings.proxyPort == 0 ? QString()
                                                     : numbers::decimalText(m_settings.proxyPort));
+    txtRetries->setText(numbers::decimalText(m_settings.retries));
+    txtPause->setText(numbers::decimalText(m_settings.pauseMs));
+    cmbKeep->setCurrentIndex(cmbKeep->findData(int(m_settings.keep)));
+    if (m_settings.referer.isEmpty()) {
+        cmbReferer->setCurrentIndex(cmbReferer->findData(RefererNone));
+    } else if (m_settings.referer == QLatin1String("*")) {
+        cmbReferer->setCurrentIndex(cmbReferer->findData(RefererFolder));
+    } else {
+        cmbReferer->setCurrentIndex(cmbReferer->findData(RefererFixed));
+        txtReferer->setText(m_settings.referer);
+    }
+    txtCookies->setText(m_settings.cookiesFile);
+    txtCaFile->setText(m_settings.caFile);
 }
 
 // The drive list holds the mounted, ready file-system roots, "/" first. It and the folder list
@@ -265,6 +358,33 @@ void frmOptions::drvChange(int index)
     txtDir->setText(root);
 }
 
+// The standard folder dialog, with its button for a new folder, from the Save To folder; the
+// folder chosen there is a folder change like one opened in the list, which follows it.
+void frmOptions::cmdBrowseClick()
+{
+    const QString start = QFileInfo(txtDir->text()).isDir() ? txtDir->text() : QDir::currentPath();
+    const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Save To"), start);
+    if (chosen.isEmpty())
+        return;
+    const int drive = drv->findText(QStorageInfo(chosen).rootPath());
+    if (drive >= 0 && drive != m_drive) {
+        const QSignalBlocker block(drv);
+        drv->setCurrentIndex(drive);
+        m_drive = drive;
+        m_folders->setRootPath(drv->itemText(drive));
+        dir->setRootIndex(m_folders->index(drv->itemText(drive)));
+    }
+    setFolder(chosen);
+    txtDir->setText(chosen);
+}
+
+void frmOptions::browseFile(QLineEdit *field, const QString &title, const QString &filter)
+{
+    const QString chosen = QFileDialog::getOpenFileName(this, title, QFileInfo(field->text()).path(), filter);
+    if (!chosen.isEmpty())
+        field->setText(chosen);
+}
+
 void frmOptions::dirOpen(const QModelIndex &index)
 {
     if (!index.isValid())
@@ -278,9 +398,12 @@ void frmOptions::dirOpen(const QModelIndex &index)
 void frmOptions::setFolder(const QString &path)
 {
     m_folder = path;
+    m_userMoved = false;
     const QModelIndex target = m_folders->index(path);
     if (!target.isValid())
         return;
+    m_settingFolder = true;
+    const auto done = qScopeGuard([this] { m_settingFolder = false; });
     QList<QModelIndex> chain;
     for (QModelIndex i = target; i.isValid() && i != dir->rootIndex(); i = i.parent())
         chain.prepend(i);
@@ -301,6 +424,11 @@ void frmOptions::refuse(QLineEdit *field, const QString &message)
 
 std::optional<frmOptions::Numbers> frmOptions::validate()
 {
+    if (txtHead->text().contains(QLatin1Char('/'))) {
+        refuse(txtHead, QStringLiteral("Header Text: \"/\" cannot be part of it. It would name a folder, and "
+                                       "no picture could be saved."));
+        return std::nullopt;
+    }
     const std::optional<qint16> last = numbers::strictNumber16(txtLast->text());
     if (!last) {
         refuse(txtLast, QStringLiteral("Max Number of Files: please enter a whole number "
@@ -329,7 +457,34 @@ std::optional<frmOptions::Numbers> frmOptions::validate()
                                             "Proxy Server empty."));
         return std::nullopt;
     }
-    return Numbers{*last, *misses, *port};
+    const std::optional<qint32> retries = numbers::strictNumberWithin(txtRetries->text(), 0, Settings::maxRetries);
+    if (!retries) {
+        refuse(txtRetries, QStringLiteral("Retries: please enter a whole number from 0 to %1.").arg(Settings::maxRetries));
+        return std::nullopt;
+    }
+    const std::optional<qint32> pause = numbers::strictNumberWithin(txtPause->text(), 0, Settings::maxPauseMs);
+    if (!pause) {
+        refuse(txtPause, QStringLiteral("Pause between requests (ms): please enter a whole number from 0 to %1.")
+                                 .arg(Settings::maxPauseMs));
+        return std::nullopt;
+    }
+    QString referer;
+    switch (cmbReferer->currentData().toInt()) {
+    case RefererFolder:
+        referer = QStringLiteral("*");
+        break;
+    case RefererFixed:
+        referer = txtReferer->text().trimmed();
+        if (!runrules::isWebAddress(referer)) {
+            refuse(txtReferer, QStringLiteral("Send Referer: please enter an http or https address, such as "
+                                              "https://example.org/gallery/, or choose None."));
+            return std::nullopt;
+        }
+        break;
+    default:
+        break;
+    }
+    return Numbers{*last, *misses, *port, *retries, *pause, referer};
 }
 
 // Every field is checked before anything is set, so a refused field never leaves the
@@ -340,6 +495,7 @@ void frmOptions::cmdOKClick()
     if (!checked)
         return;
     const auto ifExists = Settings::IfExists(cmbIfExists->currentData().toInt());
+    const auto keep = Settings::Keep(cmbKeep->currentData().toInt());
 
     m_settings.localFolder = txtDir->text();
     m_settings.headerText = txtHead->text();
@@ -348,6 +504,12 @@ void frmOptions::cmdOKClick()
     m_settings.proxyPort = checked->proxyPort;
     m_settings.maxMisses = checked->maxMisses;
     m_settings.ifExists = ifExists;
+    m_settings.retries = checked->retries;
+    m_settings.pauseMs = checked->pauseMs;
+    m_settings.referer = checked->referer;
+    m_settings.cookiesFile = txtCookies->text();
+    m_settings.keep = keep;
+    m_settings.caFile = txtCaFile->text();
 
     try {
         modPara::writePara(m_place, QStringLiteral("localFolder"), txtDir->text());
@@ -357,6 +519,12 @@ void frmOptions::cmdOKClick()
         modPara::writePara(m_place, QStringLiteral("proxyPort"), txtProxyPort->text());
         modPara::writePara(m_place, QStringLiteral("maxMisses"), txtMaxMisses->text());
         modPara::writePara(m_place, QStringLiteral("ifExists"), Settings::ifExistsText(ifExists));
+        modPara::writePara(m_place, QStringLiteral("retries"), txtRetries->text());
+        modPara::writePara(m_place, QStringLiteral("pause"), txtPause->text());
+        modPara::writePara(m_place, QStringLiteral("referer"), checked->referer);
+        modPara::writePara(m_place, QStringLiteral("cookies"), txtCookies->text());
+        modPara::writePara(m_place, QStringLiteral("keep"), Settings::keepText(keep));
+        modPara::writePara(m_place, QStringLiteral("caFile"), txtCaFile->text());
     } catch (const std::exception &e) {
         QMessageBox::warning(this, messageTitle(),
                              QStringLiteral("The settings are in use now, but they could not "

@@ -42,11 +42,16 @@ private:
     void drvChange(int index);
     void dirOpen(const QModelIndex &index);
     void setFolder(const QString &path);
+    void cmdBrowseClick();
+    void browseFile(QLineEdit *field, const QString &title, const QString &filter);
     struct Numbers
     {
         qint16 lastFile;
         qint32 maxMisses;
         qint32 proxyPort;
+        qint32 retries;
+        qint32 pauseMs;
+        QString referer;
     };
     std::optional<Numbers> validate();
     void refuse(QLineEdit *field, const QString &message);
@@ -58,6 +63,7 @@ private:
 
     QLabel *Label5 = nullptr;
     QLineEdit *txtDir = nullptr;
+    QPushButton *cmdBrowse = nullptr;
     QComboBox *drv = nullptr;
     QTreeView *dir = nullptr;
     QGroupBox *Frame1 = nullptr;
@@ -74,12 +80,30 @@ private:
     QLineEdit *txtProxyIP = nullptr;
     QLabel *Label4 = nullptr;
     QLineEdit *txtProxyPort = nullptr;
+    QGroupBox *fraDownloads = nullptr;
+    QLabel *Label8 = nullptr;
+    QLineEdit *txtRetries = nullptr;
+    QLabel *Label9 = nullptr;
+    QLineEdit *txtPause = nullptr;
+    QLabel *Label10 = nullptr;
+    QComboBox *cmbKeep = nullptr;
+    QLabel *Label11 = nullptr;
+    QComboBox *cmbReferer = nullptr;
+    QLineEdit *txtReferer = nullptr;
+    QLabel *Label12 = nullptr;
+    QLineEdit *txtCookies = nullptr;
+    QPushButton *cmdCookies = nullptr;
+    QLabel *Label13 = nullptr;
+    QLineEdit *txtCaFile = nullptr;
+    QPushButton *cmdCaFile = nullptr;
     QPushButton *cmdOK = nullptr;
     QPushButton *cmdCancel = nullptr;
 
     QFileSystemModel *m_folders = nullptr;
     QString m_folder;           // the folder list's current folder
     bool m_revealPending = false;
+    bool m_settingFolder = false;    // the dialog itself moves the folder list's highlight
+    bool m_userMoved = false;        // the user moved the highlight or scrolled since: leave the list be
     bool m_currentInSight = false;   // the current folder was in view before the rows were sorted
     int m_drive = -1;           // index in drv of the drive the folder list is on
 };

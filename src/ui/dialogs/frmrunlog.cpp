@@ -3,10 +3,13 @@
 #include "platform/twips.h"
 #include "ui/dialogs/placement.h"
 
+#include <QFileInfo>
 #include <QFontDatabase>
+#include <QMouseEvent>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 namespace {
@@ -51,6 +54,10 @@ frmRunLog::frmRunLog(const QStringList &lines, QWidget *mainWindow)
     txtLog->moveCursor(QTextCursor::End);
     txtLog->moveCursor(QTextCursor::StartOfLine);
 
+    // Double-click or Enter opens a saved picture instead of selecting a word or moving on.
+    txtLog->installEventFilter(this);
+    txtLog->viewport()->installEventFilter(this);
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(txtLog);
@@ -69,6 +76,37 @@ frmRunLog::~frmRunLog() = default;
 void frmRunLog::addLine(const QString &line)
 {
     txtLog->appendPlainText(line);
+}
+
+QString frmRunLog::savedFile(const QString &line)
+{
+    const QLatin1String mark("  saved as ");
+    const qsizetype at = line.indexOf(mark);
+    if (at < 0)
+        return QString();
+    const QString rest = line.mid(at + mark.size());
+    for (qsizetype end = rest.size(); end > 0; end = rest.lastIndexOf(QLatin1Char(' '), end - 1)) {
+        if (QFileInfo(rest.left(end)).isFile())
+            return rest.left(end);
+    }
+    return rest;   // gone since: opening it says so
+}
+
+bool frmRunLog::eventFilter(QObject *watched, QEvent *event)
+{
+    QString line;
+    if (watched == txtLog->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        line = txtLog->cursorForPosition(static_cast<QMouseEvent *>(event)->position().toPoint()).block().text();
+    } else if (watched == txtLog && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            line = txtLog->textCursor().block().text();
+    }
+    const QString file = savedFile(line);
+    if (file.isEmpty())
+        return QWidget::eventFilter(watched, event);
+    Q_EMIT openRequested(file);
+    return true;
 }
 
 void frmRunLog::keyPressEvent(QKeyEvent *event)

@@ -23,8 +23,17 @@ public:
     /// Adds a line at the end; the view follows it when it was showing the end.
     void addLine(const QString &line);
 
+    /// The picture file a line says was saved; empty for any other line. When the text after
+    /// "saved as " goes on past the file's name, the longest part of it naming a file is taken.
+    static QString savedFile(const QString &line);
+
+Q_SIGNALS:
+    /// Double-click or Enter on the line of a saved picture: the file to open.
+    void openRequested(const QString &path);
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QPlainTextEdit *txtLog = nullptr;

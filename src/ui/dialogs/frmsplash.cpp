@@ -13,9 +13,9 @@
 #include <QScreen>
 #include <QTimer>
 
-frmSplash::frmSplash(Settings &settings, const ProgramPlace &place)
+frmSplash::frmSplash(Settings &settings, const ProgramPlace &place, const QString &startAddress)
     : QFrame(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint),
-      m_settings(settings), m_place(place)
+      m_settings(settings), m_place(place), m_startAddress(startAddress)
 {
     setObjectName(QStringLiteral("frmSplash"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -103,6 +103,8 @@ void frmSplash::openMainWindow()
     try {
         m_main = new frmSeriograb(m_settings, m_place);
         m_main->setAttribute(Qt::WA_DeleteOnClose);
+        if (!m_startAddress.isEmpty())
+            m_main->setAddress(m_startAddress);
         m_main->show();
     } catch (const std::exception &e) {
         delete m_main;

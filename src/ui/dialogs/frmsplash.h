@@ -16,7 +16,8 @@ class frmSplash : public QFrame
     Q_OBJECT
 
 public:
-    frmSplash(Settings &settings, const ProgramPlace &place);
+    /// startAddress: a picture's whole address for the main window's fields; empty for none.
+    frmSplash(Settings &settings, const ProgramPlace &place, const QString &startAddress = QString());
     ~frmSplash() override;
 
     /// The main window once the splash has opened it; null before.
@@ -32,6 +33,7 @@ private:
 
     Settings &m_settings;
     ProgramPlace m_place;
+    QString m_startAddress;
 
     QFrame *Frame1 = nullptr;
     QLabel *Image1 = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/downloadrun.h"
 #include "core/numbers.h"
+#include "core/runrules.h"
 #include "platform/filesystem.h"
 #include "platform/inet.h"
 #include "platform/twips.h"
@@ -10,15 +11,24 @@
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmoptions.h"
 #include "ui/dialogs/frmrunlog.h"
+#include "ui/main/desktopnotice.h"
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QMimeData>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -35,6 +45,28 @@
 namespace {
 
 const QString programCaption = QStringLiteral("Seriograb");
+
+// A run that ends out of sight after this long says so on the desktop.
+constexpr qint64 noticeAfterMs = 10000;
+
+// The address in a pasted or dropped text: its first line that is no "#" comment (a list of
+// links has them), blanks around it dropped.
+QString addressIn(const QString &text)
+{
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QString address = line.trimmed();
+        if (!address.isEmpty() && !address.startsWith(QLatin1Char('#')))
+            return address;
+    }
+    return QString();
+}
+
+QString droppedAddress(const QMimeData &data)
+{
+    if (data.hasUrls() && !data.urls().isEmpty())
+        return data.urls().constFirst().toString(QUrl::FullyEncoded);
+    return addressIn(data.text());
+}
 
 // The prefix box as the history code sees it.
 class ComboHistoryBox : public HistoryBox
@@ -109,6 +141,7 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
             [this](const QString &path, const QImage &image, const preview::Plan &plan) {
                 guarded(sbar1, [&] { decodeFinished(path, image, plan); });
             });
+    connect(m_decoder, &PreviewDecoder::idle, this, [this] { guarded(sbar1, [this] { releaseEndLine(); }); });
 
     buildControls();
     buildMenus();
@@ -220,6 +253,11 @@ void frmSeriograb::buildControls()
     for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(cmbURL1->lineEdit()),
                            static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
         field->installEventFilter(this);
+    // A link or text dropped anywhere on the window, the fields too, is a whole address to split.
+    for (QWidget *field : {static_cast<QWidget *>(cmbURL1->lineEdit()), static_cast<QWidget *>(txtURL2),
+                           static_cast<QWidget *>(txtURL3)})
+        field->setAcceptDrops(false);
+    setAcceptDrops(true);
 }
 
 void frmSeriograb::buildMenus()
@@ -234,6 +272,11 @@ void frmSeriograb::buildMenus()
     stp->setObjectName(QStringLiteral("stp"));
     QAction *runLog = opr->addAction(QStringLiteral("Run Log"));
     runLog->setObjectName(QStringLiteral("runLog"));
+    m_paste = opr->addAction(QStringLiteral("Paste Address"));
+    m_paste->setObjectName(QStringLiteral("pasteAddress"));
+    m_paste->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    QAction *openFolder = opr->addAction(QStringLiteral("Open Folder"));
+    openFolder->setObjectName(QStringLiteral("openFolder"));
     QAction *sep1 = opr->addSeparator();
     sep1->setObjectName(QStringLiteral("sep1"));
     QAction *exit = opr->addAction(QStringLiteral("Exit"));
@@ -252,6 +295,8 @@ void frmSeriograb::buildMenus()
     connect(get, &QAction::triggered, this, &frmSeriograb::btnGetClick);
     connect(stp, &QAction::triggered, this, &frmSeriograb::btnStopClick);
     connect(runLog, &QAction::triggered, this, &frmSeriograb::runLogClick);
+    connect(m_paste, &QAction::triggered, this, &frmSeriograb::pasteAddressClick);
+    connect(openFolder, &QAction::triggered, this, &frmSeriograb::openFolderClick);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
     connect(m_mul, &QAction::triggered, this, &frmSeriograb::mulClick);
@@ -261,17 +306,16 @@ void frmSeriograb::buildMenus()
 void frmSeriograb::load()
 {
     QStringList problems;
-    auto read = [&](const char *key) -> QString {
-        try {
-            return modPara::readPara(m_place, QLatin1String(key));
-        } catch (const std::exception &e) {
-            // Every key fails alike when the file cannot be opened; say it once.
-            const QString problem = QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
-            if (!problems.contains(problem))
-                problems << problem;
-            return QString();
-        }
-    };
+    // One walk of the parameter file for every setting, however large the file.
+    QHash<QString, QString> stored;
+    try {
+        stored = modPara::readParas(m_place, {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort",
+                                              "transfers", "maxMisses", "ifExists", "retries", "pause", "keep",
+                                              "referer", "cookies", "caFile"});
+    } catch (const std::exception &e) {
+        problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
+    }
+    auto read = [&stored](const char *key) { return stored.value(QLatin1String(key)); };
     // A stored number outside its range counts as missing, and the status line says so.
     auto number = [&](const char *key, qint32 lowest, qint32 highest, qint32 missing) -> qint32 {
         const QString text = read(key);
@@ -301,6 +345,21 @@ void frmSeriograb::load()
     if (!choice && !ifExists.trimmed().isEmpty())
         problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
                             .arg(ifExists.left(40));
+    m_settings.retries = number("retries", 0, Settings::maxRetries, Settings::defaultRetries);
+    m_settings.pauseMs = number("pause", 0, Settings::maxPauseMs, 0);
+    const QString keep = read("keep");
+    const std::optional<Settings::Keep> kept = Settings::keepFromText(keep);
+    m_settings.keep = kept.value_or(Settings::Keep::GifJpeg);
+    if (!kept && !keep.trimmed().isEmpty())
+        problems << QStringLiteral("stored keep \"%1\" ignored: it must be gifjpeg or all").arg(keep.left(40));
+    const QString referer = read("referer").trimmed();
+    if (referer.isEmpty() || referer == QLatin1String("*") || runrules::isWebAddress(referer))
+        m_settings.referer = referer;
+    else
+        problems << QStringLiteral("stored referer \"%1\" ignored: it must be empty, * or an http or https address")
+                            .arg(referer.left(40));
+    m_settings.cookiesFile = read("cookies");
+    m_settings.caFile = read("caFile");
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
@@ -338,6 +397,7 @@ void frmSeriograb::load()
         QString line = problems.join(QStringLiteral("; "));
         line[0] = line[0].toUpper();
         sbar1->setText(line);
+        m_startupNote = line;
     }
 }
 
@@ -393,12 +453,88 @@ void frmSeriograb::hlpClick()
 void frmSeriograb::runLogClick()
 {
     guarded(sbar1, [this] {
-        if (!m_runLogWindow)
+        if (!m_runLogWindow) {
             m_runLogWindow = new frmRunLog(m_runLog, this);
+            connect(m_runLogWindow, &frmRunLog::openRequested, this, [this](const QString &path) {
+                guarded(sbar1, [&] { openInDesktop(path); });
+            });
+        }
         m_runLogWindow->show();
         m_runLogWindow->raise();
         m_runLogWindow->activateWindow();
     });
+}
+
+void frmSeriograb::pasteAddressClick()
+{
+    guarded(sbar1, [this] {
+        const QString text = QGuiApplication::clipboard()->text();
+        if (addressIn(text).isEmpty())
+            addMsg(QStringLiteral("Paste Address: the clipboard holds no address"));
+        else
+            setAddress(text);
+    });
+}
+
+void frmSeriograb::setAddress(const QString &text)
+{
+    // The run reads the fields back as it steps the number.
+    if (isRunning())
+        return;
+    const runrules::AddressParts parts = runrules::splitAddress(addressIn(text));
+    cmbURL1->setEditText(parts.prefix);
+    txtURL2->setText(parts.number);
+    txtURL3->setText(parts.suffix);
+    QString line = parts.number.isEmpty()
+            ? QStringLiteral("No number found in the address: it is all in the prefix box, to be split by hand")
+            : QStringLiteral("The address is split at its number %1: press Get to start").arg(parts.number);
+    if (!m_startupNote.isEmpty())
+        line = m_startupNote + QStringLiteral(" - ") + line;
+    m_startupNote.clear();
+    addMsg(line);
+}
+
+void frmSeriograb::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!isRunning() && (event->mimeData()->hasUrls() || event->mimeData()->hasText()))
+        event->acceptProposedAction();
+}
+
+void frmSeriograb::dropEvent(QDropEvent *event)
+{
+    guarded(sbar1, [&] {
+        const QString address = droppedAddress(*event->mimeData());
+        if (address.isEmpty() || isRunning())
+            return;
+        setAddress(address);
+        event->acceptProposedAction();
+    });
+}
+
+// The target folder as a run would save into it: the working folder when none is set.
+void frmSeriograb::openFolderClick()
+{
+    guarded(sbar1, [this] {
+        openInDesktop(QFileInfo(m_settings.localFolder.isEmpty() ? QStringLiteral(".") : m_settings.localFolder)
+                              .absoluteFilePath());
+    });
+}
+
+// Opens a file or folder as the desktop does: with xdg-open, which hands it to the file
+// manager or the default viewer. Not waited for: a viewer may stay open for long.
+void frmSeriograb::openInDesktop(const QString &path)
+{
+    if (!QFileInfo::exists(path)) {
+        addMsg(QStringLiteral("Cannot open %1: it does not exist").arg(path));
+        return;
+    }
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty()) {
+        addMsg(QStringLiteral("Cannot open %1: xdg-open, which opens files on this desktop, is not installed").arg(path));
+        return;
+    }
+    if (!QProcess::startDetached(opener, {path}))
+        addMsg(QStringLiteral("Cannot open %1: %2 could not be started").arg(path, opener));
 }
 
 bool frmSeriograb::isRunning() const
@@ -471,7 +607,7 @@ bool frmSeriograb::showPicture(const QString &path)
     if (!plan.decodable()) {
         // A picture too costly to decode keeps the preview as it is; the line says why.
         if (!plan.refusal.isEmpty())
-            addMsg(plan.refusal);
+            previewNote(plan.refusal, path);
         fitPreview();
         return false;
     }
@@ -495,7 +631,7 @@ void frmSeriograb::decodeFinished(const QString &path, const QImage &image, cons
         m_picturePath = image.size() == plan.full ? QString() : path;
     } else {
         if (!plan.refusal.isEmpty())
-            addMsg(plan.refusal);
+            previewNote(plan.refusal, path);
         if (path == m_picturePath)
             m_picturePath.clear();   // gone or changed since: no more decodes of it
     }
@@ -538,6 +674,7 @@ void frmSeriograb::runActive(bool active)
     m_saved = 0;
     m_bytesChanged = false;
     m_savedChanged = false;
+    m_paste->setEnabled(!active);
     if (active) {
         // The first repaint of a run waits a frame like the others, so the run's first requests
         // are on the wire before the window paints its progress.
@@ -589,7 +726,53 @@ void frmSeriograb::showProgress()
     m_savedChanged = false;
 }
 
+void frmSeriograb::runStarted(const QString &firstAddress, const QString &folder)
+{
+    releaseEndLine();
+    m_reportStands = false;
+    m_startupNote.clear();
+    m_runClock.start();
+    if (!m_runLog.isEmpty())
+        logLine(QString());   // runs are set apart
+    logLine(QStringLiteral("== %1  %2  into %3")
+                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), firstAddress,
+                         folder));
+}
+
+void frmSeriograb::runEnded(const QString &report)
+{
+    m_reportStands = true;
+    m_heldEndLine = QStringLiteral("== ") + report;
+    if (!m_decoder->isBusy())
+        releaseEndLine();
+    if (m_runClock.isValid() && m_runClock.elapsed() > noticeAfterMs && !isActiveWindow())
+        desktopnotice::notify(programCaption, report);
+}
+
+void frmSeriograb::releaseEndLine()
+{
+    if (m_heldEndLine.isEmpty())
+        return;
+    logLine(m_heldEndLine);
+    m_heldEndLine.clear();
+}
+
+// A line of the preview's own: in the status line during a run, in the Run Log once the end
+// report stands there.
+void frmSeriograb::previewNote(const QString &note, const QString &path)
+{
+    if (m_reportStands)
+        logLine(QStringLiteral("%1 (%2)").arg(note, path));
+    else
+        addMsg(note);
+}
+
 void frmSeriograb::logPass(const QString &line)
+{
+    logLine(line);
+}
+
+void frmSeriograb::logLine(const QString &line)
 {
     m_runLog.append(line);
     if (m_runLog.size() > frmRunLog::maxLines)

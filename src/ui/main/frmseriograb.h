@@ -16,6 +16,8 @@
 
 class QAction;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -46,6 +48,12 @@ public:
     void optClick();
     void hlpClick();
     void runLogClick();
+    void pasteAddressClick();
+    void openFolderClick();
+
+    /// Fills the three address fields from a picture's whole address (the first line of the
+    /// text), split at its number; the status line says how. Nothing starts until Get.
+    void setAddress(const QString &text);
 
     /// Sizes, centres and shows the preview inside the area between address row and status line.
     void fitPreview();
@@ -69,6 +77,8 @@ public:
     bool showPicture(const QString &path) override;
     QString askNewName(const QString &message, const QString &title) override;
     void runActive(bool active) override;
+    void runStarted(const QString &firstAddress, const QString &folder) override;
+    void runEnded(const QString &report) override;
     void transferProgress(qint64 received, qint64 total) override;
     void savedCount(int saved) override;
     void logPass(const QString &line) override;
@@ -80,6 +90,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildControls();
@@ -96,6 +108,10 @@ private:
     std::function<QSize(QSize)> decodeSize() const;
     void decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan);
     void showProgress();
+    void logLine(const QString &line);
+    void previewNote(const QString &note, const QString &path);
+    void releaseEndLine();
+    void openInDesktop(const QString &path);
     void closeSecondaryWindows();
 
     Settings &m_settings;
@@ -113,6 +129,7 @@ private:
     Inet *m_inet1 = nullptr;
     QTimer *Timer1 = nullptr;
     QAction *m_mul = nullptr;
+    QAction *m_paste = nullptr;
     QProgressBar *prgTransfer = nullptr;
     QLabel *lblSaved = nullptr;
 
@@ -128,6 +145,12 @@ private:
     QTimer *m_repaintTimer = nullptr;
     basSaveList::HistoryWriter m_historyWriter;   // the address history, written beside the run
     QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines
+    QElapsedTimer m_runClock;   // since the run began
+    // The end report is the run's last word in the status line: a preview note that comes
+    // later goes into the Run Log, before the report's own line while the preview still works.
+    bool m_reportStands = false;
+    QString m_heldEndLine;
+    QString m_startupNote;      // what the start-up found wrong, until something else is said
 
     QSize m_pictureSize;        // the preview picture's own size in pixels
     PreviewDecoder *m_decoder = nullptr;

@@ -362,6 +362,8 @@ void PreviewDecoder::start()
         schedule();
         if (!overtaken)
             Q_EMIT decoded(path, result.image, result.plan);
+        if (!isBusy())
+            Q_EMIT idle();
     });
     watcher->setFuture(promise->future());
     QThreadPool *pool = gentle ? gentlePool() : QThreadPool::globalInstance();

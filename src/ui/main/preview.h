@@ -107,6 +107,8 @@ public:
 Q_SIGNALS:
     /// One request has ended: the picture (null when it could not be decoded) and its plan.
     void decoded(const QString &path, const QImage &image, const preview::Plan &plan);
+    /// No picture is being decoded or waits for its turn any more.
+    void idle();
 
 private:
     struct State;

@@ -3,7 +3,7 @@
 #include <QStatusBar>
 
 /// The status line: one text, replaced whole. Kept in a widget of its own so that menu hints
-/// never wipe it.
+/// never wipe it. Its tooltip and its accessible name are the whole text.
 class StatusLine : public QStatusBar
 {
     Q_OBJECT
@@ -11,6 +11,8 @@ class StatusLine : public QStatusBar
 public:
     explicit StatusLine(QWidget *parent = nullptr);
     QString text() const;
+    /// The text as drawn: cut to the line's width, ending in "…" when it was cut.
+    QString shownText() const;
     void setText(const QString &text);
 
 Q_SIGNALS:

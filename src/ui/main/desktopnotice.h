@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+/// Desktop notifications, through the freedesktop notification service on the session bus.
+namespace desktopnotice {
+
+/// Shows a notification with the program's icon; false where no session bus can be reached.
+/// Never starts a bus, never waits for the service and prints nothing, so a machine without
+/// one simply shows none.
+bool notify(const QString &summary, const QString &body);
+
+} // namespace desktopnotice
