@@ -118,6 +118,7 @@ void DownloadRun::run()
     m_lastSaveFailure.clear();
     m_cleanedFolders.clear();
     m_lastSaved.clear();
+    m_wholeAddressHint = false;
 
     if (!start())
         return;
@@ -313,6 +314,13 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
             }
         }
     }
+    // A whole picture address typed into the prefix box asks for nothing that exists: say what
+    // would split it, here and in the end report.
+    if (passNumber == 1 && (outcome == Outcome::NoPicture || outcome == Outcome::Failed)
+        && runrules::isWholePictureAddress(m_urlPrefix)) {
+        m_wholeAddressHint = true;
+        m_view.addMsg(QStringLiteral("File is not a image - ") + wholeAddressHint());
+    }
     switch (outcome) {
     case Outcome::Failed:
         ++m_failuresInRow;
@@ -489,6 +497,12 @@ void DownloadRun::dropAhead()
         m_inet.cancel(a.id);
 }
 
+QString DownloadRun::wholeAddressHint()
+{
+    return QStringLiteral("the prefix box holds a picture's whole address: Operations -> Paste Address "
+                          "would split it into prefix, number and suffix");
+}
+
 bool DownloadRun::checkContentType(const QString &header)
 {
     const bool isImage = keeps(header);
@@ -539,6 +553,8 @@ void DownloadRun::endReport(const QString &text)
         message += QStringLiteral(" - %1 file(s) not saved: %2").arg(m_saveFailures).arg(m_lastSaveFailure);
     if (!m_historyFailure.isEmpty())
         message += QStringLiteral(" - the address was not added to the history: ") + m_historyFailure;
+    if (m_wholeAddressHint)
+        message += QStringLiteral(" - ") + wholeAddressHint();
     m_view.addMsg(message);
     m_view.runEnded(message);
 }

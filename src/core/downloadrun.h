@@ -60,6 +60,7 @@ private:
     void dropAhead();
     QString endText(qint32 passNumber, Outcome last) const;
     void endReport(const QString &text);
+    static QString wholeAddressHint();
 
     Settings &m_settings;
     Inet &m_inet;
@@ -96,4 +97,5 @@ private:
     int m_saveFailures = 0;
     QString m_lastSaveFailure;
     QString m_historyFailure;
+    bool m_wholeAddressHint = false;   // the first pass met a whole address in the prefix box
 };

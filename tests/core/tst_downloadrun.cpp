@@ -246,6 +246,23 @@ private Q_SLOTS:
         QCOMPARE(m_inet->transferCount(), 0);
     }
 
+    // A picture's whole address typed into the prefix box gets nothing: the run says what would
+    // split it, at the first pass and in its end report.
+    void aWholeAddressInThePrefixBoxIsNamed()
+    {
+        m_view.prefix = m_server->url(QStringLiteral("/gallery/img_0042.jpg"));
+        m_settings.lastFile = 2;
+        m_run->run();
+        QCOMPARE(m_server->paths().first(), QStringLiteral("/gallery/img_0042.jpg01.jpg"));
+        const QString hint = QStringLiteral("Operations -> Paste Address would split it");
+        QCOMPARE(std::count_if(m_view.messages.begin(), m_view.messages.end(),
+                               [&](const QString &m) { return m.startsWith(QLatin1String("File is not a image - ")) && m.contains(hint); }),
+                 1);
+        QVERIFY2(m_view.messages.last().endsWith(QStringLiteral("the prefix box holds a picture's whole address: ") + hint
+                                                 + QStringLiteral(" into prefix, number and suffix")),
+                 qPrintable(m_view.messages.last()));
+    }
+
     // Passes are handled one by one in number order; each outcome is counted, logged and
     // breaks or continues the run of misses.
     void outcomesAreCountedAndLogged()
