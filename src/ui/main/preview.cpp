@@ -296,8 +296,7 @@ void planFromHeader(Plan &result, QIODevice &device, QByteArrayView bytes, QSize
     } else {
         // Qt reads WebP through a plug-in of another package, which may not be installed.
         if (!QImageReader::supportedImageFormats().contains("webp")) {
-            result.refusal = QStringLiteral("Not shown in the preview: WebP pictures need Qt's image format plugins "
-                                            "(package qt6-image-formats-plugins)");
+            result.refusal = QStringLiteral("Not shown in the preview: WebP needs the package qt6-image-formats-plugins");
             return;
         }
         webp = readWebpHeader(bytes);
