@@ -42,10 +42,7 @@ QByteArray jpegClaiming(int width, int height, bool progressive = false)
     return bytes;
 }
 
-QByteArray big32(quint32 value)
-{
-    return QByteArray(1, char(value >> 24)) + char(value >> 16) + char(value >> 8) + char(value);
-}
+QByteArray big32(quint32 value) { return QByteArray(1, char(value >> 24)) + char(value >> 16) + char(value >> 8) + char(value); }
 
 // A real PNG whose header claims width x height, of that bit depth, interlaced or not.
 QByteArray pngClaiming(quint32 width, quint32 height, int depth = 8, bool interlaced = false)

@@ -95,8 +95,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("plugins");        // Qt's image format plug-ins are installed
         QTest::addColumn<QString>("report");
         const QString saved = QStringLiteral("Completed downloading maximum number if files (1) - 1 saved, 0 gave no picture");
-        const QString leftBehind = QStringLiteral("Completed downloading maximum number if files (1) - 0 saved, "
-                                                  "1 gave no picture - 1 were PNG or WebP, not kept: see Options");
+        const QString leftBehind = QStringLiteral("Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture"
+                                                  " - 1 were PNG or WebP, not kept: see Options");
         // First of all: Qt's plug-ins can be hidden only until Qt has read its first picture.
         QTest::newRow("WebP without the plug-ins") << QByteArray("WEBP") << true << false
             << QStringLiteral("Not shown in the preview: WebP needs the package qt6-image-formats-plugins");
@@ -148,8 +148,7 @@ private Q_SLOTS:
         QCOMPARE(readAll(m_out + QStringLiteral("/pic01") + suffix), all ? bytes : QByteArray("<missing>"));
         const QImage shown = w->findChild<QLabel *>(QStringLiteral("img1"))->pixmap().toImage();
         const QImage served = QImage::fromData(bytes);
-        QCOMPARE(!served.isNull() && shown.pixelColor(shown.rect().center()) == served.pixelColor(served.rect().center()),
-                 all && plugins);
+        QCOMPARE(!served.isNull() && shown.pixelColor(shown.rect().center()) == served.pixelColor(served.rect().center()), all && plugins);
     }
 
     void seriesFromNginx()
