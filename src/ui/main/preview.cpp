@@ -25,6 +25,7 @@ constexpr qint64 longHead = 16 * shortHead;
 constexpr qint64 fixedCost = 4 * mebibyte;
 
 qint64 ceilDiv(qint64 a, qint64 b) { return (a + b - 1) / b; }
+qint64 roundUp(qint64 a, qint64 b) { return ceilDiv(a, b) * b; }
 
 // Bytes for `pixels` at `each` bytes a pixel (at most 64), held at a value no decode reaches so
 // that a header claiming billions of pixels a side cannot overflow the sum.
@@ -40,7 +41,6 @@ quint32 little24(const uchar *p) { return little16(p) | quint32(p[2]) << 16; }
 quint32 little32(const uchar *p) { return little24(p) | quint32(p[3]) << 24; }
 
 constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
-qint64 roundUp(qint64 a, qint64 b) { return ceilDiv(a, b) * b; }
 
 // The size asked of the JPEG decoder for a reduction: rounded down, so that the decoder's own
 // choice of scale (the least that covers the size asked) is exactly that reduction.
