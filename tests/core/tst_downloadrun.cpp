@@ -344,24 +344,36 @@ private Q_SLOTS:
     void contentTypeDecides_data()
     {
         QTest::addColumn<QByteArray>("type");   // null: no header at all
+        QTest::addColumn<bool>("all");          // [KEEP] all: PNG and WebP too
         QTest::addColumn<bool>("kept");
-        QTest::newRow("gif") << QByteArray("image/gif") << true;
-        QTest::newRow("jpeg") << QByteArray("image/jpeg") << true;
-        QTest::newRow("jpeg with charset") << QByteArray("image/jpeg; charset=x") << false;
-        QTest::newRow("JPEG") << QByteArray("image/JPEG") << false;
-        QTest::newRow("pjpeg") << QByteArray("image/pjpeg") << false;
-        QTest::newRow("png") << QByteArray("image/png") << false;
-        QTest::newRow("none") << QByteArray() << false;
+        QTest::newRow("gif") << QByteArray("image/gif") << false << true;
+        QTest::newRow("jpeg") << QByteArray("image/jpeg") << false << true;
+        QTest::newRow("jpeg with charset") << QByteArray("image/jpeg; charset=x") << false << false;
+        QTest::newRow("JPEG") << QByteArray("image/JPEG") << false << false;
+        QTest::newRow("pjpeg") << QByteArray("image/pjpeg") << false << false;
+        QTest::newRow("png") << QByteArray("image/png") << false << false;
+        QTest::newRow("none") << QByteArray() << false << false;
+        QTest::newRow("webp") << QByteArray("image/webp") << false << false;
+        QTest::newRow("png, all kept") << QByteArray("image/png") << true << true;
+        QTest::newRow("webp, all kept") << QByteArray("image/webp") << true << true;
+        QTest::newRow("jpeg, all kept") << QByteArray("image/jpeg") << true << true;
+        QTest::newRow("PNG, all kept") << QByteArray("image/PNG") << true << false;
+        QTest::newRow("webp with charset, all kept") << QByteArray("image/webp; charset=x") << true << false;
+        QTest::newRow("tiff, all kept") << QByteArray("image/tiff") << true << false;
     }
 
     void contentTypeDecides()
     {
         QFETCH(QByteArray, type);
+        QFETCH(bool, all);
         QFETCH(bool, kept);
         m_settings.multipleDownloads = Settings::False;
+        m_settings.keep = all ? Settings::Keep::All : Settings::Keep::GifJpeg;
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("body", type));
         m_run->run();
-        QCOMPARE(QFile::exists(target(QStringLiteral("pic01.jpg"))), kept);
+        QCOMPARE(readAll(target(QStringLiteral("pic01.jpg"))), kept ? QByteArray("body") : QByteArray("<missing>"));
+        const bool leftBehind = !all && (type == "image/png" || type == "image/webp");
+        QCOMPARE(m_view.messages.last().endsWith(QLatin1String(" - 1 were PNG or WebP, not kept: see Options")), leftBehind);
         QVERIFY(m_view.messages.contains(kept ? QStringLiteral("File is a image")
                                               : QStringLiteral("File is not a image")));
         QCOMPARE(m_view.pictures, QStringList(kept ? target(QStringLiteral("pic01.jpg")) : m_default));

@@ -42,6 +42,37 @@ QByteArray jpegClaiming(int width, int height, bool progressive = false)
     return bytes;
 }
 
+QByteArray big32(quint32 value) { return QByteArray(1, char(value >> 24)) + char(value >> 16) + char(value >> 8) + char(value); }
+
+// A real PNG whose header claims width x height, of that bit depth, interlaced or not.
+QByteArray pngClaiming(quint32 width, quint32 height, int depth = 8, bool interlaced = false)
+{
+    QByteArray bytes = picture("PNG");
+    QByteArray header = "IHDR" + big32(width) + big32(height) + char(depth) + char(2) + '\0' + '\0' + char(interlaced);
+    quint32 crc = 0xffffffff;
+    for (const char c : header) {
+        crc ^= uchar(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1 ? 0xedb88320 ^ (crc >> 1) : crc >> 1;
+    }
+    return bytes.replace(12, 21, header + big32(~crc));
+}
+
+// A real lossy WebP whose frame claims width x height; or, animated, a canvas that large with
+// alpha, and the real 40 x 30 picture as its one frame.
+QByteArray webpClaiming(int width, int height, bool animated = false)
+{
+    QByteArray bytes = picture("WEBP");
+    if (!animated)
+        return bytes.replace(26, 4, le16(width) + le16(height));
+    auto le24 = [](int value) { return le16(value) + char(value >> 16); };
+    auto chunk = [&](const QByteArray &name, const QByteArray &data) { return name + le24(data.size()) + '\0' + data; };
+    const QByteArray frame = le24(0) + le24(0) + le24(39) + le24(29) + le24(100) + '\0' + bytes.mid(12);
+    const QByteArray body = "WEBP" + chunk("VP8X", "\x12" + QByteArray(3, '\0') + le24(width - 1) + le24(height - 1))
+                          + chunk("ANIM", QByteArray(6, '\0')) + chunk("ANMF", frame);
+    return "RIFF" + le24(body.size()) + '\0' + body;
+}
+
 // The most memory the process has held at once so far, in bytes.
 qint64 peakMemory()
 {
@@ -249,6 +280,14 @@ private Q_SLOTS:
         for (const bool progressive : {false, true})
             QTest::addRow("50 megapixels%s", progressive ? ", progressive" : "")
                     << picture("JPEG", Qt::darkBlue, QSize(8660, 5774), progressive) << true << false << true;
+        // PNG: read scaled a row at a time, or else decoded whole; WebP: always whole.
+        QTest::newRow("PNG of 50 megapixels") << picture("PNG", Qt::darkRed, QSize(8660, 5774)) << true << false << true;
+        QTest::newRow("interlaced PNG claiming 60000 x 60000") << pngClaiming(60000, 60000, 8, true) << false << true << false;
+        QTest::newRow("16-bit PNG claiming 6000 x 6000") << pngClaiming(6000, 6000, 16) << false << true << false;
+        QTest::newRow("WebP 4000 x 3000") << picture("WEBP", Qt::darkRed, QSize(4000, 3000)) << true << false << true;
+        QTest::newRow("WebP claiming 16383 x 16383") << webpClaiming(16383, 16383) << false << true << false;
+        QTest::newRow("animated WebP claiming 16383 x 16383") << webpClaiming(16383, 16383, true) << false << true << false;
+        QTest::newRow("animated WebP 200 x 100") << webpClaiming(200, 100, true) << true << false << false;
     }
 
     // Whatever a picture's header claims, the preview never takes more than its memory limit

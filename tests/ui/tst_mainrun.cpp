@@ -15,6 +15,8 @@
 #include <QPlainTextEdit>
 #include <QDir>
 #include <QFile>
+#include <QImageReader>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -86,6 +88,69 @@ private Q_SLOTS:
     void cleanup()
     {
         harness::closeAllWindows();
+    }
+
+    void pngAndWebpByChoice_data()
+    {
+        QTest::addColumn<QByteArray>("format");   // as Qt writes it
+        QTest::addColumn<bool>("all");            // [KEEP] all: PNG and WebP are kept too
+        QTest::addColumn<bool>("plugins");        // Qt's image format plug-ins are installed
+        QTest::addColumn<QString>("report");
+        const QString saved = QStringLiteral("Completed downloading maximum number if files (1) - 1 saved, 0 gave no picture");
+        const QString leftBehind = QStringLiteral("Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture"
+                                                  " - 1 were PNG or WebP, not kept: see Options");
+        // First of all: Qt's plug-ins can be hidden only until Qt has read its first picture.
+        QTest::newRow("WebP without the plug-ins") << QByteArray("WEBP") << true << false
+            << QStringLiteral("Not shown in the preview: WebP needs the package qt6-image-formats-plugins");
+        QTest::newRow("PNG") << QByteArray("PNG") << true << true << saved;
+        QTest::newRow("WebP") << QByteArray("WEBP") << true << true << saved;
+        QTest::newRow("PNG left behind") << QByteArray("PNG") << false << true << leftBehind;
+        QTest::newRow("WebP left behind") << QByteArray("WEBP") << false << true << leftBehind;
+    }
+
+    // [KEEP] decides over PNG and WebP answers: kept byte for byte and shown, or left behind and
+    // said so; a WebP that Qt cannot read without its plug-ins is kept, and the line says why.
+    // The first test of all, for its first row.
+    void pngAndWebpByChoice()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(bool, all);
+        QFETCH(bool, plugins);
+        QFETCH(QString, report);
+        const QStringList libraryPaths = QCoreApplication::libraryPaths();
+        const auto restore = qScopeGuard([&] { QCoreApplication::setLibraryPaths(libraryPaths); });
+        QByteArray bytes;
+        if (plugins) {
+            bytes = harness::picture(format, Qt::darkMagenta, QSize(300, 200));
+        } else {
+            // Qt's own plug-ins less WebP's, and a 2 x 2 WebP that Qt wrote.
+            const QString hidden = m_dir->filePath(QStringLiteral("plugins/imageformats"));
+            QVERIFY(QDir().mkpath(hidden));
+            for (const QString &path : libraryPaths)
+                for (const QFileInfo &plugin : QDir(path + QStringLiteral("/imageformats")).entryInfoList(QDir::Files))
+                    if (!plugin.fileName().contains(QLatin1String("webp")))
+                        QFile::link(plugin.filePath(), hidden + QLatin1Char('/') + plugin.fileName());
+            QCoreApplication::setLibraryPaths({m_dir->filePath(QStringLiteral("plugins"))});
+            QVERIFY2(!QImageReader::supportedImageFormats().contains("webp"),
+                     "Qt read a picture before this row; it must run first");
+            bytes = QByteArray::fromBase64("UklGRhwAAABXRUJQVlA4TBAAAAAvAUAAAAdQwChg/wMR0f8A");
+        }
+        const QString suffix = QStringLiteral(".") + QString::fromLatin1(format).toLower();
+        ScriptedServer server;
+        server.route(QStringLiteral("/pic01") + suffix, Response::ok(bytes, "image/" + format.toLower()));
+        writeParameters("[LASTFILE]\r\n1\r\n");
+        frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
+        w->findChild<QLineEdit *>(QStringLiteral("txtURL3"))->setText(suffix);
+        // Once the window has read its settings.
+        m_settings.keep = all ? Settings::Keep::All : Settings::Keep::GifJpeg;
+        click(w, "btnGet");
+
+        QTRY_VERIFY(!w->isDecodingPreview());
+        QCOMPARE(status(w), report);
+        QCOMPARE(readAll(m_out + QStringLiteral("/pic01") + suffix), all ? bytes : QByteArray("<missing>"));
+        const QImage shown = w->findChild<QLabel *>(QStringLiteral("img1"))->pixmap().toImage();
+        const QImage served = QImage::fromData(bytes);
+        QCOMPARE(!served.isNull() && shown.pixelColor(shown.rect().center()) == served.pixelColor(served.rect().center()), all && plugins);
     }
 
     void seriesFromNginx()

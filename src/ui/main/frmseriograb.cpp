@@ -590,10 +590,10 @@ bool frmSeriograb::showPicture(const QString &path)
     // overtaken before their turn: each is looked at on the decoder's thread, when its turn
     // comes, and a picture the preview cannot show says so then.
     if (isRunning()) {
-        // Only a file that is a GIF or a JPEG at first sight may overtake the picture waiting.
+        // Only a file that is a picture at first sight may overtake the picture waiting.
         QFile file(path);
-        const QByteArray start = file.open(QIODevice::ReadOnly) ? file.read(4) : QByteArray();
-        if (!start.startsWith("\xFF\xD8") && !start.startsWith("GIF8")) {
+        const QByteArray start = file.open(QIODevice::ReadOnly) ? file.read(12) : QByteArray();
+        if (preview::formatOf(start).isEmpty()) {
             fitPreview();
             return false;
         }

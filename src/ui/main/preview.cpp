@@ -31,6 +31,21 @@ constexpr qint64 fixedCost = 4 * mebibyte;
 qint64 ceilDiv(qint64 a, qint64 b) { return (a + b - 1) / b; }
 qint64 roundUp(qint64 a, qint64 b) { return ceilDiv(a, b) * b; }
 
+// Bytes for `pixels` at `each` bytes a pixel (at most 64), held at a value no decode reaches so
+// that a header claiming billions of pixels a side cannot overflow the sum.
+qint64 bytesFor(qint64 pixels, int each)
+{
+    constexpr qint64 beyondAnyDecode = qint64(1) << 56;
+    return pixels >= beyondAnyDecode ? beyondAnyDecode * 64 : pixels * each;
+}
+
+quint32 big32(const uchar *p) { return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]; }
+quint32 little16(const uchar *p) { return quint32(p[0]) | quint32(p[1]) << 8; }
+quint32 little24(const uchar *p) { return little16(p) | quint32(p[2]) << 16; }
+quint32 little32(const uchar *p) { return little24(p) | quint32(p[3]) << 24; }
+
+constexpr char pngSignature[] = "\x89PNG\r\n\x1a\n";
+
 // The size asked of the JPEG decoder for a reduction: rounded down, so that the decoder's own
 // choice of scale (the least that covers the size asked) is exactly that reduction.
 QSize reduced(QSize full, int by)
@@ -129,12 +144,207 @@ qint64 jpegDecodeCost(const JpegHeader &header, int by)
     return coefficients + 3 * picture + rows + fixedCost;
 }
 
+QByteArray formatOf(QByteArrayView head)
+{
+    if (head.startsWith("\xFF\xD8"))
+        return QByteArrayLiteral("jpeg");
+    if (head.startsWith("GIF8"))
+        return QByteArrayLiteral("gif");
+    if (head.startsWith(pngSignature))
+        return QByteArrayLiteral("png");
+    if (head.size() >= 12 && head.startsWith("RIFF") && head.sliced(8, 4) == "WEBP")
+        return QByteArrayLiteral("webp");
+    return QByteArray();
+}
+
 qint64 gifDecodeCost(QSize size)
 {
     // The whole picture and the decoder's backing store of the same size, 4 bytes a pixel,
     // and the preview's scaled copy.
     return 3 * qint64(size.width()) * size.height() * 4 + fixedCost;
 }
+
+namespace {
+
+// What a PNG's header (IHDR) says about decoding it. An animated PNG's canvas is this size too,
+// and Qt shows only its first picture.
+struct PngHeader
+{
+    bool valid = false;      // the signature and a header chunk were read
+    int width = 0;
+    int height = 0;
+    int depth = 0;           // bits a sample: 1, 2, 4, 8 or 16
+    int colourType = 0;      // 0 grey, 2 colour, 3 palette, 4 grey and alpha, 6 colour and alpha
+    bool interlaced = false;
+
+    // Qt reads it scaled, a row at a time, and never holds the whole picture: 8-bit colour,
+    // with or without alpha, not interlaced.
+    bool scalesWhileReading() const
+    {
+        return depth == 8 && (colourType == 2 || colourType == 4 || colourType == 6) && !interlaced;
+    }
+};
+
+// What a WebP's first chunk says: the canvas, how the picture is coded, and whether it moves.
+struct WebpHeader
+{
+    enum class Coding { Lossy, Lossless, Extended };   // chunk VP8, VP8L or VP8X
+    bool valid = false;
+    int width = 0;
+    int height = 0;
+    Coding coding = Coding::Lossy;
+    bool animated = false;
+};
+
+// Any bytes.
+PngHeader readPngHeader(QByteArrayView head)
+{
+    PngHeader header;
+    const auto *p = reinterpret_cast<const uchar *>(head.data());
+    if (head.size() < 29 || !head.startsWith(pngSignature) || head.sliced(12, 4) != "IHDR")
+        return header;
+    const quint32 width = big32(p + 16);
+    const quint32 height = big32(p + 20);
+    if (width == 0 || height == 0 || width > 0x7fffffff || height > 0x7fffffff)
+        return header;
+    header.width = int(width);
+    header.height = int(height);
+    header.depth = p[24];
+    header.colourType = p[25];
+    header.interlaced = p[28] != 0;
+    header.valid = true;
+    return header;
+}
+
+// Memory Qt's PNG decoder and the preview take at most to read the picture scaled to `scaled`
+// while reading (a picture that scalesWhileReading), or whole (an empty size).
+qint64 pngDecodeCost(const PngHeader &header, QSize scaled = QSize())
+{
+    if (!scaled.isEmpty() && header.scalesWhileReading()) {
+        // The scaled picture and the preview's copy, 4 bytes a pixel; Qt's and the PNG library's
+        // row buffers, 32 bytes a pixel of one row.
+        return bytesFor(qint64(scaled.width()) * scaled.height(), 8) + bytesFor(header.width, 32) + fixedCost;
+    }
+    // Decoded whole, in the depth Qt gives it (a grey 16-bit picture with a transparent colour
+    // becomes 8 bytes a pixel), plus the copy the scaling converts a grey or palette picture to
+    // (colour keeps its depth; its alpha is premultiplied in place), then the scaled picture at
+    // the depth of that copy.
+    const bool colour = header.colourType == 2 || header.colourType == 4 || header.colourType == 6;
+    const bool wide = header.depth > 8;
+    const int decoded = wide ? (colour ? 8 : 10) : (colour ? 4 : 5);
+    const int scaledDepth = wide ? 8 : 4;
+    return bytesFor(qint64(header.width) * header.height, decoded + scaledDepth) + fixedCost;
+}
+
+// Any bytes.
+WebpHeader readWebpHeader(QByteArrayView head)
+{
+    WebpHeader header;
+    const auto *p = reinterpret_cast<const uchar *>(head.data());
+    if (head.size() < 30 || !head.startsWith("RIFF") || head.sliced(8, 4) != "WEBP")
+        return header;
+    const QByteArrayView chunk = head.sliced(12, 4);
+    if (chunk == "VP8X") {
+        // Flags, then the canvas less one a side, 24 bits each.
+        header.coding = WebpHeader::Coding::Extended;
+        header.animated = p[20] & 0x02;
+        header.width = int(little24(p + 24)) + 1;
+        header.height = int(little24(p + 27)) + 1;
+    } else if (chunk == "VP8L") {
+        // A signature byte, then the size less one a side, 14 bits each.
+        if (p[20] != 0x2f)
+            return header;
+        const quint32 bits = little32(p + 21);
+        header.coding = WebpHeader::Coding::Lossless;
+        header.width = int(bits & 0x3fff) + 1;
+        header.height = int((bits >> 14) & 0x3fff) + 1;
+    } else if (chunk == "VP8 ") {
+        // The frame tag, a start code, then the size a side in 14 bits (2 more say how to upscale).
+        if (p[23] != 0x9d || p[24] != 0x01 || p[25] != 0x2a)
+            return header;
+        header.width = int(little16(p + 26) & 0x3fff);
+        header.height = int(little16(p + 28) & 0x3fff);
+    } else {
+        return header;
+    }
+    header.valid = header.width > 0 && header.height > 0;
+    return header;
+}
+
+qint64 webpDecodeCost(const WebpHeader &header, qint64 fileSize)
+{
+    // The plug-in holds the whole file and decodes the whole canvas, 4 bytes a pixel: the
+    // picture; the decoder's own of a lossless picture (or the alpha plane beside a lossy one);
+    // for an animation also the canvas the frames are laid on and the copy handed out. Then the
+    // preview's scaled copy.
+    const int pictures = header.animated ? 4 : header.coding == WebpHeader::Coding::Lossy ? 1 : 2;
+    return qMax<qint64>(0, fileSize) + bytesFor(qint64(header.width) * header.height, 4 * (pictures + 1)) + fixedCost;
+}
+
+QString tooCostly(QSize claimed, qint64 cost)
+{
+    return QStringLiteral("Not shown in the preview: decoding this %1 x %2 picture would take %3 MiB, "
+                          "more than the %4 MiB allowed")
+            .arg(claimed.width()).arg(claimed.height()).arg(ceilDiv(cost, mebibyte)).arg(memoryLimit / mebibyte);
+}
+
+// A PNG or WebP is reckoned from its header alone, before Qt's decoder is asked anything: asked
+// the size of an animated WebP, Qt's plug-in already makes its whole canvas.
+void planFromHeader(Plan &result, QIODevice &device, QByteArrayView bytes, QSize wanted, Check check)
+{
+    PngHeader png;
+    WebpHeader webp;
+    if (result.format == "png") {
+        png = readPngHeader(bytes);
+        result.full = QSize(png.width, png.height);
+    } else {
+        // Qt reads WebP through a plug-in of another package, which may not be installed.
+        if (!QImageReader::supportedImageFormats().contains("webp")) {
+            result.refusal = QStringLiteral("Not shown in the preview: WebP needs the package qt6-image-formats-plugins");
+            return;
+        }
+        webp = readWebpHeader(bytes);
+        result.full = QSize(webp.width, webp.height);
+    }
+    if (!png.valid && !webp.valid) {
+        result.format.clear();
+        return;
+    }
+
+    if (png.valid) {
+        result.cost = pngDecodeCost(png);
+        if (png.scalesWhileReading()) {
+            // Read at the size the preview shows (an eighth a side when it shows nothing yet),
+            // smaller while even that would take too much memory.
+            QSize target = wanted.isEmpty() ? reduced(result.full, 8).expandedTo(QSize(1, 1))
+                                            : wanted.boundedTo(result.full);
+            auto costAt = [&](QSize size) { return size == result.full ? pngDecodeCost(png) : pngDecodeCost(png, size); };
+            result.cost = costAt(target);
+            while (result.cost > memoryLimit && (target.width() > 1 || target.height() > 1))
+                result.cost = costAt(target = QSize(qMax(1, target.width() / 2), qMax(1, target.height() / 2)));
+            if (target != result.full)
+                result.scaled = target;
+        }
+    } else {
+        result.cost = webpDecodeCost(webp, device.size());
+    }
+    if (result.cost > memoryLimit) {
+        result.refusal = tooCostly(result.full, result.cost);
+        return;
+    }
+    if (check == Check::HeaderOnly)
+        return;
+    QImageReader reader(&device, result.format);
+    reader.setAutoDetectImageFormat(false);
+    const QSize decoderSize = reader.size();
+    device.seek(0);
+    if (!decoderSize.isValid() || decoderSize.isEmpty())
+        result.format.clear();
+    else if (decoderSize != result.full)
+        result.refusal = QStringLiteral("Not shown in the preview: the picture's header could not be read");
+}
+
+} // namespace
 
 Plan plan(QIODevice &device, QSize wanted, Check check)
 {
@@ -146,15 +356,17 @@ Plan plan(QIODevice &device, QSize wanted, Check check)
         return bytes;
     };
     QByteArray bytes = head(shortHead);
+    result.format = formatOf(bytes);
+    if (result.format == "png" || result.format == "webp") {
+        planFromHeader(result, device, bytes, wanted, check);
+        return result;
+    }
     JpegHeader jpeg;
-    if (bytes.startsWith("\xFF\xD8")) {
+    if (result.format == "jpeg") {
         jpeg = readJpegHeader(bytes);
         if (!jpeg.complete && bytes.size() == shortHead)
             jpeg = readJpegHeader(bytes = head(longHead));
-        result.format = "jpeg";
-    } else if (bytes.startsWith("GIF8")) {
-        result.format = "gif";
-    } else {
+    } else if (result.format != "gif") {
         return result;
     }
 
@@ -197,12 +409,8 @@ Plan plan(QIODevice &device, QSize wanted, Check check)
         while (result.cost > memoryLimit && result.by < 8 && fits(result.by * 2))
             result.cost = jpegDecodeCost(jpeg, result.by *= 2);
     }
-    if (result.cost > memoryLimit) {
-        result.refusal = QStringLiteral("Not shown in the preview: decoding this %1 x %2 picture would take %3 MiB, "
-                                        "more than the %4 MiB allowed")
-                                 .arg(claimed.width()).arg(claimed.height())
-                                 .arg(ceilDiv(result.cost, mebibyte)).arg(memoryLimit / mebibyte);
-    }
+    if (result.cost > memoryLimit)
+        result.refusal = tooCostly(claimed, result.cost);
     return result;
 }
 
@@ -213,11 +421,22 @@ QImage decode(QIODevice &device, QSize wanted, Plan *planned)
         *planned = p;
     if (!p.decodable())
         return QImage();
-    QImageReader reader(&device, p.format);
-    reader.setAutoDetectImageFormat(false);
-    if (p.by > 1)
-        reader.setScaledSize(reduced(p.full, p.by));
-    QImage image = reader.read();
+    QImage image;
+    {
+        QImageReader reader(&device, p.format);
+        reader.setAutoDetectImageFormat(false);
+        if (p.by > 1)
+            reader.setScaledSize(reduced(p.full, p.by));
+        else if (!p.scaled.isEmpty())
+            reader.setScaledSize(p.scaled);
+        image = reader.read();
+    }
+    // With the reader gone the picture is ours alone: its alpha is premultiplied in place, so
+    // neither the scaling below nor the window makes a converted copy.
+    if (image.format() == QImage::Format_ARGB32)
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    else if (image.format() == QImage::Format_RGBA64)
+        image.convertTo(QImage::Format_RGBA64_Premultiplied);
     if (image.isNull() || wanted.isEmpty() || image.width() <= wanted.width() || image.height() <= wanted.height())
         return image;
     // A picture decoded whole (GIF) is scaled down here, not by the label at every paint.

@@ -54,20 +54,27 @@ qint64 jpegDecodeCost(const JpegHeader &header, int by);
 /// size: it always decodes the whole screen.
 qint64 gifDecodeCost(QSize size);
 
+/// The picture format the first bytes of a file announce: "jpeg", "gif", "png" or "webp" (12
+/// bytes tell them all apart); empty for anything else.
+QByteArray formatOf(QByteArrayView head);
+
 /// How a picture is to be decoded for a preview of `wanted` pixels.
 struct Plan
 {
-    QByteArray format;   // "jpeg" or "gif"; empty: no picture the preview can show
+    QByteArray format;   // "jpeg", "gif", "png" or "webp"; empty: no picture the preview can show
     QSize full;          // the picture's own size
     int by = 1;          // reduction while decoding (JPEG)
+    QSize scaled;        // size a PNG is scaled to while it is read; empty: read whole
     qint64 cost = 0;     // memory the decode takes at most
-    QString refusal;     // why a picture is not decoded: it would need too much memory
+    QString refusal;     // why a picture is not decoded: it would need too much memory, or
+                         // Qt cannot decode its format here
 
     bool decodable() const { return !format.isEmpty() && refusal.isEmpty(); }
 };
 
-/// How closely plan() looks: HeaderOnly takes a JPEG's size from the frame header alone, a
-/// quick look for the window's thread; Full also has the decoder confirm it, as every decode does.
+/// How closely plan() looks: HeaderOnly takes a JPEG's, PNG's or WebP's size from its header
+/// alone, a quick look for the window's thread; Full also has the decoder confirm it, as every
+/// decode does.
 enum class Check { Full, HeaderOnly };
 
 /// Looks at the picture in device, from its start, and plans its decode: the least reduction
