@@ -166,10 +166,10 @@ private Q_SLOTS:
             expected.prepend(QStringLiteral("pic01.jpg"));
         QCOMPARE(entries(m_folders->out), expected);
         if (!saved.isNull())
-            QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), saved);
+            QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), saved);
         else
             QVERIFY2(texts.filter(QStringLiteral("ErrorCode: ")).size() == 1, qPrintable(texts.join(QLatin1Char('\n'))));
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic02.jpg"))), good);
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic02.jpg"))), good);
         // Nothing strayed outside the target folder either.
         QCOMPARE(entries(m_folders->dir.path()), QStringList({QStringLiteral("out"), QStringLiteral("program")}));
     }
@@ -331,7 +331,7 @@ private Q_SLOTS:
         QCOMPARE(number(w), QStringLiteral("1"));
         QCOMPARE(entries(m_folders->out), saved.isEmpty() ? QStringList() : QStringList(saved));
         if (!saved.isEmpty()) {
-            QCOMPARE(readAll(m_folders->outFile(saved)), body);
+            QCOMPARE(contents(m_folders->outFile(saved)), body);
             QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
         } else {
             QVERIFY2(status(w).contains(QLatin1String("1 file(s) not saved")), qPrintable(status(w)));

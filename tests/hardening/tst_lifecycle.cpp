@@ -63,7 +63,7 @@ private Q_SLOTS:
         QFETCH(bool, duringARun);
         serveSlowSeries(3);
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
-        const QByteArray storedBefore = readAll(m_folders->place.parameterFile());
+        const QByteArray storedBefore = contents(m_folders->place.parameterFile());
         QPointer<frmSeriograb> w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         QPointer<QWidget> options;
         auto openAndClose = [&] {
@@ -81,7 +81,7 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(w.isNull());
         QTRY_VERIFY(options.isNull());
-        QCOMPARE(readAll(m_folders->place.parameterFile()), storedBefore);
+        QCOMPARE(contents(m_folders->place.parameterFile()), storedBefore);
         // The transfers under way (the first three numbers) were cancelled, and no other began.
         QVERIFY(entries(m_folders->out).isEmpty());
         QCOMPARE(m_server->requests().size(), duringARun ? 3 : 0);
@@ -101,8 +101,8 @@ private Q_SLOTS:
 
         QTRY_VERIFY(w.isNull());
         QCOMPARE(prompts.count, 1);
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 1"));
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 1"));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
         QVERIFY(m_server->requests().size() <= 3);
         // The transfers that ran ahead left no part file behind.
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("renamed.jpg")}));
@@ -120,7 +120,7 @@ private Q_SLOTS:
 
         QCOMPARE(prompts.count, 1);
         QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (2) - 1 saved, 0 gave no picture, 1 skipped"));
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic02.jpg")}));
     }
 
@@ -142,7 +142,7 @@ private Q_SLOTS:
         QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(number(w), QStringLiteral("04"));
-        QCOMPARE(readAll(m_folders->place.file(QStringLiteral("history.par"))),
+        QCOMPARE(contents(m_folders->place.file(QStringLiteral("history.par"))),
                  "cmburl1=" + m_server->url(QStringLiteral("/pic")).toUtf8() + "\r\n");
     }
 
@@ -208,7 +208,7 @@ private Q_SLOTS:
         QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("new_pic02.jpg"), QStringLiteral("new_pic03.jpg"),
                                                        QStringLiteral("pic01.jpg")}));
-        QVERIFY(readAll(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));
+        QVERIFY(contents(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));
     }
 };
 

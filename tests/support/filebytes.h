@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QTest>
 
 /// A file's bytes as they are on disk; "<missing>" when it cannot be read.
@@ -31,4 +33,25 @@ inline QByteArray everyByteValue(int repeats)
         for (int b = 0; b < 256; ++b)
             bytes.append(char(b));
     return bytes;
+}
+
+/// Bytes that look random and are the same on every run: a body no parser makes sense of.
+inline QByteArray noise(int size)
+{
+    QByteArray bytes;
+    bytes.reserve(size);
+    quint32 x = 2463534242u;   // xorshift32
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes.append(char(x & 0xff));
+    }
+    return bytes;
+}
+
+/// Every entry of a folder by name, hidden ones too, so a left-over part or scratch file shows.
+inline QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }

@@ -2,6 +2,7 @@
 #include "platform/programplace.h"
 #include "platform/twips.h"
 #include "ui/dialogs/frmoptions.h"
+#include "windowharness.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -23,28 +24,6 @@
 #include <memory>
 
 namespace {
-
-// Answers the next message box that comes up (they run their own event loop) and keeps its text.
-class MessageBoxCloser : public QObject
-{
-public:
-    explicit MessageBoxCloser(QObject *parent) : QObject(parent)
-    {
-        auto *poll = new QTimer(this);
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, this, [this, poll] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                text = box->text();
-                ++count;
-                box->done(QMessageBox::Ok);
-            }
-            Q_UNUSED(poll);
-        });
-        poll->start();
-    }
-    QString text;
-    int count = 0;
-};
 
 // The blocks OK writes, in their order; a file written by hand may hold the first five only.
 QByteArray blocks(const QStringList &values)
@@ -127,12 +106,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QList<QPointer<QWidget>> left;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<frmOptions *>(w))
-                left << w;
-        qDeleteAll(left);
         m_main.reset();
+        harness::closeAllWindows();
         QDir::setCurrent(m_startFolder);
     }
 
@@ -307,12 +282,11 @@ private Q_SLOTS:
         field(dlg, "txtMaxMisses")->setText(misses);
         field(dlg, "txtProxyPort")->setText(port);
 
-        auto *closer = new MessageBoxCloser(this);
+        harness::MessageBoxCloser closer;
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(closer->count, 1);
-        QVERIFY2(closer->text.contains(named), qPrintable(closer->text));
-        delete closer;
+        QCOMPARE(closer.count, 1);
+        QVERIFY2(closer.text.contains(named), qPrintable(closer.text));
 
         QVERIFY(!dlg.isNull());
         QVERIFY(dlg->isVisible());
@@ -383,11 +357,10 @@ private Q_SLOTS:
         QPointer<frmOptions> dlg = open();
         field(dlg, "txtHead")->setText(QStringLiteral("new_"));
         field(dlg, "txtLast")->setText(QStringLiteral("25"));
-        auto *closer = new MessageBoxCloser(this);
+        harness::MessageBoxCloser closer;
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
-        QCOMPARE(closer->count, 1);
-        QVERIFY2(closer->text.contains(QLatin1String("could not be stored")), qPrintable(closer->text));
-        delete closer;
+        QCOMPARE(closer.count, 1);
+        QVERIFY2(closer.text.contains(QLatin1String("could not be stored")), qPrintable(closer.text));
 
         QVERIFY(closedAndMainEnabled(dlg));
         QCOMPARE(m_settings.headerText, QStringLiteral("new_"));

@@ -5,6 +5,7 @@
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
+#include "windowharness.h"
 
 #include <QAction>
 #include <QApplication>
@@ -214,10 +215,7 @@ private Q_SLOTS:
         w->show();
         auto openLog = [&w]() -> QPointer<QWidget> {
             w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
-            for (QWidget *top : QApplication::topLevelWidgets())
-                if (top->objectName() == QLatin1String("frmRunLog") && top->isVisible())
-                    return top;
-            return nullptr;
+            return harness::openWindow("frmRunLog");
         };
         auto lines = [](QWidget *log) {
             return log->findChild<QPlainTextEdit *>()->toPlainText().split(QLatin1Char('\n'));
@@ -417,20 +415,14 @@ private Q_SLOTS:
         w->show();
         child<QAction>(w.get(), "opt")->trigger();
         QVERIFY(!w->isEnabled());
-        QWidget *options = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String("frmOptions") && top->isVisible())
-                options = top;
+        QWidget *options = harness::openWindow("frmOptions");
         QVERIFY(options);
         options->close();
         QTRY_VERIFY(w->isEnabled());
 
         child<QAction>(w.get(), "hlp")->trigger();
         QVERIFY(!w->isEnabled());
-        QWidget *help = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String("frmHelp") && top->isVisible())
-                help = top;
+        QWidget *help = harness::openWindow("frmHelp");
         QVERIFY(help);
         help->close();
         QTRY_VERIFY(w->isEnabled());
