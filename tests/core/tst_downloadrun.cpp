@@ -244,9 +244,7 @@ private Q_SLOTS:
         Response reset = Response::ok(QByteArray(100000, 'r'), jpegType);
         reset.resetAfter = 100;
         m_server->route(QStringLiteral("/pic04.jpg"), reset);
-        QFile existing(target(QStringLiteral("pic03.jpg")));
-        QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("mine") == 4);
-        existing.close();
+        setContents(target(QStringLiteral("pic03.jpg")), "mine");
         QStringList log;
         m_view.onLog = [&](const QString &line) { log << line; };
         m_run->run();
@@ -429,11 +427,8 @@ private Q_SLOTS:
         m_settings.multipleDownloads = Settings::False;
         m_view.answers = answers;
         const QByteArray longOld(5000, 'o');
-        for (const QString &name : existing) {
-            QFile f(target(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(longOld);
-        }
+        for (const QString &name : existing)
+            setContents(target(name), longOld);
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("new bytes", jpegType));
         m_run->run();
         QCOMPARE(m_view.prompts.size(), prompts);

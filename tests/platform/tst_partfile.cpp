@@ -92,8 +92,7 @@ private Q_SLOTS:
             QSKIP("no second file system to move to");
         const QString finalName = dir.filePath(QStringLiteral("pic01.jpg"));
         if (existing == QLatin1String("file")) {
-            QFile f(finalName);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("older and longer") > 0);
+            setContents(finalName, "older and longer");
         } else if (existing == QLatin1String("folder")) {
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("pic01.jpg")));
         }
@@ -139,9 +138,7 @@ private Q_SLOTS:
         QFETCH(bool, stays);
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        setContents(path, QByteArray());
         std::unique_ptr<OtherWriter> writer;
         if (lockedElsewhere) {
             writer = std::make_unique<OtherWriter>(path);

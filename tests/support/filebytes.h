@@ -16,12 +16,17 @@ inline QByteArray contents(const QString &path)
     return file.readAll();
 }
 
-/// Makes a file hold exactly these bytes; fails the calling test when it cannot.
-inline void setContents(const QString &path, const QByteArray &bytes)
+/// Makes a file hold exactly these bytes; false when it cannot.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+/// writeFile() that fails the calling test when it cannot.
+inline void setContents(const QString &path, const QByteArray &bytes)
+{
+    QVERIFY2(writeFile(path, bytes), qPrintable(path));
 }
 
 /// Every byte value from 0 to 255, repeats times over: a body that any text handling would change.

@@ -31,12 +31,6 @@
 
 namespace harness {
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 /// A real picture in the given format ("JPEG", progressive or not, or "GIF").
 inline QByteArray picture(const char *format, QColor colour = Qt::darkCyan, QSize size = QSize(40, 30),
                           bool progressive = false)

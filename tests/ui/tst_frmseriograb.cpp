@@ -42,13 +42,6 @@ class TestMainWindow : public QObject
     ProgramPlace m_place;
     Settings m_settings;
 
-    void writeFile(const QString &name, const QByteArray &bytes)
-    {
-        QFile f(m_place.file(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-
     std::unique_ptr<frmSeriograb> makeWindow()
     {
         auto w = std::make_unique<frmSeriograb>(m_settings, m_place);
@@ -125,7 +118,7 @@ private Q_SLOTS:
         QByteArray par = "[LOCALFOLDER]\r\n/tmp/pics\r\n[HEADERTEXT]\r\nx_\r\n[PROXYIP]\r\n127.0.0.1\r\n";
         if (!text.isNull())
             par += "[" + key.toUpper().toUtf8() + "]\r\n" + text + "\r\n";
-        writeFile(QStringLiteral("seriograb.par"), par);
+        setContents(m_place.file(QStringLiteral("seriograb.par")), par);
         auto w = makeWindow();
         QCOMPARE(m_settings.localFolder, QStringLiteral("/tmp/pics"));
         QCOMPARE(m_settings.headerText, QStringLiteral("x_"));
@@ -156,7 +149,7 @@ private Q_SLOTS:
 
     void historyFillsThePrefixList()
     {
-        writeFile(QStringLiteral("history.par"), "other=x\r\ncmburl1=http://a/p,http://b/q\r\n");
+        setContents(m_place.file(QStringLiteral("history.par")), "other=x\r\ncmburl1=http://a/p,http://b/q\r\n");
         auto w = makeWindow();
         auto *box = child<QComboBox>(w.get(), "cmbURL1");
         QCOMPARE(box->count(), 2);

@@ -154,9 +154,7 @@ private Q_SLOTS:
             });
         });
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n6\r\n"));
-        QFile mine(m_folders->outFile(QStringLiteral("pic03.jpg")));
-        QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
-        mine.close();
+        QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic03.jpg")), "mine"));
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
         QStringList events;
         connect(statusLine(w), &StatusLine::textChanged, w,
