@@ -83,12 +83,6 @@ public:
     }
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class TestDownloadRun : public QObject
@@ -104,13 +98,6 @@ class TestDownloadRun : public QObject
     QString m_default;
 
     QString target(const QString &name) const { return m_dir->filePath(QStringLiteral("out/") + name); }
-
-    void serveSeries(const QStringList &numbers, const QByteArray &type = jpegType)
-    {
-        for (const QString &n : numbers)
-            m_server->route(QStringLiteral("/pic") + n + QStringLiteral(".jpg"),
-                            Response::ok("picture " + n.toLatin1(), type));
-    }
 
 private Q_SLOTS:
     void init()
@@ -139,14 +126,14 @@ private Q_SLOTS:
 
     void seriesOfThree()
     {
-        serveSeries({QStringLiteral("01"), QStringLiteral("02"), QStringLiteral("03")});
+        m_server->routeSeries({1, 2, 3});
         m_run->run();
         QCOMPARE(m_server->paths().size(), 3);
         for (const QString &n : {QStringLiteral("01"), QStringLiteral("02"), QStringLiteral("03")})
             QVERIFY(m_server->paths().contains(QStringLiteral("/pic%1.jpg").arg(n)));
         QCOMPARE(m_view.number, QStringLiteral("04"));
         QCOMPARE(m_view.messages.last(), QStringLiteral("Completed downloading maximum number if files (3) - 3 saved, 0 gave no picture"));
-        QCOMPARE(readAll(target(QStringLiteral("pic02.jpg"))), QByteArray("picture 02"));
+        QCOMPARE(contents(target(QStringLiteral("pic02.jpg"))), QByteArray("picture 2"));
         // Shown in number order, whatever order the answers arrived in.
         QCOMPARE(m_view.pictures, QStringList({target(QStringLiteral("pic01.jpg")), target(QStringLiteral("pic02.jpg")),
                                                target(QStringLiteral("pic03.jpg"))}));
@@ -270,13 +257,11 @@ private Q_SLOTS:
         m_settings.lastFile = 5;
         m_settings.maxMisses = 2;
         m_settings.ifExists = Settings::IfExists::Skip;
-        serveSeries({QStringLiteral("01"), QStringLiteral("03"), QStringLiteral("05")});
+        m_server->routeSeries({1, 3, 5});
         Response reset = Response::ok(QByteArray(100000, 'r'), jpegType);
         reset.resetAfter = 100;
         m_server->route(QStringLiteral("/pic04.jpg"), reset);
-        QFile existing(target(QStringLiteral("pic03.jpg")));
-        QVERIFY(existing.open(QIODevice::WriteOnly) && existing.write("mine") == 4);
-        existing.close();
+        setContents(target(QStringLiteral("pic03.jpg")), "mine");
         QStringList log;
         m_view.onLog = [&](const QString &line) { log << line; };
         m_run->run();
@@ -284,7 +269,7 @@ private Q_SLOTS:
         QCOMPARE(m_view.messages.last(),
                  QStringLiteral("Completed downloading maximum number if files (5) - 2 saved, 1 gave no picture, 1 skipped"
                                 " - 1 failed (last: Recv failure: Connection reset by peer)"));
-        QCOMPARE(readAll(target(QStringLiteral("pic03.jpg"))), QByteArray("mine"));
+        QCOMPARE(contents(target(QStringLiteral("pic03.jpg"))), QByteArray("mine"));
         QCOMPARE(log.size(), 5);
         const QStringList outcomes{QStringLiteral("saved as ") + target(QStringLiteral("pic01.jpg")),
                                    QStringLiteral("no picture: Content-Type \"text/plain\", HTTP status 404"),
@@ -296,7 +281,7 @@ private Q_SLOTS:
             QCOMPARE(log[i], QStringLiteral("0%1  %2  %3").arg(i + 1).arg(m_server->url(QStringLiteral("/pic0%1.jpg").arg(i + 1)), outcomes[i]));
         QCOMPARE(m_view.saved, 2);
         QVERIFY(!m_server->paths().contains(QStringLiteral("/pic03.jpg")));
-        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden),
+        QCOMPARE(entries(m_settings.localFolder),
                  QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic03.jpg"), QStringLiteral("pic05.jpg")}));
     }
 
@@ -333,7 +318,7 @@ private Q_SLOTS:
         QCOMPARE(inFlightAfterStop, 0);
         QCOMPARE(m_view.messages.last(), QStringLiteral("User Terminated Download Process - 1 saved, 0 gave no picture"));
         QCOMPARE(m_view.number, QStringLiteral("02"));
-        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("pic01.jpg")});
+        QCOMPARE(entries(m_settings.localFolder), QStringList{QStringLiteral("pic01.jpg")});
         // The cut pass shows no picture; the run ends on the one it saved.
         QCOMPARE(m_view.pictures, QStringList({target(QStringLiteral("pic01.jpg")), m_default, target(QStringLiteral("pic01.jpg"))}));
         QVERIFY(m_view.messages.contains(QStringLiteral("File is not a image")));
@@ -371,7 +356,7 @@ private Q_SLOTS:
         m_settings.keep = all ? Settings::Keep::All : Settings::Keep::GifJpeg;
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok("body", type));
         m_run->run();
-        QCOMPARE(readAll(target(QStringLiteral("pic01.jpg"))), kept ? QByteArray("body") : QByteArray("<missing>"));
+        QCOMPARE(contents(target(QStringLiteral("pic01.jpg"))), kept ? QByteArray("body") : QByteArray("<missing>"));
         const bool leftBehind = !all && (type == "image/png" || type == "image/webp");
         QCOMPARE(m_view.messages.last().endsWith(QLatin1String(" - 1 were PNG or WebP, not kept: see Options")), leftBehind);
         QVERIFY(m_view.messages.contains(kept ? QStringLiteral("File is a image")
@@ -402,13 +387,10 @@ private Q_SLOTS:
         }
         m_settings.lastFile = 2;
         QSignalSpy states(m_inet.get(), &Inet::StateChanged);
+        RefusedPort refused;
         if (kind == 2) {
             m_run->run();   // first pass from the live server
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost));
-            const quint16 port = closed.serverPort();
-            closed.close();
-            m_view.prefix = QStringLiteral("http://127.0.0.1:%1/pic").arg(port);
+            m_view.prefix = refused.url(QStringLiteral("/pic"));
             m_view.number = QStringLiteral("02");
             m_view.messages.clear();
             states.clear();
@@ -424,20 +406,17 @@ private Q_SLOTS:
             QCOMPARE(states.last().at(0).value<qint16>(), qint16(Inet::Error));
             QVERIFY(m_inet->ResponseCode() != 0);
         }
-        // Nothing stale: only the first picture was ever written.
-        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files), QStringList{QStringLiteral("pic01.jpg")});
+        // Nothing stale: only the first picture was ever written, and no part file is left.
+        QCOMPARE(entries(m_settings.localFolder), QStringList{QStringLiteral("pic01.jpg")});
     }
 
     void everyByteValueIsSavedAsServed()
     {
-        QByteArray body;
-        for (int round = 0; round < 64; ++round)
-            for (int b = 0; b < 256; ++b)
-                body.append(char(b));
+        const QByteArray body = everyByteValue(64);
         m_server->route(QStringLiteral("/pic01.jpg"), Response::ok(body, "image/gif"));
         m_settings.multipleDownloads = Settings::False;
         m_run->run();
-        QCOMPARE(readAll(target(QStringLiteral("pic01.jpg"))), body);
+        QCOMPARE(contents(target(QStringLiteral("pic01.jpg"))), body);
     }
 
     void fileNames_data()
@@ -496,11 +475,8 @@ private Q_SLOTS:
         m_view.suffix = suffix;
         m_view.answers = answers;
         const QByteArray longOld(5000, 'o');
-        for (const QString &name : existing) {
-            QFile f(target(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(longOld);
-        }
+        for (const QString &name : existing)
+            setContents(target(name), longOld);
         m_server->route(QStringLiteral("/pic01") + suffix, Response::ok("new bytes", jpegType));
         m_run->run();
         QCOMPARE(m_view.prompts.size(), prompts.size());
@@ -509,14 +485,14 @@ private Q_SLOTS:
         if (!prompts.isEmpty())
             QVERIFY2(m_view.prompts.last().startsWith(lastSays), qPrintable(m_view.prompts.last()));
         for (const QString &name : existing)
-            QCOMPARE(readAll(target(name)), longOld);
+            QCOMPARE(contents(target(name)), longOld);
         QStringList expected = existing;
         if (!saved.isEmpty()) {
-            QCOMPARE(readAll(target(saved)), QByteArray("new bytes"));
+            QCOMPARE(contents(target(saved)), QByteArray("new bytes"));
             expected << saved;
         }
         expected.sort();
-        QCOMPARE(QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        QCOMPARE(entries(m_settings.localFolder), expected);
         QCOMPARE(m_view.messages.last().contains(QLatin1String("1 skipped")), saved.isEmpty());
     }
 
@@ -569,7 +545,7 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests().last().header("Cookie"), secondCookie);
         if (!cookies.isNull())
             QCOMPARE(contents(m_settings.cookiesFile), cookies);
-        QCOMPARE(readAll(target(QStringLiteral("pic02.jpg"))), QByteArray("two"));
+        QCOMPARE(contents(target(QStringLiteral("pic02.jpg"))), QByteArray("two"));
     }
 
     void filesTheRunNeedsAreReadFirst_data()
@@ -585,7 +561,7 @@ private Q_SLOTS:
         QFETCH(bool, cookies);
         const QString missing = m_dir->filePath(QStringLiteral("nowhere.txt"));
         (cookies ? m_settings.cookiesFile : m_settings.caFile) = missing;
-        serveSeries({QStringLiteral("01")});
+        m_server->routeSeries({1});
         m_run->run();
         QVERIFY(m_server->requests().isEmpty());
         QCOMPARE(m_view.messages.size(), 1);
@@ -614,7 +590,8 @@ private Q_SLOTS:
         m_settings.proxyIP = ip;
         m_settings.proxyPort = qint16(port);
         m_settings.multipleDownloads = Settings::False;
-        m_view.prefix = QStringLiteral("http://127.0.0.1:1/pic");   // nothing is kept either way
+        RefusedPort refused;
+        m_view.prefix = refused.url(QStringLiteral("/pic"));   // nothing is kept either way
         m_run->run();
         QCOMPARE(m_inet->Proxy(), proxy);
         QCOMPARE(m_inet->AccessType(), access);
@@ -644,11 +621,11 @@ private Q_SLOTS:
 
     void historyThatCannotBeSavedDoesNotStopTheRun()
     {
-        serveSeries({QStringLiteral("01")});
+        m_server->routeSeries({1});
         m_view.historyFails = true;
         m_settings.multipleDownloads = Settings::False;
         m_run->run();
-        QCOMPARE(readAll(target(QStringLiteral("pic01.jpg"))), QByteArray("picture 01"));
+        QCOMPARE(contents(target(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
         QCOMPARE(m_view.messages.last(), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"
                                                         " - 1 saved, 0 gave no picture"
                                                         " - the address was not added to the history: history.par: disk full"));
@@ -745,7 +722,7 @@ private Q_SLOTS:
         m_settings.retries = retries;
         m_settings.maxMisses = 1;
         for (int n = 1; n <= numbers; ++n)
-            m_server->routeInTurn(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')), answers);
+            m_server->routeInTurn(ScriptedServer::seriesPath(n), answers);
         const bool stops = report.startsWith(QLatin1String("User Terminated"));
         m_view.onState = [&](const QString &text) {
             if (stops && text.startsWith(QLatin1String("Retrying")))
@@ -762,9 +739,9 @@ private Q_SLOTS:
             QCOMPARE(requests[1].header("Range"), range.isNull() ? QByteArray() : "bytes=" + range);
         const Response &last = answers.last();
         for (int n = 1; n <= numbers && report.contains(QLatin1String("saved, ")) && !report.contains(QLatin1String(" 0 saved")); ++n)
-            QCOMPARE(readAll(target(QStringLiteral("pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')))), last.body);
+            QCOMPARE(contents(target(ScriptedServer::seriesPath(n).mid(1))), last.body);
         QCOMPARE(m_view.number, stops ? QStringLiteral("01") : QStringLiteral("%1").arg(numbers + 1, 2, 10, QLatin1Char('0')));
-        const QStringList left = QDir(m_settings.localFolder).entryList(QDir::Files | QDir::Hidden);
+        const QStringList left = entries(m_settings.localFolder);
         QVERIFY2(std::none_of(left.begin(), left.end(), [](const QString &f) { return f.endsWith(QLatin1String(".part")); }),
                  qPrintable(left.join(QLatin1Char(' '))));
     }
@@ -776,7 +753,7 @@ private Q_SLOTS:
         m_settings.lastFile = 8;
         m_settings.transfers = 2;
         m_settings.retries = 1;
-        serveSeries({"02", "03", "04", "05", "06", "07", "08"});
+        m_server->routeSeries({2, 3, 4, 5, 6, 7, 8});
         Response reset = Response::ok(QByteArray(100000, 'r'), jpegType);
         reset.resetAfter = 1000;
         m_server->routeInTurn(QStringLiteral("/pic01.jpg"), {reset, Response::ok("picture 01", jpegType)});
@@ -820,7 +797,7 @@ private Q_SLOTS:
             m_settings.proxyIP = QStringLiteral("127.0.0.1");
             m_settings.proxyPort = refused.port();
         }
-        serveSeries({QStringLiteral("01")});
+        m_server->routeSeries({1});
         m_run->run();
 
         const QString report = m_view.messages.last();
@@ -834,7 +811,7 @@ private Q_SLOTS:
 
     void getDuringARunIsIgnored()
     {
-        serveSeries({QStringLiteral("01"), QStringLiteral("02"), QStringLiteral("03")});
+        m_server->routeSeries({1, 2, 3});
         m_view.onMessage = [&](const QString &m) {
             if (m.startsWith(QLatin1String("Opening :")))
                 m_run->run();

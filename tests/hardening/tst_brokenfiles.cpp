@@ -12,23 +12,6 @@
 
 using namespace harness;
 
-namespace {
-
-QByteArray garbage(int size)
-{
-    QByteArray bytes;
-    quint32 x = 2463534242u;
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes.append(char(x & 0xff));
-    }
-    return bytes;
-}
-
-} // namespace
-
 /// Settings files people edited by hand or that broke on a disk, and folders that are not
 /// there: the program starts, says what is wrong in one line, keeps downloading, and never
 /// leaves a stored file worse than it found it.
@@ -40,13 +23,6 @@ class TestBrokenFiles : public QObject
     std::unique_ptr<ScriptedServer> m_server;
     Settings m_settings;
     QString m_oldCurrent;
-
-    void serveSeries(int count)
-    {
-        for (int n = 1; n <= count; ++n)
-            m_server->route(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')),
-                            Response::ok("picture " + QByteArray::number(n), "image/jpeg"));
-    }
 
 private Q_SLOTS:
     void init()
@@ -73,9 +49,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("complaint");   // part of the start-up status line; empty: none
         QTest::addColumn<QString>("headerText");  // as read at start-up
 
-        QTest::newRow("binary garbage") << garbage(4096) << "seriograb.par" << "";
+        QTest::newRow("binary garbage") << noise(4096) << "seriograb.par" << "";
         QTest::newRow("garbage after good blocks")
-                << "[HEADERTEXT]\r\nh_\r\n" + garbage(300) << "seriograb.par" << "h_";
+                << "[HEADERTEXT]\r\nh_\r\n" + noise(300) << "seriograb.par" << "h_";
         QTest::newRow("CR-only line ends") << QByteArray("[HEADERTEXT]\rh_\r[LASTFILE]\r2\r")
                                            << "seriograb.par" << "";
         QTest::newRow("header as the last line") << QByteArray("[HEADERTEXT]\r\nh_\r\n[LASTFILE]")
@@ -96,7 +72,7 @@ private Q_SLOTS:
         QFETCH(QString, complaint);
         QFETCH(QString, headerText);
         QVERIFY(writeFile(m_folders->place.parameterFile(), content));
-        serveSeries(2);
+        m_server->routeSeries({1, 2});
 
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         const QString said = status(w);
@@ -112,7 +88,7 @@ private Q_SLOTS:
         click(w, "btnGet");
         QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
         const QString target = m_settings.localFolder.isEmpty() ? m_folders->out : m_settings.localFolder;
-        QCOMPARE(readAll(target + QLatin1Char('/') + headerText + QStringLiteral("pic01.jpg")), QByteArray("picture 1"));
+        QCOMPARE(contents(target + QLatin1Char('/') + headerText + QStringLiteral("pic01.jpg")), QByteArray("picture 1"));
 
         // Storing the settings keeps what the file held and makes them readable again.
         trigger(w, "opt");
@@ -122,7 +98,7 @@ private Q_SLOTS:
         options->findChild<QLineEdit *>(QStringLiteral("txtLast"))->setText(QStringLiteral("7"));
         QTest::mouseClick(options->findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
         QTRY_VERIFY(w->isEnabled());
-        const QByteArray stored = readAll(m_folders->place.parameterFile());
+        const QByteArray stored = contents(m_folders->place.parameterFile());
         QVERIFY(stored.size() >= content.size());
         QCOMPARE(entries(m_folders->place.folder), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
 
@@ -140,7 +116,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("kept");     // bytes that must survive a save, in order
         QTest::addColumn<int>("listed");          // entries in the prefix box's list at start; -1: many
 
-        const QByteArray junk = garbage(2000).replace('\n', 'x').replace('\r', 'y');
+        const QByteArray junk = noise(2000).replace('\n', 'x').replace('\r', 'y');
         QTest::newRow("binary garbage line") << junk + "\r\n" << junk + "\r\n" << 0;
         QTest::newRow("CR-only line ends") << QByteArray("other=x\rcmburl1=http://a/,http://b/\r")
                                            << QByteArray("other=x\r") << 0;
@@ -162,7 +138,7 @@ private Q_SLOTS:
         QVERIFY(m_folders->writeParameters());
         const QString history = m_folders->place.file(QStringLiteral("history.par"));
         QVERIFY(writeFile(history, content));
-        serveSeries(1);
+        m_server->routeSeries({1});
 
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         auto *box = w->findChild<QComboBox *>(QStringLiteral("cmbURL1"));
@@ -173,8 +149,8 @@ private Q_SLOTS:
         trigger(w, "mul");
         click(w, "btnGet");
         QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
-        const QByteArray saved = readAll(history);
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
+        const QByteArray saved = contents(history);
         QVERIFY2(saved.contains(kept), saved.left(200).toPercentEncoding().constData());
         QVERIFY(saved.contains("cmburl1="));
         QVERIFY(box->count() >= 1 && box->count() <= 5);
@@ -233,7 +209,7 @@ private Q_SLOTS:
         QTest::qWait(200);
         QCOMPARE(m_server->requests().size(), asked);
         if (kind == 0)
-            QCOMPARE(readAll(folder), QByteArray("I am a file"));
+            QCOMPARE(contents(folder), QByteArray("I am a file"));
         else if (kind == 3)
             QCOMPARE(entries(folder), QStringList());   // not even a part file
         else
@@ -285,8 +261,8 @@ private Q_SLOTS:
             QVERIFY(writeFile(given + QStringLiteral("/history.par"), "cmburl1=http://old/\r\n"));
         }
         auto givenFiles = [&] {
-            return entries(given).join(' ').toUtf8() + readAll(given + QStringLiteral("/seriograb.par"))
-                + readAll(given + QStringLiteral("/history.par"));
+            return entries(given).join(' ').toUtf8() + contents(given + QStringLiteral("/seriograb.par"))
+                + contents(given + QStringLiteral("/history.par"));
         };
         const QByteArray before = givenFiles();
         // Read-only for real: permission bits do not stop root, so a test run as root acts as
@@ -303,7 +279,7 @@ private Q_SLOTS:
             dropped = ::geteuid() == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0;
         }
         QCOMPARE(QTemporaryFile(place.file(QStringLiteral("probe-XXXXXX"))).open(), writable);
-        serveSeries(1);
+        m_server->routeSeries({1});
 
         frmSeriograb *w = makeWindow(m_settings, place, m_server->url(QStringLiteral("/pic")));
         QCOMPARE(status(w), QString());
@@ -323,11 +299,11 @@ private Q_SLOTS:
         QTRY_VERIFY(w->isEnabled());
 
         const QString kept = writable && !installed ? place.folder : place.userFolder;
-        const QByteArray settings = readAll(kept + QStringLiteral("/seriograb.par"));
+        const QByteArray settings = contents(kept + QStringLiteral("/seriograb.par"));
         QVERIFY2(settings.contains("[HEADERTEXT]\r\nnew_\r\n"), settings.constData());
         QCOMPARE(settings.contains("[NOTES]\r\nkept\r\n"), storedThere);
         const QByteArray url = m_server->url(QStringLiteral("/pic")).toUtf8();
-        QCOMPARE(readAll(kept + QStringLiteral("/history.par")), "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
+        QCOMPARE(contents(kept + QStringLiteral("/history.par")), "cmburl1=" + (storedThere ? "http://old/," + url : url) + "\r\n");
         QCOMPARE(entries(kept), QStringList({QStringLiteral("history.par"), QStringLiteral("seriograb.par")}));
         QCOMPARE(QFileInfo::exists(place.userFolder), !writable || installed);
         if (!writable || given != place.folder)
@@ -357,7 +333,7 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(m_folders->place.parameterFile()));
             QVERIFY(QDir().mkpath(m_folders->place.file(QStringLiteral("history.par"))));
         }
-        serveSeries(1);
+        m_server->routeSeries({1});
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         const QString said = status(w);
         QVERIFY2(said.contains(QLatin1String("settings"), Qt::CaseInsensitive) && !said.contains(QLatin1Char('\n')), qPrintable(said));
@@ -365,7 +341,7 @@ private Q_SLOTS:
 
         trigger(w, "mul");
         click(w, "btnGet");
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("picture 1"));
         QVERIFY2(status(w).startsWith(QLatin1String("Downloading Stopped because Multiple Download Option is OFF")),
                  qPrintable(status(w)));
         QVERIFY2(status(w).contains(QLatin1String("history")), qPrintable(status(w)));

@@ -12,26 +12,21 @@ class TestLifecycle : public QObject
     std::unique_ptr<ScriptedServer> m_server;
     Settings m_settings;
 
-    // Pictures that each take a moment to arrive, so commands can fall inside the transfer.
-    void serveSlowSeries(int count, int delayMs = 300)
+    // Runs fn while the transfer of pass `pass` is under way: once its request has reached the
+    // server, which holds the answer until fn is done.
+    void duringPass(int pass, std::function<void()> fn)
     {
-        for (int n = 1; n <= count; ++n) {
-            Response r = Response::ok("picture " + QByteArray::number(n), "image/jpeg");
-            r.delayMs = delayMs;
-            m_server->route(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')), r);
-        }
-    }
-
-    // Runs fn once, shortly after the status line first shows the address of pass `pass`.
-    void duringPass(frmSeriograb *w, int pass, std::function<void()> fn)
-    {
-        const QString ending = QStringLiteral("pic%1.jpg").arg(pass, 2, 10, QLatin1Char('0'));
+        m_server->routeSeries({pass}, true);
+        const QString path = ScriptedServer::seriesPath(pass);
         auto done = std::make_shared<bool>(false);
-        connect(statusLine(w), &StatusLine::textChanged, w, [=](const QString &text) {
-            if (*done || !text.startsWith(QLatin1String("Opening :")) || !text.endsWith(ending))
+        connect(m_server.get(), &ScriptedServer::received, m_server.get(), [=, this](const QString &got) {
+            if (*done || got != path)
                 return;
             *done = true;
-            QTimer::singleShot(100, w, fn);
+            QTimer::singleShot(0, m_server.get(), [=, this] {
+                fn();
+                m_server->release(path);
+            });
         });
     }
 
@@ -61,12 +56,14 @@ private Q_SLOTS:
     void closeWhileOptionsIsOpen()
     {
         QFETCH(bool, duringARun);
-        serveSlowSeries(3);
+        m_server->routeSeries({1, 2, 3});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
-        const QByteArray storedBefore = readAll(m_folders->place.parameterFile());
+        const QByteArray storedBefore = contents(m_folders->place.parameterFile());
         QPointer<frmSeriograb> w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         QPointer<QWidget> options;
         auto openAndClose = [&] {
+            if (duringARun)   // the answers of 2 and 3 wait in their part files for the first
+                QTRY_COMPARE(entries(m_folders->out).size(), 2);
             trigger(w, "opt");
             options = openWindow("frmOptions");
             QVERIFY(options);
@@ -74,15 +71,16 @@ private Q_SLOTS:
             w->close();
         };
         if (duringARun) {
-            duringPass(w, 1, openAndClose);
+            duringPass(1, openAndClose);
             click(w, "btnGet");
         } else {
             openAndClose();
         }
         QTRY_VERIFY(w.isNull());
         QTRY_VERIFY(options.isNull());
-        QCOMPARE(readAll(m_folders->place.parameterFile()), storedBefore);
-        // The transfers under way (the first three numbers) were cancelled, and no other began.
+        QCOMPARE(contents(m_folders->place.parameterFile()), storedBefore);
+        // The transfers of the first three numbers were cancelled, their part files removed, and
+        // no other transfer began.
         QVERIFY(entries(m_folders->out).isEmpty());
         QCOMPARE(m_server->requests().size(), duringARun ? 3 : 0);
     }
@@ -91,7 +89,7 @@ private Q_SLOTS:
     // answer still names the file, and the window goes once the pass is over.
     void closeDuringTheRenamePrompt()
     {
-        serveSlowSeries(3, 0);
+        m_server->routeSeries({1, 2, 3});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
         QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic01.jpg")), QByteArray(5000, 'o')));
         QPointer<frmSeriograb> w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
@@ -101,8 +99,8 @@ private Q_SLOTS:
 
         QTRY_VERIFY(w.isNull());
         QCOMPARE(prompts.count, 1);
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 1"));
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 1"));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
         QVERIFY(m_server->requests().size() <= 3);
         // The transfers that ran ahead left no part file behind.
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("renamed.jpg")}));
@@ -111,7 +109,7 @@ private Q_SLOTS:
     // Cancel at the rename prompt saves nothing for that picture, and the run goes on.
     void cancelAtTheRenamePromptSkipsThePicture()
     {
-        serveSlowSeries(2, 0);
+        m_server->routeSeries({1, 2});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n2\r\n"));
         QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic01.jpg")), QByteArray(5000, 'o')));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
@@ -120,19 +118,19 @@ private Q_SLOTS:
 
         QCOMPARE(prompts.count, 1);
         QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (2) - 1 saved, 0 gave no picture, 1 skipped"));
-        QCOMPARE(readAll(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic02.jpg")}));
     }
 
     void getDuringARunStartsNoSecondRun()
     {
-        serveSlowSeries(3);
+        m_server->routeSeries({1, 2, 3});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         m_settings.transfers = 1;   // each pass waits for its own transfer, as the command needs
         int presses = 0;
         for (int pass = 1; pass <= 3; ++pass)
-            duringPass(w, pass, [&] {
+            duringPass(pass, [&] {
                 click(w, "btnGet");
                 trigger(w, "get");
                 presses += 2;
@@ -142,13 +140,13 @@ private Q_SLOTS:
         QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(m_server->requests().size(), 3);
         QCOMPARE(number(w), QStringLiteral("04"));
-        QCOMPARE(readAll(m_folders->place.file(QStringLiteral("history.par"))),
+        QCOMPARE(contents(m_folders->place.file(QStringLiteral("history.par"))),
                  "cmburl1=" + m_server->url(QStringLiteral("/pic")).toUtf8() + "\r\n");
     }
 
     void stopWithoutARunDoesNotStopTheNext()
     {
-        serveSlowSeries(3, 0);
+        m_server->routeSeries({1, 2, 3});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         click(w, "btnStop");
@@ -173,11 +171,11 @@ private Q_SLOTS:
         QFETCH(int, switches);
         QFETCH(int, passes);
         QFETCH(QString, report);
-        serveSlowSeries(4);
+        m_server->routeSeries({1, 2, 3, 4});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n4\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         m_settings.transfers = 1;   // each pass waits for its own transfer, as the command needs
-        duringPass(w, 2, [&] {
+        duringPass(2, [&] {
             for (int i = 0; i < switches; ++i)
                 trigger(w, "mul");
         });
@@ -191,11 +189,11 @@ private Q_SLOTS:
     // its file after the transfer, so it already takes the new header text.
     void optionsOkDuringARun()
     {
-        serveSlowSeries(5);
+        m_server->routeSeries({1, 2, 3, 4, 5});
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n5\r\n"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         m_settings.transfers = 1;   // each pass waits for its own transfer, as the command needs
-        duringPass(w, 2, [&] {
+        duringPass(2, [&] {
             trigger(w, "opt");
             QWidget *options = openWindow("frmOptions");
             QVERIFY(options);
@@ -208,7 +206,7 @@ private Q_SLOTS:
         QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("new_pic02.jpg"), QStringLiteral("new_pic03.jpg"),
                                                        QStringLiteral("pic01.jpg")}));
-        QVERIFY(readAll(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));
+        QVERIFY(contents(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));
     }
 };
 

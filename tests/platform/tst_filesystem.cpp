@@ -216,7 +216,7 @@ private Q_SLOTS:
         QFETCH(QString, target);
         setContents(path("plain"), "user data");
         QVERIFY(QDir(m_dir->path()).mkpath("folder/inside"));
-        const QStringList before = QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const QStringList before = entries(m_dir->path());
 
         FileSystemObject fso;
         try {
@@ -227,7 +227,7 @@ private Q_SLOTS:
         }
         QCOMPARE(contents(path("plain")), QByteArray("user data"));
         QVERIFY(QFileInfo(path("folder/inside")).isDir());
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        QCOMPARE(entries(m_dir->path()), before);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "platform/partfile.h"
 
+#include "filebytes.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -12,17 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-QStringList everything(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // A second program writing a part file: it holds the file's lock until it is told to end.
 class OtherWriter
@@ -101,8 +92,7 @@ private Q_SLOTS:
             QSKIP("no second file system to move to");
         const QString finalName = dir.filePath(QStringLiteral("pic01.jpg"));
         if (existing == QLatin1String("file")) {
-            QFile f(finalName);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("older and longer") > 0);
+            setContents(finalName, "older and longer");
         } else if (existing == QLatin1String("folder")) {
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("pic01.jpg")));
         }
@@ -116,17 +106,17 @@ private Q_SLOTS:
 
         QCOMPARE(int(part.commitAs(finalName, &failure)), result);
         if (result == int(PartFile::Commit::Done)) {
-            QCOMPARE(readAll(finalName), QByteArray("new"));
+            QCOMPARE(contents(finalName), QByteArray("new"));
             QVERIFY(!part.isValid());
         } else {
             QVERIFY(QFile::exists(partPath));
             if (existing == QLatin1String("file"))
-                QCOMPARE(readAll(finalName), QByteArray("older and longer"));
+                QCOMPARE(contents(finalName), QByteArray("older and longer"));
             part.remove();
         }
         QVERIFY(!QFile::exists(partPath));
-        QCOMPARE(everything(other.path()), QStringList());
-        QCOMPARE(everything(dir.path()), QStringList{QStringLiteral("pic01.jpg")});
+        QCOMPARE(entries(other.path()), QStringList());
+        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("pic01.jpg")});
     }
 
     void cleanUp_data()
@@ -148,9 +138,7 @@ private Q_SLOTS:
         QFETCH(bool, stays);
         QTemporaryDir dir;
         const QString path = dir.filePath(name);
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        setContents(path, QByteArray());
         std::unique_ptr<OtherWriter> writer;
         if (lockedElsewhere) {
             writer = std::make_unique<OtherWriter>(path);

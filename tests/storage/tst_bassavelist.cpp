@@ -50,10 +50,7 @@ private:
         m_box.text = typed;
         saveHistory(m_box, m_history, "cmburl1", 5);
     }
-    QStringList folderEntries() const
-    {
-        return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-    }
+    QStringList folderEntries() const { return entries(m_dir->path()); }
 
 private Q_SLOTS:
     void init()
@@ -71,8 +68,7 @@ private Q_SLOTS:
     void cleanup()
     {
         QCOMPARE(contents(m_workDir->filePath("tmp")), QByteArray("the user's own file"));
-        QCOMPARE(QDir(m_workDir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList{"tmp"});
+        QCOMPARE(entries(m_workDir->path()), QStringList{"tmp"});
         QDir::setCurrent(m_oldWorkDir);
         m_dir.reset();
         m_workDir.reset();
@@ -293,7 +289,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         QFETCH(QString, historyFile);
-        const ProgramPlace place{m_dir->path(), name, QString()};
+        const ProgramPlace place{m_dir->path(), name, QString(), QString()};
         m_history = place.settingsFile(place.historyFileName());
         setContents(place.parameterFile(), "[LASTFILE]\r\n20\r\n[PROXYIP]\r\nh\r\n");
         modPara::writePara(place, "lastFile", "21");

@@ -49,7 +49,7 @@ private Q_SLOTS:
         for (const char *key : {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort"})
             QCOMPARE(readPara(m_place, QString::fromLatin1(key)), QString());
         QCOMPARE(contents(parFile()), QByteArray());
-        QCOMPARE(QDir(m_place.folder).entryList(QDir::Files), QStringList{"seriograb.par"});
+        QCOMPARE(entries(m_place.folder), QStringList{"seriograb.par"});
     }
 
     void headerLine_data()
@@ -298,7 +298,7 @@ private Q_SLOTS:
         QStringList left{"plain"};
         if (parameterFileIsFolder)
             left << "seriograb.par";
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), left);
+        QCOMPARE(entries(m_dir->path()), left);
     }
 };
 

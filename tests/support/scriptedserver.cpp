@@ -115,6 +115,28 @@ void ScriptedServer::routeInTurn(const QString &path, const QList<Response> &res
     m_turns.insert(path, responses);
 }
 
+void ScriptedServer::routeSeries(const QList<int> &numbers, bool held)
+{
+    for (const int n : numbers) {
+        Response picture = Response::ok("picture " + QByteArray::number(n), "image/jpeg");
+        picture.held = held;
+        route(seriesPath(n), picture);
+    }
+}
+
+QString ScriptedServer::seriesPath(int number)
+{
+    return QStringLiteral("/pic%1.jpg").arg(number, 2, 10, QLatin1Char('0'));
+}
+
+void ScriptedServer::release(const QString &path)
+{
+    for (const Held &held : m_held.take(path)) {
+        if (held.socket)
+            answer(held.socket, held.response, held.closeAfter);
+    }
+}
+
 QStringList ScriptedServer::paths() const
 {
     QStringList result;
@@ -218,10 +240,15 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
     }
 
     QPointer<QTcpSocket> guarded(socket);
-    QTimer::singleShot(chosen.delayMs, socket, [this, guarded, chosen, closeAfter] {
-        if (guarded)
-            answer(guarded, chosen, closeAfter);
-    });
+    if (chosen.held) {
+        m_held[path].append(Held{guarded, chosen, closeAfter});
+    } else {
+        QTimer::singleShot(chosen.delayMs, socket, [this, guarded, chosen, closeAfter] {
+            if (guarded)
+                answer(guarded, chosen, closeAfter);
+        });
+    }
+    emit received(path);
 }
 
 void ScriptedServer::answer(QTcpSocket *socket, const Response &response, bool closeAfter)

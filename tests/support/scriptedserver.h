@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QPointer>
 #include <QPair>
 #include <QString>
 #include <QStringList>
@@ -33,6 +34,7 @@ struct Response
                                   // client goes away
     bool ranges = false;          // answer "Range: bytes=N-" with 206 and the rest of the body,
                                   // unless an If-Range names another ETag
+    bool held = false;            // send nothing until the test calls release() for its path
 
     /// 200 with the body and, unless contentType is null, a Content-type header.
     static Response ok(const QByteArray &body, const QByteArray &contentType);
@@ -84,11 +86,22 @@ public:
     void routeInTurn(const QString &path, const QList<Response> &responses);
     /// The answer for every path that has no route of its own (instead of the 404 page).
     void routeOthers(const Response &response) { m_others = response; m_hasOthers = true; }
+    /// The pictures of a series: for each number, seriesPath(number) answers a JPEG whose body is
+    /// "picture <number>", held until release() when held is true.
+    void routeSeries(const QList<int> &numbers, bool held = false);
+    /// "/pic01.jpg" for 1: "/pic" and the number with at least two digits.
+    static QString seriesPath(int number);
+    /// Sends the answers held for path so far; later requests for it are held again.
+    void release(const QString &path);
 
     const QList<ReceivedRequest> &requests() const { return m_requests; }
     /// Paths of the requests received, in order.
     QStringList paths() const;
     int connectionCount() const { return m_connectionCount; }
+
+Q_SIGNALS:
+    /// A request for path has come in (and is in requests()); its answer is not sent yet.
+    void received(const QString &path);
 
 private:
     struct Connection
@@ -113,4 +126,11 @@ private:
     QHash<QTcpSocket *, Connection> m_connections;
     QList<ReceivedRequest> m_requests;
     int m_connectionCount = 0;
+    struct Held
+    {
+        QPointer<QTcpSocket> socket;
+        Response response;
+        bool closeAfter = false;
+    };
+    QHash<QString, QList<Held>> m_held;
 };

@@ -1,13 +1,14 @@
 #pragma once
 
-// What the hardening tests share: a program folder and a target folder in a temporary folder,
-// the main window made as the splash makes it, and the user's hands on it.
+// What the window tests share: a program folder and a target folder in a temporary folder, the
+// main window made as the splash makes it, the user's hands on it, and the clean-up after it.
 
 #include "core/settings.h"
 #include "platform/programplace.h"
 #include "ui/main/frmseriograb.h"
 #include "runreport.h"
 #include "ui/main/statusline.h"
+#include "filebytes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QImageWriter>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,25 +30,6 @@
 #include <memory>
 
 namespace harness {
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-/// Every entry of a folder, hidden ones too, so a left-over scratch file shows.
-inline QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
 
 /// A real picture in the given format ("JPEG", progressive or not, or "GIF").
 inline QByteArray picture(const char *format, QColor colour = Qt::darkCyan, QSize size = QSize(40, 30),
@@ -73,39 +56,63 @@ inline void click(frmSeriograb *w, const char *button)
 }
 inline void trigger(QWidget *w, const char *action) { w->findChild<QAction *>(QLatin1String(action))->trigger(); }
 
-/// Answers every rename prompt that comes up with the given text (a null text presses Cancel),
-/// counting them; a test that expects none checks the count, and is never left hanging on a prompt.
-class PromptAnswerer : public QObject
+/// Handles every modal dialog of type Dialog that comes up (each runs its own event loop), counting
+/// them, so a test that expects none checks the count and is never left hanging on one.
+template<class Dialog>
+class ModalHandler : public QObject
 {
 public:
-    explicit PromptAnswerer(const QString &answer, QObject *parent = nullptr)
-        : QObject(parent), m_answer(answer)
+    explicit ModalHandler(std::function<void(Dialog *)> handle, QObject *parent = nullptr) : QObject(parent)
     {
         m_timer.setInterval(20);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto *prompt = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
-            if (!prompt)
-                return;
-            ++count;
-            titles << prompt->windowTitle();
-            if (onPrompt)
-                onPrompt(prompt);
-            if (m_answer.isNull()) {
-                prompt->reject();
-                return;
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this, handle] {
+            if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+                ++count;
+                handle(dialog);
             }
-            prompt->setTextValue(m_answer);
-            prompt->accept();
         });
         m_timer.start();
     }
     int count = 0;
-    QStringList titles;
-    std::function<void(QInputDialog *)> onPrompt;
 
 private:
-    QString m_answer;
     QTimer m_timer;
+};
+
+/// Answers every rename prompt with the given text (a null text presses Cancel).
+class PromptAnswerer : public ModalHandler<QInputDialog>
+{
+public:
+    explicit PromptAnswerer(const QString &answer, QObject *parent = nullptr)
+        : ModalHandler([this, answer](QInputDialog *prompt) {
+              titles << prompt->windowTitle();
+              if (onPrompt)
+                  onPrompt(prompt);
+              if (answer.isNull()) {
+                  prompt->reject();
+                  return;
+              }
+              prompt->setTextValue(answer);
+              prompt->accept();
+          }, parent)
+    {
+    }
+    QStringList titles;
+    std::function<void(QInputDialog *)> onPrompt;
+};
+
+/// Presses OK in every message box, keeping the last one's text.
+class MessageBoxCloser : public ModalHandler<QMessageBox>
+{
+public:
+    explicit MessageBoxCloser(QObject *parent = nullptr)
+        : ModalHandler([this](QMessageBox *box) {
+              text = box->text();
+              box->done(QMessageBox::Ok);
+          }, parent)
+    {
+    }
+    QString text;
 };
 
 /// A program folder and a target folder "out" in a fresh temporary folder.

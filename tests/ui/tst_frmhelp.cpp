@@ -1,5 +1,6 @@
 #include "platform/twips.h"
 #include "ui/dialogs/frmhelp.h"
+#include "windowharness.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -39,12 +40,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QList<QPointer<QWidget>> left;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<frmHelp *>(w))
-                left << w;
-        qDeleteAll(left);
         m_main.reset();
+        harness::closeAllWindows();
     }
 
     void textLineByLine_data()

@@ -2,6 +2,7 @@
 #include "platform/programplace.h"
 #include "platform/twips.h"
 #include "ui/dialogs/frmoptions.h"
+#include "windowharness.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -24,28 +25,6 @@
 #include <memory>
 
 namespace {
-
-// Answers the next message box that comes up (they run their own event loop) and keeps its text.
-class MessageBoxCloser : public QObject
-{
-public:
-    explicit MessageBoxCloser(QObject *parent) : QObject(parent)
-    {
-        auto *poll = new QTimer(this);
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, this, [this, poll] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                text = box->text();
-                ++count;
-                box->done(QMessageBox::Ok);
-            }
-            Q_UNUSED(poll);
-        });
-        poll->start();
-    }
-    QString text;
-    int count = 0;
-};
 
 // The blocks OK writes, in their order; a file written by hand may hold the first five only.
 QByteArray blocks(const QStringList &values)
@@ -92,13 +71,7 @@ private:
         return dlg->findChild<QPushButton *>(QLatin1String(name));
     }
 
-    QByteArray parFile() const
-    {
-        QFile f(m_place.parameterFile());
-        if (!f.open(QIODevice::ReadOnly))
-            return "(none)";
-        return f.readAll();
-    }
+    QByteArray parFile() const { return contents(m_place.parameterFile()); }
 
     bool closedAndMainEnabled(QPointer<frmOptions> &dlg)
     {
@@ -128,12 +101,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QList<QPointer<QWidget>> left;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<frmOptions *>(w))
-                left << w;
-        qDeleteAll(left);
         m_main.reset();
+        harness::closeAllWindows();
         QDir::setCurrent(m_startFolder);
     }
 
@@ -330,12 +299,11 @@ private Q_SLOTS:
         if (!other.isEmpty())
             field(dlg, qPrintable(other.section(QLatin1Char('='), 0, 0)))->setText(other.section(QLatin1Char('='), 1));
 
-        auto *closer = new MessageBoxCloser(this);
+        harness::MessageBoxCloser closer;
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(closer->count, 1);
-        QVERIFY2(closer->text.contains(named), qPrintable(closer->text));
-        delete closer;
+        QCOMPARE(closer.count, 1);
+        QVERIFY2(closer.text.contains(named), qPrintable(closer.text));
 
         QVERIFY(!dlg.isNull());
         QVERIFY(dlg->isVisible());
@@ -406,11 +374,10 @@ private Q_SLOTS:
         QPointer<frmOptions> dlg = open();
         field(dlg, "txtHead")->setText(QStringLiteral("new_"));
         field(dlg, "txtLast")->setText(QStringLiteral("25"));
-        auto *closer = new MessageBoxCloser(this);
+        harness::MessageBoxCloser closer;
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
-        QCOMPARE(closer->count, 1);
-        QVERIFY2(closer->text.contains(QLatin1String("could not be stored")), qPrintable(closer->text));
-        delete closer;
+        QCOMPARE(closer.count, 1);
+        QVERIFY2(closer.text.contains(QLatin1String("could not be stored")), qPrintable(closer.text));
 
         QVERIFY(closedAndMainEnabled(dlg));
         QCOMPARE(m_settings.headerText, QStringLiteral("new_"));
@@ -452,7 +419,7 @@ private Q_SLOTS:
         QTest::mouseClick(button(dlg, "cmdCancel"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
         QCOMPARE(m_settings.localFolder, QStringLiteral("/somewhere/else"));
-        QCOMPARE(parFile(), QByteArray("(none)"));
+        QCOMPARE(parFile(), QByteArray("<missing>"));
     }
 
     void choosingADriveMovesTheFolderList()

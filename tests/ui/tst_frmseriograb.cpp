@@ -49,13 +49,6 @@ class TestMainWindow : public QObject
     Settings m_settings;
     QTemporaryDir m_desktop;   // holds an xdg-open that notes in "opened" what it was asked to open
 
-    void writeFile(const QString &name, const QByteArray &bytes)
-    {
-        QFile f(m_place.file(name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-
     std::unique_ptr<frmSeriograb> makeWindow()
     {
         auto w = std::make_unique<frmSeriograb>(m_settings, m_place);
@@ -142,7 +135,7 @@ private Q_SLOTS:
         QByteArray par = "[LOCALFOLDER]\r\n/tmp/pics\r\n[HEADERTEXT]\r\nx_\r\n[PROXYIP]\r\n127.0.0.1\r\n";
         if (!text.isNull())
             par += "[" + key.toUpper().toUtf8() + "]\r\n" + text + "\r\n";
-        writeFile(QStringLiteral("seriograb.par"), par);
+        setContents(m_place.file(QStringLiteral("seriograb.par")), par);
         auto w = makeWindow();
         QCOMPARE(m_settings.localFolder, QStringLiteral("/tmp/pics"));
         QCOMPARE(m_settings.headerText, QStringLiteral("x_"));
@@ -173,7 +166,7 @@ private Q_SLOTS:
 
     void historyFillsThePrefixList()
     {
-        writeFile(QStringLiteral("history.par"), "other=x\r\ncmburl1=http://a/p,http://b/q\r\n");
+        setContents(m_place.file(QStringLiteral("history.par")), "other=x\r\ncmburl1=http://a/p,http://b/q\r\n");
         auto w = makeWindow();
         auto *box = child<QComboBox>(w.get(), "cmbURL1");
         QCOMPARE(box->count(), 2);
@@ -232,10 +225,7 @@ private Q_SLOTS:
         w->show();
         auto openLog = [&w]() -> QPointer<QWidget> {
             w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
-            for (QWidget *top : QApplication::topLevelWidgets())
-                if (top->objectName() == QLatin1String("frmRunLog") && top->isVisible())
-                    return top;
-            return nullptr;
+            return harness::openWindow("frmRunLog");
         };
         auto lines = [](QWidget *log) {
             return log->findChild<QPlainTextEdit *>()->toPlainText().split(QLatin1Char('\n'));
@@ -339,8 +329,8 @@ private Q_SLOTS:
         child<QAction>(w.get(), "openFolder")->trigger();
         QCOMPARE(child<StatusLine>(w.get(), "sbar1")->text(), QStringLiteral("Cannot open %1: it does not exist").arg(m_settings.localFolder));
         const QString opened = m_desktop.filePath(QStringLiteral("xdg-opened"));   // in any order: each opener runs apart
-        QTRY_COMPARE(harness::readAll(opened).size(), m_dir->path().size() + 2 * picture.size() + 3);
-        QCOMPARE(QString::fromUtf8(harness::readAll(opened)).split('\n').count(picture), 2);
+        QTRY_COMPARE(contents(opened).size(), m_dir->path().size() + 2 * picture.size() + 3);
+        QCOMPARE(QString::fromUtf8(contents(opened)).split('\n').count(picture), 2);
     }
 
     // --help, --version and a wrong command line are answered without any display.
@@ -521,20 +511,14 @@ private Q_SLOTS:
         w->show();
         child<QAction>(w.get(), "opt")->trigger();
         QVERIFY(!w->isEnabled());
-        QWidget *options = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String("frmOptions") && top->isVisible())
-                options = top;
+        QWidget *options = harness::openWindow("frmOptions");
         QVERIFY(options);
         options->close();
         QTRY_VERIFY(w->isEnabled());
 
         child<QAction>(w.get(), "hlp")->trigger();
         QVERIFY(!w->isEnabled());
-        QWidget *help = nullptr;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top->objectName() == QLatin1String("frmHelp") && top->isVisible())
-                help = top;
+        QWidget *help = harness::openWindow("frmHelp");
         QVERIFY(help);
         help->close();
         QTRY_VERIFY(w->isEnabled());

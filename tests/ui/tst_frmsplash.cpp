@@ -3,6 +3,7 @@
 #include "platform/twips.h"
 #include "ui/dialogs/frmsplash.h"
 #include "ui/main/frmseriograb.h"
+#include "windowharness.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -42,11 +43,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QList<QPointer<QWidget>> left;
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (qobject_cast<frmSeriograb *>(w) || qobject_cast<frmSplash *>(w))
-                left << w;
-        qDeleteAll(left);
+        harness::closeAllWindows();
     }
 
     void looksAsDesigned()

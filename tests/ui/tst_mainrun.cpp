@@ -1,93 +1,44 @@
-#include "core/settings.h"
 #include "fixtures.h"
 #include "platform/inet.h"
-#include "platform/programplace.h"
 #include "scriptedserver.h"
-#include "ui/main/frmseriograb.h"
 #include "ui/main/preview.h"
-#include "runreport.h"
-#include "ui/main/statusline.h"
 #include "windowharness.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QPlainTextEdit>
-#include <QDir>
-#include <QFile>
 #include <QImageReader>
+#include <QPlainTextEdit>
 #include <QScopeGuard>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-#include <memory>
+#include <QLabel>
+#include <QProgressBar>
 
-namespace {
+#include <algorithm>
 
-// A loopback port that was free a moment ago, so connecting to it is refused.
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-} // namespace
+using namespace harness;
 
 /// Whole runs through the main window, as a user clicks them, against real servers.
 class TestMainRun : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    ProgramPlace m_place;
+    std::unique_ptr<Folders> m_folders;
     Settings m_settings;
-    QString m_out;
 
-    void writeParameters(const QByteArray &extra = QByteArray())
+    frmSeriograb *makeWindow(const QString &prefix)
     {
-        QFile f(m_place.parameterFile());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[LOCALFOLDER]\r\n" + m_out.toUtf8() + "\r\n" + extra);
-    }
-
-    frmSeriograb *makeWindow(const QString &prefix, const QString &number = QStringLiteral("01"))
-    {
-        auto *w = new frmSeriograb(m_settings, m_place);
-        w->setAttribute(Qt::WA_DeleteOnClose);
-        w->findChild<QComboBox *>(QStringLiteral("cmbURL1"))->setEditText(prefix);
-        w->findChild<QLineEdit *>(QStringLiteral("txtURL2"))->setText(number);
-        w->show();
-        return w;
-    }
-
-    static QString status(frmSeriograb *w) { return w->findChild<StatusLine *>(QStringLiteral("sbar1"))->text(); }
-    static QString number(frmSeriograb *w) { return w->findChild<QLineEdit *>(QStringLiteral("txtURL2"))->text(); }
-    static void click(frmSeriograb *w, const char *button)
-    {
-        QTest::mouseClick(w->findChild<QPushButton *>(QLatin1String(button)), Qt::LeftButton);
+        return harness::makeWindow(m_settings, m_folders->place, prefix);
     }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_place.folder = m_dir->filePath(QStringLiteral("program"));
-        m_place.name = QStringLiteral("seriograb");
-        QVERIFY(QDir().mkpath(m_place.folder));
-        m_out = m_dir->filePath(QStringLiteral("out"));
-        QVERIFY(QDir().mkpath(m_out));
+        m_folders = std::make_unique<Folders>();
         m_settings = Settings();
     }
 
     void cleanup()
     {
-        harness::closeAllWindows();
+        closeAllWindows();
+        m_folders.reset();
     }
 
     void pngAndWebpByChoice_data()
@@ -123,13 +74,13 @@ private Q_SLOTS:
             bytes = harness::picture(format, Qt::darkMagenta, QSize(300, 200));
         } else {
             // Qt's own plug-ins less WebP's, and a 2 x 2 WebP that Qt wrote.
-            const QString hidden = m_dir->filePath(QStringLiteral("plugins/imageformats"));
+            const QString hidden = m_folders->dir.filePath(QStringLiteral("plugins/imageformats"));
             QVERIFY(QDir().mkpath(hidden));
             for (const QString &path : libraryPaths)
                 for (const QFileInfo &plugin : QDir(path + QStringLiteral("/imageformats")).entryInfoList(QDir::Files))
                     if (!plugin.fileName().contains(QLatin1String("webp")))
                         QFile::link(plugin.filePath(), hidden + QLatin1Char('/') + plugin.fileName());
-            QCoreApplication::setLibraryPaths({m_dir->filePath(QStringLiteral("plugins"))});
+            QCoreApplication::setLibraryPaths({m_folders->dir.filePath(QStringLiteral("plugins"))});
             QVERIFY2(!QImageReader::supportedImageFormats().contains("webp"),
                      "Qt read a picture before this row; it must run first");
             bytes = QByteArray::fromBase64("UklGRhwAAABXRUJQVlA4TBAAAAAvAUAAAAdQwChg/wMR0f8A");
@@ -137,7 +88,7 @@ private Q_SLOTS:
         const QString suffix = QStringLiteral(".") + QString::fromLatin1(format).toLower();
         ScriptedServer server;
         server.route(QStringLiteral("/pic01") + suffix, Response::ok(bytes, "image/" + format.toLower()));
-        writeParameters("[LASTFILE]\r\n1\r\n");
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n1\r\n"));
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
         w->findChild<QLineEdit *>(QStringLiteral("txtURL3"))->setText(suffix);
         // Once the window has read its settings.
@@ -146,7 +97,7 @@ private Q_SLOTS:
 
         QTRY_VERIFY(!w->isDecodingPreview());
         QCOMPARE(status(w), report);
-        QCOMPARE(readAll(m_out + QStringLiteral("/pic01") + suffix), all ? bytes : QByteArray("<missing>"));
+        QCOMPARE(contents(m_folders->out + QStringLiteral("/pic01") + suffix), all ? bytes : QByteArray("<missing>"));
         const QImage shown = w->findChild<QLabel *>(QStringLiteral("img1"))->pixmap().toImage();
         const QImage served = QImage::fromData(bytes);
         QCOMPARE(!served.isNull() && shown.pixelColor(shown.rect().center()) == served.pixelColor(served.rect().center()), all && plugins);
@@ -161,11 +112,11 @@ private Q_SLOTS:
 
     void seriesFromNginx()
     {
-        const QString root = m_dir->filePath(QStringLiteral("www"));
+        const QString root = m_folders->dir.filePath(QStringLiteral("www"));
         const QStringList served = writeJpegSeries(root + QStringLiteral("/series"), 20);
         NginxFixture nginx(root);
         START_FIXTURE_OR_SKIP(nginx);
-        writeParameters();   // no maximum: the series ends the run by itself
+        QVERIFY(m_folders->writeParameters());   // no maximum: the series ends the run by itself
 
         const QString prefix = nginx.url(QStringLiteral("/series/pic"));
         frmSeriograb *w = makeWindow(prefix);
@@ -174,10 +125,10 @@ private Q_SLOTS:
         QCOMPARE(status(w), QStringLiteral("Downloading Stopped because 10 numbers in a row gave no picture"
                                            " - 20 saved, 10 gave no picture"));
         QCOMPARE(number(w), QStringLiteral("31"));
-        QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden).size(), 20);
+        QCOMPARE(entries(m_folders->out).size(), 20);
         for (const QString &file : served)
-            QCOMPARE(readAll(m_out + QLatin1Char('/') + QFileInfo(file).fileName()), readAll(file));
-        QCOMPARE(readAll(m_place.file(QStringLiteral("history.par"))), "cmburl1=" + prefix.toUtf8() + "\r\n");
+            QCOMPARE(contents(m_folders->outFile(QFileInfo(file).fileName())), contents(file));
+        QCOMPARE(contents(m_folders->place.file(QStringLiteral("history.par"))), "cmburl1=" + prefix.toUtf8() + "\r\n");
         auto *box = w->findChild<QComboBox *>(QStringLiteral("cmbURL1"));
         QCOMPARE(box->count(), 1);
         QCOMPARE(box->currentText(), prefix);
@@ -198,7 +149,7 @@ private Q_SLOTS:
     void seriesThroughTinyproxy()
     {
         QFETCH(bool, highPort);
-        const QString root = m_dir->filePath(QStringLiteral("www"));
+        const QString root = m_folders->dir.filePath(QStringLiteral("www"));
         const QStringList served = writeJpegSeries(root, 5);
         NginxFixture nginx(root);
         START_FIXTURE_OR_SKIP(nginx);
@@ -207,15 +158,15 @@ private Q_SLOTS:
             proxy.setPortRange(40000, 60999);
         START_FIXTURE_OR_SKIP(proxy);
         QCOMPARE(proxy.port() > 32767, highPort);
-        writeParameters("[LASTFILE]\r\n5\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n"
-                        + QByteArray::number(proxy.port()) + "\r\n");
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n5\r\n[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n"
+                                                              + QByteArray::number(proxy.port()) + "\r\n"));
 
         frmSeriograb *w = makeWindow(nginx.url(QStringLiteral("/pic")));
-        w->findChild<QAction *>(QStringLiteral("get"))->trigger();   // the menu does what the button does
+        trigger(w, "get");   // the menu does what the button does
 
         QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (5)"));
         for (const QString &file : served)
-            QCOMPARE(readAll(m_out + QLatin1Char('/') + QFileInfo(file).fileName()), readAll(file));
+            QCOMPARE(contents(m_folders->outFile(QFileInfo(file).fileName())), contents(file));
         QTRY_VERIFY(proxy.log().count(QStringLiteral("/pic0")) >= 5);
         for (int n = 1; n <= 5; ++n)
             QVERIFY2(proxy.log().contains(QStringLiteral("/pic0%1.jpg").arg(n)), qPrintable(proxy.log().right(2000)));
@@ -230,18 +181,24 @@ private Q_SLOTS:
         Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
         stall.stallAfter = 10;
         server.routeOthers(stall);
-        writeParameters("[LASTFILE]\r\n50\r\n");
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n50\r\n"));
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
-        auto *sbar = w->findChild<StatusLine *>(QStringLiteral("sbar1"));
-        connect(sbar, &StatusLine::textChanged, w, [w](const QString &text) {
-            if (text.endsWith(QLatin1String("pic02.jpg")))
-                QTimer::singleShot(200, w, [w] { click(w, "btnStop"); });
+        bool partFilesAtStop = false;
+        connect(statusLine(w), &StatusLine::textChanged, w, [&, w](const QString &text) {
+            if (!text.endsWith(QLatin1String("pic02.jpg")))
+                return;
+            QTimer::singleShot(0, w, [&, w] {
+                // pic01.jpg, and a part file for each transfer in flight
+                partFilesAtStop = QTest::qWaitFor([&] { return entries(m_folders->out).size() == 5; });
+                click(w, "btnStop");
+            });
         });
         click(w, "btnGet");
+        QVERIFY(partFilesAtStop);
         QCOMPARE(endText(status(w)), QStringLiteral("User Terminated Download Process"));
         QCOMPARE(number(w), QStringLiteral("02"));   // the picture Stop cut short comes next
-        QCOMPARE(QDir(m_out).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("pic01.jpg")});
-        QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
+        QCOMPARE(entries(m_folders->out), QStringList{QStringLiteral("pic01.jpg")});
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("first"));
         const QStringList window{"/pic01.jpg", "/pic02.jpg", "/pic03.jpg", "/pic04.jpg", "/pic05.jpg"};
         for (const QString &path : server.paths())
             QVERIFY2(window.contains(path), qPrintable(path));
@@ -253,37 +210,48 @@ private Q_SLOTS:
     void passesFollowTheNumbersWhateverArrivesFirst()
     {
         ScriptedServer server;
-        for (int n = 1; n <= 6; ++n) {
-            Response r = Response::ok("picture " + QByteArray::number(n), "image/jpeg");
-            r.delayMs = (6 - n) * 80;
-            server.route(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')), r);
-        }
-        writeParameters("[LASTFILE]\r\n6\r\n");
-        QFile mine(m_out + QStringLiteral("/pic03.jpg"));
-        QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
-        mine.close();
+        server.routeSeries({1, 2, 3, 4, 5, 6});
+        server.routeSeries({1}, true);
+        bool laterArrivedFirst = false;
+        connect(&server, &ScriptedServer::received, &server, [&](const QString &path) {
+            if (path != ScriptedServer::seriesPath(1))
+                return;
+            // The first answer comes once those of 2 to 4 wait whole in their part files.
+            QTimer::singleShot(0, &server, [&] {
+                laterArrivedFirst = QTest::qWaitFor([&] {
+                    const QStringList parts = entries(m_folders->out).filter(QStringLiteral(".part"));
+                    return parts.size() == 3 && std::all_of(parts.begin(), parts.end(), [&](const QString &part) {
+                        return QFileInfo(m_folders->outFile(part)).size() == qint64(qstrlen("picture 2"));
+                    });
+                });
+                server.release(ScriptedServer::seriesPath(1));
+            });
+        });
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n6\r\n"));
+        QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic03.jpg")), "mine"));
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
         QStringList events;
-        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+        connect(statusLine(w), &StatusLine::textChanged, w,
                 [&events](const QString &t) { events << t; });
-        connect(w->findChild<QLineEdit *>(QStringLiteral("txtURL2")), &QLineEdit::textChanged, w,
+        connect(field(w, "txtURL2"), &QLineEdit::textChanged, w,
                 [&events](const QString &t) { events << QStringLiteral("number ") + t; });
-        harness::PromptAnswerer prompts(QStringLiteral("renamed"));
+        PromptAnswerer prompts(QStringLiteral("renamed"));
         prompts.onPrompt = [&events](QInputDialog *prompt) { events << QStringLiteral("prompt ") + prompt->windowTitle(); };
         click(w, "btnGet");
 
         QStringList expected;
         for (int n = 1; n <= 6; ++n) {
-            expected << QStringLiteral("Opening :") + server.url(QStringLiteral("/pic%1.jpg").arg(n, 2, 10, QLatin1Char('0')))
+            expected << QStringLiteral("Opening :") + server.url(ScriptedServer::seriesPath(n))
                      << QStringLiteral("Resolving Host Name") << QStringLiteral("Host Resoved") << QStringLiteral("File is a image");
             if (n == 3)
-                expected << QStringLiteral("prompt ") + m_out + QStringLiteral("/pic03.jpg");
+                expected << QStringLiteral("prompt ") + m_folders->outFile(QStringLiteral("pic03.jpg"));
             expected << QStringLiteral("number %1").arg(n + 1, 2, 10, QLatin1Char('0'));
         }
         expected << QStringLiteral("Completed downloading maximum number if files (6) - 6 saved, 0 gave no picture");
+        QVERIFY(laterArrivedFirst);
         QCOMPARE(events, expected);
-        QCOMPARE(readAll(m_out + QStringLiteral("/renamed.jpg")), QByteArray("picture 3"));
-        QCOMPARE(readAll(m_out + QStringLiteral("/pic03.jpg")), QByteArray("mine"));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("renamed.jpg"))), QByteArray("picture 3"));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic03.jpg"))), QByteArray("mine"));
         QCOMPARE(server.connectionCount(), 4);   // four at once, each kept for the next
     }
 
@@ -291,11 +259,11 @@ private Q_SLOTS:
     {
         RefusedPort refused;
         const quint16 port = refused.port();
-        writeParameters();
+        QVERIFY(m_folders->writeParameters());
         frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
-        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
+        trigger(w, "mul");
         QStringList texts;
-        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+        connect(statusLine(w), &StatusLine::textChanged, w,
                 [&texts](const QString &t) { texts << t; });
         click(w, "btnGet");
 
@@ -316,13 +284,13 @@ private Q_SLOTS:
     {
         RefusedPort refused;
         const quint16 port = refused.port();
-        writeParameters();
+        QVERIFY(m_folders->writeParameters());
         frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:%1/pic").arg(port));
-        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
+        trigger(w, "mul");
         w->showMinimized();
         QTRY_VERIFY(w->isMinimized());
         QStringList captions;
-        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+        connect(statusLine(w), &StatusLine::textChanged, w,
                 [&captions, w](const QString &) { captions << w->windowTitle(); });
         click(w, "btnGet");
         // The caption after each status text: the run's messages, never the transfer's states.
@@ -333,18 +301,31 @@ private Q_SLOTS:
                  qPrintable(w->windowTitle()));
     }
 
+    // Closing the window stops the run at once, leaving no part file, and the window goes.
     void closingDuringATransferEndsCleanly()
     {
         ScriptedServer server;
         Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
         stall.stallAfter = 10;
         server.route(QStringLiteral("/pic01.jpg"), stall);
-        writeParameters();
+        QVERIFY(m_folders->writeParameters());
         QPointer<frmSeriograb> w = makeWindow(server.url(QStringLiteral("/pic")));
-        QTimer::singleShot(300, w, [w] { w->close(); });
+        bool partFileAtClose = false;
+        connect(&server, &ScriptedServer::received, w, [&](const QString &path) {
+            if (path != ScriptedServer::seriesPath(1))
+                return;
+            QTimer::singleShot(0, w, [&] {
+                partFileAtClose = QTest::qWaitFor([&] { return entries(m_folders->out).size() == 1; });
+                w->close();
+            });
+        });
+        QString said;
+        connect(statusLine(w), &StatusLine::textChanged, w, [&said](const QString &text) { said = text; });
         click(w, "btnGet");
         QTRY_VERIFY(w.isNull());
-        QVERIFY(QDir(m_out).entryList(QDir::Files).isEmpty());
+        QVERIFY(partFileAtClose);
+        QCOMPARE(endText(said), QStringLiteral("User Terminated Download Process"));
+        QCOMPARE(entries(m_folders->out), QStringList());
     }
 
     // Enter in an address field is Get; during the run it does no more than a second Get.
@@ -360,13 +341,13 @@ private Q_SLOTS:
         QFETCH(QString, field);
         ScriptedServer server;
         server.route(QStringLiteral("/pic01.jpg"), Response::ok("first", "image/jpeg"));
-        writeParameters();
+        QVERIFY(m_folders->writeParameters());
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
-        w->findChild<QAction *>(QStringLiteral("mul"))->trigger();   // one pass
+        trigger(w, "mul");   // one pass
         QWidget *target = w->findChild<QWidget *>(field);
         if (auto *box = qobject_cast<QComboBox *>(target))
             target = box->lineEdit();
-        connect(w->findChild<StatusLine *>(QStringLiteral("sbar1")), &StatusLine::textChanged, w,
+        connect(statusLine(w), &StatusLine::textChanged, w,
                 [target](const QString &text) {
                     if (text.startsWith(QLatin1String("Opening :")))
                         QTest::keyClick(target, Qt::Key_Return);
@@ -375,7 +356,7 @@ private Q_SLOTS:
         QCOMPARE(endText(status(w)), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF"));
         QCOMPARE(server.paths(), QStringList({QStringLiteral("/pic01.jpg")}));
         QCOMPARE(number(w), QStringLiteral("02"));
-        QCOMPARE(readAll(m_out + QStringLiteral("/pic01.jpg")), QByteArray("first"));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray("first"));
     }
 
     // The run's last picture, flushed beside a slow decode it overtook, is all the preview
@@ -389,8 +370,8 @@ private Q_SLOTS:
             for (int i = 0; i < noise.width(); ++i)
                 line[i] = (x = x * 1664525u + 1013904223u) >> 8;
         }
-        const QString slow = m_out + QStringLiteral("/slow.jpg");
-        const QString last = m_out + QStringLiteral("/last.jpg");
+        const QString slow = m_folders->out + QStringLiteral("/slow.jpg");
+        const QString last = m_folders->out + QStringLiteral("/last.jpg");
         QVERIFY(noise.save(slow, "JPEG", 95));
         QVERIFY(noise.copy(0, 0, 64, 48).save(last, "JPEG", 95));
 
@@ -414,7 +395,7 @@ private Q_SLOTS:
         huge.replace(huge.indexOf("\xff\xc2") + 5, 4, QByteArray("\x7d\x00\x7d\x00", 4));   // 32000 x 32000
         ScriptedServer server;
         server.route(QStringLiteral("/pic01.jpg"), Response::ok(huge, "image/jpeg"));
-        writeParameters();
+        QVERIFY(m_folders->writeParameters());
         frmSeriograb *w = makeWindow(server.url(QStringLiteral("/pic")));
         w->findChild<QAction *>(QStringLiteral("mul"))->trigger();
         click(w, "btnGet");
@@ -424,9 +405,9 @@ private Q_SLOTS:
         click(w, "btnGet");
         w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
         const QStringList lines = harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>()->toPlainText().split('\n');
-        const QString start = QStringLiteral("== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  %1  into %2").arg(server.url("/pic0%1.jpg"), m_out);
+        const QString start = QStringLiteral("== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  %1  into %2").arg(server.url("/pic0%1.jpg"), m_folders->out);
         QVERIFY2(lines.size() == 8 && QRegularExpression(start.arg(1)).match(lines[0]).hasMatch(), qPrintable(lines.join('\n')));
-        QVERIFY(lines[2].startsWith(QLatin1String("Not shown in the preview: ")) && lines[2].endsWith(m_out + "/pic01.jpg)"));
+        QVERIFY(lines[2].startsWith(QLatin1String("Not shown in the preview: ")) && lines[2].endsWith(m_folders->out + "/pic01.jpg)"));
         QCOMPARE(lines.mid(3, 2), QStringList({QStringLiteral("== ") + report, QString()}));
         QVERIFY(QRegularExpression(start.arg(2)).match(lines[5]).hasMatch());
         QCOMPARE(lines[7], QStringLiteral("== ") + status(w));
@@ -434,9 +415,10 @@ private Q_SLOTS:
 
     void stopWithoutARunOnlySetsTheFlag()
     {
-        writeParameters();
-        frmSeriograb *w = makeWindow(QStringLiteral("http://127.0.0.1:1/pic"));
-        w->findChild<QAction *>(QStringLiteral("stp"))->trigger();
+        RefusedPort refused;
+        QVERIFY(m_folders->writeParameters());
+        frmSeriograb *w = makeWindow(refused.url(QStringLiteral("/pic")));
+        trigger(w, "stp");
         QCOMPARE(int(m_settings.stopRequested), -1);
         QVERIFY(status(w).isEmpty());
     }
