@@ -278,11 +278,7 @@ private Q_SLOTS:
         QFETCH(QString, other);
 
         const QByteArray before = blocks({"/old", "old_", "50", "", ""});
-        {
-            QFile f(m_place.parameterFile());
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(before);
-        }
+        setContents(m_place.parameterFile(), before);
         m_settings.localFolder = QStringLiteral("/old");
         m_settings.headerText = QStringLiteral("old_");
         m_settings.lastFile = 50;
@@ -331,11 +327,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, how);
         const QByteArray before = blocks({"/old", "old_", "50", "", "8080"});
-        {
-            QFile f(m_place.parameterFile());
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(before);
-        }
+        setContents(m_place.parameterFile(), before);
         m_settings.proxyPort = 8080;
 
         QPointer<frmOptions> dlg = open();
@@ -365,10 +357,7 @@ private Q_SLOTS:
     {
         // A "program folder" that is a regular file: every write fails, even for root.
         const QString blocker = m_tmp->filePath(QStringLiteral("blocker"));
-        {
-            QFile f(blocker);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        setContents(blocker, QByteArray());
         m_place.folder = blocker;
 
         QPointer<frmOptions> dlg = open();
