@@ -98,9 +98,9 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
     qint64 rangeFrom = -1;
     for (const QByteArray &line : lines) {
         if (line.toLower().startsWith("range:")) {
-            const QByteArray spec = line.mid(6).trimmed();
-            if (spec.startsWith("bytes=") && spec.endsWith('-'))
-                rangeFrom = spec.mid(6, spec.size() - 7).toLongLong();
+            const QByteArray asked = line.mid(6).trimmed();
+            if (asked.startsWith("bytes=") && asked.endsWith('-'))
+                rangeFrom = asked.mid(6, asked.size() - 7).toLongLong();
         }
     }
 
