@@ -5,11 +5,11 @@
 #include "windowharness.h"
 
 #include <QImageReader>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QLabel>
-#include <QProgressBar>
 
 #include <algorithm>
 
