@@ -153,19 +153,77 @@ void replacePara(const ProgramPlace &place, const QString &key, const QString &v
     });
 }
 
-void writePara(const ProgramPlace &place, const QString &key, const QString &value)
+namespace {
+
+// A line end inside the key or the value would split its block and put every later block out
+// of step, so such a text is refused before the file is touched.
+void refuseLineBreaks(const ProgramPlace &place, const QString &key, const QString &value)
 {
-    // A line end inside the key or the value would split its block and put every later block
-    // out of step, so such a text is refused and the file left as it is.
     if (key.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\n')))
         throw FileError(QStringLiteral("Cannot store %1 in \"%2\": it holds a line break")
                                 .arg(key.contains(QLatin1Char('\n')) ? QStringLiteral("a key")
                                                                       : QStringLiteral("the value of ") + key,
                                      place.parameterFile()));
+}
+
+} // namespace
+
+void writePara(const ProgramPlace &place, const QString &key, const QString &value)
+{
+    refuseLineBreaks(place, key, value);
     if (paraMissing(place, key))
         appendPara(place, key, value);
     else
         replacePara(place, key, value);
+}
+
+void writeParas(const ProgramPlace &place, const QList<std::pair<QString, QString>> &values)
+{
+    QHash<QString, qsizetype> indexOf;   // by header line
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        refuseLineBreaks(place, values[i].first, values[i].second);
+        indexOf.insert(headerLine(values[i].first), i);
+    }
+    FileSystemObject fso;
+    const QString path = place.prepareSettingsFile(place.parameterFileName());
+
+    fso.RewriteTextFile(path, [&](TextStream &out) {
+        QList<bool> stored(values.size(), false);
+        qsizetype written = 0;
+        auto copyLine = [&](const QString &line) {
+            out.WriteLine(line);
+            ++written;
+        };
+        if (fso.FileExists(path)) {
+            auto in = fso.OpenTextFile(path, IoMode::ForReading, false);
+            // Block by block, as the reads walk the file: the first block of a key takes its
+            // value as given, and every other line is copied as it is.
+            while (!in->AtEndOfStream()) {
+                const QString line = in->ReadLine();
+                copyLine(line);
+                const bool atEnd = in->AtEndOfStream();
+                const auto found = indexOf.constFind(line);
+                if (found != indexOf.cend() && !stored[*found]) {
+                    stored[*found] = true;
+                    copyLine(values[*found].second);
+                    if (!atEnd)
+                        in->ReadLine();   // the old value
+                } else if (!atEnd) {
+                    copyLine(in->ReadLine());
+                }
+            }
+            in->Close();
+        }
+        // A trailing header without its value gets an empty one, so the new blocks stay in step.
+        if (written % 2 != 0)
+            copyLine(QString());
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            if (!stored[i]) {
+                copyLine(headerLine(values[i].first));
+                copyLine(text::spaceTrimmed(values[i].second));
+            }
+        }
+    });
 }
 
 } // namespace modPara

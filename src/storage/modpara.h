@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 /// The parameter file, kept where ProgramPlace says: two-line blocks of "[KEY]" and a value.
 /// Every call opens the file, walks it from the top and closes it again; nothing is cached.
 /// File-system failures reach the caller as FileError.
@@ -23,6 +25,10 @@ QHash<QString, QString> readParas(const ProgramPlace &place, const QStringList &
 /// Stores value under key: a new block at the end (value trimmed of spaces), or the first
 /// existing block's value replaced as given, through a scratch file renamed over the file.
 void writePara(const ProgramPlace &place, const QString &key, const QString &value);
+
+/// writePara of each key (no two the same) and value in turn, in one rewrite of the file: stored all together, or,
+/// when a value cannot be stored, none of them.
+void writeParas(const ProgramPlace &place, const QList<std::pair<QString, QString>> &values);
 
 /// True when no block of the key is found. Creates an empty parameter file when there is none.
 bool paraMissing(const ProgramPlace &place, const QString &key);

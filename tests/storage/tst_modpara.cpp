@@ -235,6 +235,8 @@ private Q_SLOTS:
             << "proxyIP" << "" << QByteArray("[LASTFILE]\r\n20\r\n[PROXYIP]\r\nv\r\n");
         QTest::newRow("lone header") << QByteArray("[LASTFILE]\r\n") << "lastFile" << ""
             << QByteArray("[LASTFILE]\r\nv\r\n");
+        QTest::newRow("a key twice") << QByteArray("[LASTFILE]\r\n1\r\n[PROXYIP]\r\nh\r\n[LASTFILE]\r\n2\r\n") << "proxyIP" << "h"
+            << QByteArray("[LASTFILE]\r\n1\r\n[PROXYIP]\r\nv\r\n[LASTFILE]\r\n2\r\n");
     }
     void brokenFiles()
     {
@@ -251,6 +253,25 @@ private Q_SLOTS:
         QCOMPARE(contents(parFile()), after);
         QCOMPARE(readPara(m_place, key), QStringLiteral("v"));
         QVERIFY(!QFile::exists(scratch()));
+
+        // Options stores all its keys in one rewrite, which must leave what storing them one
+        // at a time would, a value that reads like a header and a new key among them.
+        QList<std::pair<QString, QString>> values = {{"headerText", "[LASTFILE]"}, {"lastFile", " 30 "}, {"maxMisses", " 7 "}};
+        values.removeIf([&](const auto &kv) { return kv.first == key; });
+        values.insert(1, {key, "v"});
+        setContents(parFile(), before);
+        for (const auto &[k, v] : values)
+            writePara(m_place, k, v);
+        const QByteArray oneByOne = contents(parFile());
+        setContents(parFile(), before);
+        writeParas(m_place, values);
+        QCOMPARE(contents(parFile()), oneByOne);
+        QVERIFY(!QFile::exists(scratch()));
+
+        // A value that cannot be stored stores none of them.
+        setContents(parFile(), before);
+        QVERIFY_THROWS_EXCEPTION(FileError, writeParas(m_place, {{key, "w"}, {"proxyPort", "80\n80"}}));
+        QCOMPARE(contents(parFile()), before);
     }
 
     void failedRewriteLeavesTheFileUntouched()

@@ -512,19 +512,20 @@ void frmOptions::cmdOKClick()
     m_settings.caFile = txtCaFile->text();
 
     try {
-        modPara::writePara(m_place, QStringLiteral("localFolder"), txtDir->text());
-        modPara::writePara(m_place, QStringLiteral("headerText"), txtHead->text());
-        modPara::writePara(m_place, QStringLiteral("lastFile"), txtLast->text());
-        modPara::writePara(m_place, QStringLiteral("proxyIP"), txtProxyIP->text());
-        modPara::writePara(m_place, QStringLiteral("proxyPort"), txtProxyPort->text());
-        modPara::writePara(m_place, QStringLiteral("maxMisses"), txtMaxMisses->text());
-        modPara::writePara(m_place, QStringLiteral("ifExists"), Settings::ifExistsText(ifExists));
-        modPara::writePara(m_place, QStringLiteral("retries"), txtRetries->text());
-        modPara::writePara(m_place, QStringLiteral("pause"), txtPause->text());
-        modPara::writePara(m_place, QStringLiteral("referer"), checked->referer);
-        modPara::writePara(m_place, QStringLiteral("cookies"), txtCookies->text());
-        modPara::writePara(m_place, QStringLiteral("keep"), Settings::keepText(keep));
-        modPara::writePara(m_place, QStringLiteral("caFile"), txtCaFile->text());
+        // One rewrite for all of them: the file holds the old settings or the new ones.
+        modPara::writeParas(m_place, {{QStringLiteral("localFolder"), txtDir->text()},
+                                      {QStringLiteral("headerText"), txtHead->text()},
+                                      {QStringLiteral("lastFile"), txtLast->text()},
+                                      {QStringLiteral("proxyIP"), txtProxyIP->text()},
+                                      {QStringLiteral("proxyPort"), txtProxyPort->text()},
+                                      {QStringLiteral("maxMisses"), txtMaxMisses->text()},
+                                      {QStringLiteral("ifExists"), Settings::ifExistsText(ifExists)},
+                                      {QStringLiteral("retries"), txtRetries->text()},
+                                      {QStringLiteral("pause"), txtPause->text()},
+                                      {QStringLiteral("referer"), checked->referer},
+                                      {QStringLiteral("cookies"), txtCookies->text()},
+                                      {QStringLiteral("keep"), Settings::keepText(keep)},
+                                      {QStringLiteral("caFile"), txtCaFile->text()}});
     } catch (const std::exception &e) {
         QMessageBox::warning(this, messageTitle(),
                              QStringLiteral("The settings are in use now, but they could not "
