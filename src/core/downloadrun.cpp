@@ -57,7 +57,7 @@ bool folderCannotTakePictures(const PartFile::Failure &failure, const QString &f
         return true;
     case ENOENT:
     case ENOTDIR:
-        return !QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).isDir();
+        return !QFileInfo(folderPath(folder)).isDir();
     default:
         return false;
     }
@@ -126,8 +126,7 @@ void DownloadRun::run()
     const auto dropOnExit = qScopeGuard([this] { dropAhead(); });
     m_view.runActive(true);
     m_view.runStarted(runrules::composeURL(m_urlPrefix, m_numberText, m_urlSuffix),
-                      QFileInfo(m_settings.localFolder.isEmpty() ? QStringLiteral(".") : m_settings.localFolder)
-                              .absoluteFilePath());
+                      QFileInfo(folderPath(m_settings.localFolder)).absoluteFilePath());
     m_view.savedCount(0);
 
     // Counted wider than 16 bits so that a limit of 32767 still ends the run.
@@ -342,19 +341,16 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
 DownloadRun::Outcome DownloadRun::notSaved(const QString &log, const PartFile::Failure &why, const QString &fileName)
 {
     const QString text = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text);
+    m_view.addMsg(QStringLiteral("Not saved: ") + text);
+    m_view.logPass(log + QStringLiteral("not saved: ") + text);
     const QString folder = m_settings.localFolder;
     if (folderCannotTakePictures(why, folder)) {
         m_stopReason = QStringLiteral("the folder cannot be written: %1: %2")
-                               .arg(QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath(),
-                                    errnoText(why.code));
-        m_view.addMsg(QStringLiteral("Not saved: ") + text);
-        m_view.logPass(log + QStringLiteral("not saved: ") + text);
+                               .arg(QFileInfo(folderPath(folder)).absoluteFilePath(), errnoText(why.code));
         return Outcome::FolderFull;
     }
     ++m_saveFailures;
     m_lastSaveFailure = text;
-    m_view.addMsg(QStringLiteral("Not saved: ") + text);
-    m_view.logPass(log + QStringLiteral("not saved: ") + text);
     return Outcome::NotSaved;
 }
 
@@ -370,7 +366,8 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
     };
     // A name the user typed gets the address's own last piece, unless it ends with it already.
     const QString ending = runrules::lastPiece(m_urlSuffix);
-    QString prompt = QStringLiteral("File Exists. Enter a new Name");
+    const QString existsPrompt = QStringLiteral("File Exists. Enter a new Name");
+    QString prompt = existsPrompt;
     bool named = false;
     int numbered = 0;
     bool taken = fileExists(fileName);
@@ -388,7 +385,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
                     return skip(QStringLiteral("\"%1\" exists and no other name was given").arg(fileName));
                 fileName = inFolder(m_settings.localFolder, answer.endsWith(ending) ? answer : answer + ending);
                 named = true;
-                prompt = QStringLiteral("File Exists. Enter a new Name");
+                prompt = existsPrompt;
                 break;
             }
             }

@@ -114,6 +114,11 @@ QString fileErrorText(const QString &what, const QString &path, const QString &r
     return what + QLatin1Char(' ') + quoted(path) + QLatin1String(": ") + reason;
 }
 
+QString folderPath(const QString &folder)
+{
+    return folder.isEmpty() ? QStringLiteral(".") : folder;
+}
+
 QString errnoText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -121,7 +126,7 @@ QString errnoText(int error)
 
 void syncInBackground(const QString &folder)
 {
-    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QByteArray path = QFile::encodeName(folderPath(folder));
     QThreadPool::globalInstance()->start([path] {
         const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd >= 0) {

@@ -13,6 +13,8 @@
 QString inFolder(const QString &folder, const QString &name);
 /// How a failed file operation reads: what was tried, the quoted path, and why.
 QString fileErrorText(const QString &what, const QString &path, const QString &reason);
+/// The folder a setting names as a path to use: "." (the working folder) when it names none.
+QString folderPath(const QString &folder);
 /// The system's words for an errno value.
 QString errnoText(int error);
 /// Puts everything written to folder's file system on disk (syncfs), on a thread of its own, so

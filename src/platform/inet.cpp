@@ -119,6 +119,12 @@ int retryAfterMs(const QByteArray &value)
     return int(qBound<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when), qint64(Inet::maxRetryAfterMs)));
 }
 
+// The wait before the next try when the server names none: 1 s, doubled with each try made.
+int backOffMs(int tries)
+{
+    return int(qMin<qint64>(qint64(1000) << qMin(tries - 1, 16), Inet::maxBackOffMs));
+}
+
 QString hostAndPort(const QUrl &url)
 {
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
@@ -895,8 +901,7 @@ void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAf
         }
         return;
     }
-    const int backOff = int(qMin<qint64>(qint64(1000) << qMin(t.tries - 1, 16), maxBackOffMs));
-    const int delay = retryAfter >= 0 ? retryAfter : backOff;
+    const int delay = retryAfter >= 0 ? retryAfter : backOffMs(t.tries);
     t.notBefore = now() + delay;
     // A broken-off body goes on where it stopped when the server offered byte ranges;
     // anything else starts over.
@@ -959,10 +964,9 @@ void Inet::finish(Transfer &t, int result)
     }
     Host &host = m_hosts[t.hostKey];
     if (t.retryStatus) {
-        const int backOff = int(qMin<qint64>(qint64(1000) << qMin(t.tries - 1, 16), maxBackOffMs));
         if (t.status == 429 || t.status == 503) {
             // A busy host: nothing more to it before its wait is over, then one at a time.
-            host.heldUntil = qMax(host.heldUntil, now() + (t.retryAfter >= 0 ? t.retryAfter : backOff));
+            host.heldUntil = qMax(host.heldUntil, now() + (t.retryAfter >= 0 ? t.retryAfter : backOffMs(t.tries)));
             host.limit = 1;
         }
         retryOrEnd(t, 0, statusText(t.status), t.retryAfter);

@@ -205,7 +205,7 @@ bool PartFile::isPartName(const QString &fileName)
 
 void PartFile::removeStale(const QString &folder)
 {
-    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const QDir dir(folderPath(folder));
     const QStringList names = dir.entryList({QStringLiteral(".seriograb-*.part")},
                                             QDir::Files | QDir::Hidden | QDir::System);
     const qint64 now = QDateTime::currentSecsSinceEpoch();

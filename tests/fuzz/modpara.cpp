@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString value = QString::fromUtf8(input.piece());
     const QByteArray before = input.rest();
 
-    const ProgramPlace place{folder(), QStringLiteral("seriograb"), QString()};
+    const ProgramPlace place{folder(), QStringLiteral("seriograb"), QString(), QString()};
     const QString path = place.parameterFile();
     {
         QFile file(path);

@@ -515,8 +515,7 @@ void frmSeriograb::dropEvent(QDropEvent *event)
 void frmSeriograb::openFolderClick()
 {
     guarded(sbar1, [this] {
-        openInDesktop(QFileInfo(m_settings.localFolder.isEmpty() ? QStringLiteral(".") : m_settings.localFolder)
-                              .absoluteFilePath());
+        openInDesktop(QFileInfo(folderPath(m_settings.localFolder)).absoluteFilePath());
     });
 }
 
@@ -733,8 +732,8 @@ void frmSeriograb::runStarted(const QString &firstAddress, const QString &folder
     m_startupNote.clear();
     m_runClock.start();
     if (!m_runLog.isEmpty())
-        logLine(QString());   // runs are set apart
-    logLine(QStringLiteral("== %1  %2  into %3")
+        logPass(QString());   // runs are set apart
+    logPass(QStringLiteral("== %1  %2  into %3")
                     .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), firstAddress,
                          folder));
 }
@@ -753,7 +752,7 @@ void frmSeriograb::releaseEndLine()
 {
     if (m_heldEndLine.isEmpty())
         return;
-    logLine(m_heldEndLine);
+    logPass(m_heldEndLine);
     m_heldEndLine.clear();
 }
 
@@ -762,17 +761,12 @@ void frmSeriograb::releaseEndLine()
 void frmSeriograb::previewNote(const QString &note, const QString &path)
 {
     if (m_reportStands)
-        logLine(QStringLiteral("%1 (%2)").arg(note, path));
+        logPass(QStringLiteral("%1 (%2)").arg(note, path));
     else
         addMsg(note);
 }
 
 void frmSeriograb::logPass(const QString &line)
-{
-    logLine(line);
-}
-
-void frmSeriograb::logLine(const QString &line)
 {
     m_runLog.append(line);
     if (m_runLog.size() > frmRunLog::maxLines)

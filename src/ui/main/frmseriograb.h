@@ -108,7 +108,6 @@ private:
     std::function<QSize(QSize)> decodeSize() const;
     void decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan);
     void showProgress();
-    void logLine(const QString &line);
     void previewNote(const QString &note, const QString &path);
     void releaseEndLine();
     void openInDesktop(const QString &path);
