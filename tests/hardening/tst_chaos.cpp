@@ -115,8 +115,9 @@ private Q_SLOTS:
             ? end == QStringLiteral("Completed downloading maximum number if files (%1)").arg(numbers)
             : end.startsWith(QLatin1String("Downloading Stopped because the server keeps failing")) && lastFailed();
         if (!trueEnd)
-            broken << QStringLiteral("seed %1: the run ended after number %2 of %3 with \"%4\"; the last one: %5")
-                              .arg(seed).arg(reached).arg(numbers).arg(view.message, series.tries(reached).join(QLatin1String(", ")));
+            broken << QStringLiteral("seed %1: the run ended after number %2 of %3 with \"%4\"; its last line: \"%5\" (%6)")
+                              .arg(seed).arg(reached).arg(numbers)
+                              .arg(view.message, view.log.value(view.log.size() - 1), series.tries(reached).join(QLatin1String(", ")));
         if (countIn(view.message, QStringLiteral("saved")) != saved || countIn(view.message, QStringLiteral("failed")) != failed)
             broken << QStringLiteral("seed %1: the report \"%2\" does not count %3 saved, %4 failed").arg(seed).arg(view.message).arg(saved).arg(failed);
         files.sort();
