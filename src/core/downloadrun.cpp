@@ -1,5 +1,6 @@
 #include "core/downloadrun.h"
 
+#include "core/failurerules.h"
 #include "core/numbers.h"
 #include "core/runrules.h"
 #include "core/transferstatus.h"
@@ -7,8 +8,6 @@
 
 #include <QFileInfo>
 #include <QScopeGuard>
-
-#include <cerrno>
 
 namespace {
 
@@ -39,26 +38,6 @@ bool fileExists(const QString &path)
     try {
         return FileSystemObject().FileExists(path);
     } catch (const FileError &) {
-        return false;
-    }
-}
-
-// A failure that no picture of the run could escape: the target folder itself is missing, may
-// not be written, or is full. A name of this one file that cannot be had (a folder of that name,
-// a missing subfolder named by the header text or a typed name) is no such failure.
-bool folderCannotTakePictures(const PartFile::Failure &failure, const QString &folder)
-{
-    switch (failure.code) {
-    case EACCES:
-    case EROFS:
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return true;
-    case ENOENT:
-    case ENOTDIR:
-        return !QFileInfo(folderPath(folder)).isDir();
-    default:
         return false;
     }
 }
@@ -111,7 +90,7 @@ void DownloadRun::run()
         return;
     RunningGuard guard(m_running, m_view);
     m_saved = m_noPicture = m_failed = m_skipped = m_retried = m_notKeptKinds = 0;
-    m_missesInRow = m_failuresInRow = 0;
+    m_missesInRow = m_failuresInRow = m_serverFailuresInRow = 0;
     m_lastFailure.clear();
     m_stopReason.clear();
     m_saveFailures = 0;
@@ -126,7 +105,7 @@ void DownloadRun::run()
     const auto dropOnExit = qScopeGuard([this] { dropAhead(); });
     m_view.runActive(true);
     m_view.runStarted(runrules::composeURL(m_urlPrefix, m_numberText, m_urlSuffix),
-                      QFileInfo(folderPath(m_settings.localFolder)).absoluteFilePath());
+                      QFileInfo(folderPath(m_run.localFolder)).absoluteFilePath());
     m_view.savedCount(0);
 
     // Counted wider than 16 bits so that a limit of 32767 still ends the run.
@@ -138,7 +117,7 @@ void DownloadRun::run()
         ++passNumber;
         // Stop cut the transfer short, or no later number could fare better: the number stays
         // on that picture.
-        if (outcome == Outcome::Cancelled || outcome == Outcome::Everywhere || outcome == Outcome::FolderFull)
+        if (outcome == Outcome::Cancelled || outcome == Outcome::EndsRun)
             break;
         const std::optional<QString> next = runrules::nextNumber(m_fileNumber, m_numberWidth);
         if (!next) {
@@ -153,7 +132,7 @@ void DownloadRun::run()
             break;
         if (m_settings.stopRequested)
             break;
-        if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses)
+        if (m_run.maxMisses > 0 && m_missesInRow >= m_run.maxMisses)
             break;
         if (!m_settings.multipleDownloads)
             break;
@@ -173,6 +152,9 @@ bool DownloadRun::start()
     m_numberText = m_view.numberText();
     m_urlSuffix = m_view.suffixText();
     m_settings.stopRequested = Settings::False;
+    // The folder, the header text and the naming rules stay as they are now for the whole run;
+    // only Multiple Downloads and the maximum act on it while it goes.
+    m_run = m_settings;
     m_numberWidth = int(m_numberText.size());
 
     const std::optional<qint16> number = numbers::leadingNumber16(m_numberText);
@@ -228,113 +210,164 @@ QString DownloadRun::numberTextOf(qint32 passNumber) const
 bool DownloadRun::keeps(const QString &contentType) const
 {
     return runrules::isImageType(contentType)
-        || (m_settings.keep == Settings::Keep::All && runrules::isPngOrWebpType(contentType));
+        || (settings().keep == Settings::Keep::All && runrules::isPngOrWebpType(contentType));
 }
 
 DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
 {
     m_fullURL = runrules::composeURL(m_urlPrefix, m_numberText, m_urlSuffix);
+    // The picture's name is decided here, once: its part file is made in that name's folder.
+    m_fileName = runrules::localFileName(m_fullURL, m_run.localFolder, m_run.headerText);
     m_view.addMsg(QStringLiteral("Opening :") + m_fullURL);
     m_view.transferProgress(0, -1);
-    const QString number = m_numberText;
-    const QString log = number + QStringLiteral("  ") + m_fullURL + QStringLiteral("  ");
+    const QString log = m_numberText + QStringLiteral("  ") + m_fullURL + QStringLiteral("  ");
+    const Outcome outcome = skipsWithoutAsking(m_fullURL) ? skipUnasked(passNumber, log)
+                                                          : judge(log, waitFor(passNumber));
+    hintWholeAddress(passNumber, outcome);
+    count(outcome);
+    return outcome;
+}
 
-    Outcome outcome = Outcome::Cancelled;
-    if (skipsWithoutAsking(m_fullURL)) {
-        // A file the run would skip anyway is not asked for: a series run again from its start
-        // goes through what it has at the pace of the disk.
-        transferFor(passNumber, QString());   // drops one started before the file appeared
-        fetchAhead(passNumber);
-        const QString why = QStringLiteral("\"%1\" exists").arg(localFileName());
-        ++m_skipped;
-        m_view.addMsg(QStringLiteral("Skipped: ") + why);
-        m_view.logPass(log + QStringLiteral("skipped: ") + why + QStringLiteral(" (not requested)"));
-        outcome = Outcome::Skipped;
-    } else {
-        // Stop pressed since the pass began cuts its transfer short before it starts: id 0 is no
-        // transfer, which a wait reports as cancelled.
-        m_current = m_settings.stopRequested ? 0 : transferFor(passNumber, m_fullURL);
-        m_passNumber = passNumber;
-        fetchAhead(passNumber);
-        Inet::Answer answer = m_inet.wait(m_current);
-        m_current = 0;
-        m_passNumber = 0;
-        QString tries;
-        if (answer.tries > 1) {
-            ++m_retried;
-            tries = QStringLiteral(" (%1 tries)").arg(answer.tries);
-        }
+// A file the run would skip anyway is not asked for: a series run again from its start goes
+// through what it has at the pace of the disk.
+DownloadRun::Outcome DownloadRun::skipUnasked(qint32 passNumber, const QString &log)
+{
+    transferFor(passNumber, QString());   // drops one started before the file appeared
+    fetchAhead(passNumber);
+    const QString why = QStringLiteral("\"%1\" exists").arg(localFileName());
+    ++m_skipped;
+    m_view.addMsg(QStringLiteral("Skipped: ") + why);
+    m_view.logPass(log + QStringLiteral("skipped: ") + why + QStringLiteral(" (not requested)"));
+    return Outcome::Skipped;
+}
 
-        const QString type = answer.answered() ? answer.contentType() : QString();
-        if (checkContentType(type)) {
-            if (answer.part.isValid())
-                outcome = keepPicture(log, std::move(answer.part));
-            else if (!answer.keepFailure.text.isEmpty())
-                outcome = notSaved(log, answer.keepFailure, localFileName());
-            else   // a kind the settings took up during the transfer
-                outcome = notSaved(log, PartFile::Failure{QStringLiteral("its body was not kept"), 0}, localFileName());
-        } else {
-            m_view.showPicture(m_defaultPicture);
-            switch (answer.result) {
-            case Inet::Answer::Result::Cancelled:
-                outcome = Outcome::Cancelled;
-                m_view.logPass(log + QStringLiteral("cancelled by Stop"));
-                break;
-            case Inet::Answer::Result::Failed:
-                ++m_failed;
-                m_lastFailure = answer.errorText;
-                m_view.logPass(log + QStringLiteral("failed: %1 (error %2)").arg(answer.errorText).arg(answer.errorCode)
-                               + tries);
-                outcome = Outcome::Failed;
-                if (answer.failure == Inet::Failure::Everywhere) {
-                    m_stopReason = QStringLiteral("%1 (%2)").arg(answer.everywhereReason, answer.errorText);
-                    outcome = Outcome::Everywhere;
-                }
-                break;
-            case Inet::Answer::Result::Answered:
-                if (answer.busy()) {
-                    // A server too busy to answer has not ended the series.
-                    ++m_failed;
-                    m_lastFailure = QStringLiteral("the server stayed busy, HTTP status %1").arg(answer.status);
-                    m_view.logPass(log + QStringLiteral("failed: ") + m_lastFailure + tries);
-                    outcome = Outcome::Busy;
-                    break;
-                }
-                ++m_noPicture;
-                if (runrules::isPngOrWebpType(type))
-                    ++m_notKeptKinds;
-                m_view.logPass(log + QStringLiteral("no picture: %1, HTTP status %2")
-                                         .arg(type.isEmpty() ? QStringLiteral("no Content-Type")
-                                                             : QStringLiteral("Content-Type \"%1\"").arg(type))
-                                         .arg(answer.status)
-                               + tries);
-                outcome = Outcome::NoPicture;
-                break;
-            }
+// The answer for this pass, while the transfers for the next ones go on.
+Inet::Answer DownloadRun::waitFor(qint32 passNumber)
+{
+    // Stop pressed since the pass began cuts its transfer short before it starts: id 0 is no
+    // transfer, which a wait reports as cancelled.
+    m_current = m_settings.stopRequested ? 0 : transferFor(passNumber, m_fullURL);
+    m_passNumber = passNumber;
+    fetchAhead(passNumber);
+    Inet::Answer answer = m_inet.wait(m_current);
+    m_current = 0;
+    m_passNumber = 0;
+    if (answer.tries > 1)
+        ++m_retried;
+    return answer;
+}
+
+// What the answer means for this number: a miss of some kind, or the end of the run.
+DownloadRun::Outcome DownloadRun::classify(const Inet::Answer &answer) const
+{
+    switch (answer.result) {
+    case Inet::Answer::Result::Cancelled:
+        return Outcome::Cancelled;
+    case Inet::Answer::Result::Failed:
+        switch (failurerules::ofTransfer(answer).kind) {
+        case failurerules::Verdict::Kind::EndsRun:
+            return Outcome::EndsRun;
+        case failurerules::Verdict::Kind::ServerFailing:
+            return Outcome::ServerFailed;
+        case failurerules::Verdict::Kind::Number:
+            return Outcome::Failed;
         }
+        break;
+    case Inet::Answer::Result::Answered:
+        break;
     }
-    // A whole picture address typed into the prefix box asks for nothing that exists: say what
-    // would split it, here and in the end report.
+    return Outcome::NoPicture;
+}
+
+DownloadRun::Outcome DownloadRun::judge(const QString &log, Inet::Answer answer)
+{
+    // Only a whole answer of the file is a picture: a busy or failing server's page is not,
+    // whatever it says its type is.
+    const QString type = answer.answered() && answer.status == 200 ? answer.contentType() : QString();
+    if (checkContentType(type)) {
+        if (answer.part.isValid())
+            return keepPicture(log, std::move(answer.part));
+        if (!answer.keepFailure.text.isEmpty())
+            return notSaved(log, answer.keepFailure, localFileName());
+        // a kind the settings took up during the transfer
+        return notSaved(log, PartFile::Failure{QStringLiteral("its body was not kept"), 0}, localFileName());
+    }
+    m_view.showPicture(m_defaultPicture);
+    const Outcome outcome = classify(answer);
+    logMiss(log, outcome, answer);
+    return outcome;
+}
+
+void DownloadRun::logMiss(const QString &log, Outcome outcome, const Inet::Answer &answer)
+{
+    const QString tries = answer.tries > 1 ? QStringLiteral(" (%1 tries)").arg(answer.tries) : QString();
+    switch (outcome) {
+    case Outcome::Cancelled:
+        m_view.logPass(log + QStringLiteral("cancelled by Stop"));
+        return;
+    case Outcome::Failed:
+    case Outcome::ServerFailed:
+    case Outcome::EndsRun: {
+        ++m_failed;
+        m_lastFailure = answer.errorText;
+        // A redirect's target that failed is named: it is not the address the number asked for.
+        const QString where = answer.firstHop ? QString() : QStringLiteral(" at ") + answer.hop;
+        m_view.logPass(log + QStringLiteral("failed: %1 (error %2)").arg(answer.errorText).arg(answer.errorCode) + where + tries);
+        if (outcome == Outcome::EndsRun)
+            m_stopReason = failurerules::ofTransfer(answer).reason;
+        return;
+    }
+    default: {
+        const QString type = answer.contentType();
+        ++m_noPicture;
+        if (runrules::isPngOrWebpType(type))
+            ++m_notKeptKinds;
+        m_view.logPass(log + QStringLiteral("no picture: %1, HTTP status %2")
+                                 .arg(type.isEmpty() ? QStringLiteral("no Content-Type")
+                                                     : QStringLiteral("Content-Type \"%1\"").arg(type))
+                                 .arg(answer.status)
+                       + tries);
+        return;
+    }
+    }
+}
+
+// A whole picture address typed into the prefix box asks for nothing that exists: say what would
+// split it, here and in the end report.
+void DownloadRun::hintWholeAddress(qint32 passNumber, Outcome outcome)
+{
     if (passNumber == 1 && (outcome == Outcome::NoPicture || outcome == Outcome::Failed)
         && runrules::isWholePictureAddress(m_urlPrefix)) {
         m_wholeAddressHint = true;
         m_view.addMsg(QStringLiteral("File is not a image - ") + wholeAddressHint());
     }
+}
+
+// Numbers in a row that gave nothing, for the end test.
+void DownloadRun::count(Outcome outcome)
+{
     switch (outcome) {
-    case Outcome::Failed:
+    case Outcome::ServerFailed:
+        ++m_serverFailuresInRow;
         ++m_failuresInRow;
-        [[fallthrough]];
-    case Outcome::NoPicture:
         ++m_missesInRow;
         break;
-    case Outcome::Busy:
+    case Outcome::Failed:
+        m_serverFailuresInRow = 0;
+        ++m_failuresInRow;
+        ++m_missesInRow;
+        break;
+    case Outcome::NoPicture:
+        m_serverFailuresInRow = 0;
+        ++m_missesInRow;
+        break;
     case Outcome::Cancelled:
+    case Outcome::EndsRun:
         break;
     default:
-        m_missesInRow = m_failuresInRow = 0;
+        m_missesInRow = m_failuresInRow = m_serverFailuresInRow = 0;
         break;
     }
-    return outcome;
 }
 
 // A picture whose body could not be kept, or whose file could not be made.
@@ -343,11 +376,10 @@ DownloadRun::Outcome DownloadRun::notSaved(const QString &log, const PartFile::F
     const QString text = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text);
     m_view.addMsg(QStringLiteral("Not saved: ") + text);
     m_view.logPass(log + QStringLiteral("not saved: ") + text);
-    const QString folder = m_settings.localFolder;
-    if (folderCannotTakePictures(why, folder)) {
-        m_stopReason = QStringLiteral("the folder cannot be written: %1: %2")
-                               .arg(QFileInfo(folderPath(folder)).absoluteFilePath(), errnoText(why.code));
-        return Outcome::FolderFull;
+    const failurerules::Verdict verdict = failurerules::ofFile(why, m_run.localFolder);
+    if (verdict.kind == failurerules::Verdict::Kind::EndsRun) {
+        m_stopReason = verdict.reason;
+        return Outcome::EndsRun;
     }
     ++m_saveFailures;
     m_lastSaveFailure = text;
@@ -373,7 +405,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
     bool taken = fileExists(fileName);
     for (;;) {
         if (taken) {
-            switch (m_settings.ifExists) {
+            switch (m_run.ifExists) {
             case Settings::IfExists::Skip:
                 return skip(QStringLiteral("\"%1\" exists").arg(fileName));
             case Settings::IfExists::Number:
@@ -383,7 +415,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
                 const QString answer = m_view.askNewName(prompt, fileName);
                 if (answer.isEmpty())
                     return skip(QStringLiteral("\"%1\" exists and no other name was given").arg(fileName));
-                fileName = inFolder(m_settings.localFolder, answer.endsWith(ending) ? answer : answer + ending);
+                fileName = inFolder(m_run.localFolder, answer.endsWith(ending) ? answer : answer + ending);
                 named = true;
                 prompt = existsPrompt;
                 break;
@@ -406,7 +438,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
             continue;
         case PartFile::Commit::Failed:
             // A name the user gave that cannot be had: ask for another, saying why.
-            if (named && !folderCannotTakePictures(why, m_settings.localFolder)) {
+            if (named && failurerules::ofFile(why, m_run.localFolder).kind != failurerules::Verdict::Kind::EndsRun) {
                 prompt = fileErrorText(QStringLiteral("Cannot save"), fileName, why.text)
                        + QStringLiteral(". Enter a new Name");
                 taken = true;
@@ -420,8 +452,8 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
 // With "If the file exists" on Skip, a number whose file is there already needs no request.
 bool DownloadRun::skipsWithoutAsking(const QString &url) const
 {
-    return m_settings.ifExists == Settings::IfExists::Skip
-        && fileExists(runrules::localFileName(url, m_settings.localFolder, m_settings.headerText));
+    return m_run.ifExists == Settings::IfExists::Skip
+        && fileExists(runrules::localFileName(url, m_run.localFolder, m_run.headerText));
 }
 
 // The transfer for this pass: the one started ahead for its address, or a new one. An empty
@@ -439,7 +471,7 @@ Inet::TransferId DownloadRun::transferFor(qint32 passNumber, const QString &url)
     }
     if (url.isEmpty())
         return 0;
-    const QString folder = folderOf(runrules::localFileName(url, m_settings.localFolder, m_settings.headerText));
+    const QString folder = folderOf(runrules::localFileName(url, m_run.localFolder, m_run.headerText));
     if (!m_cleanedFolders.contains(folder)) {
         m_cleanedFolders.insert(folder);
         PartFile::removeStale(folder);
@@ -466,7 +498,7 @@ void DownloadRun::fetchAhead(qint32 passNumber)
         mostMisses = qMax(mostMisses, misses);
         previous = a.passNumber;
     }
-    if (m_settings.maxMisses > 0 && mostMisses >= m_settings.maxMisses)
+    if (m_run.maxMisses > 0 && mostMisses >= m_run.maxMisses)
         return;
     const qint32 farthest = passNumber + qMax(m_inFlight - 1, 0) * aheadPerTransfer;
     for (qint32 next = passNumber + 1; next <= farthest && active < m_inFlight - 1; ++next) {
@@ -509,12 +541,12 @@ bool DownloadRun::checkContentType(const QString &header)
 
 QString DownloadRun::localFileName() const
 {
-    return runrules::localFileName(m_fullURL, m_settings.localFolder, m_settings.headerText);
+    return m_fileName;
 }
 
 QString DownloadRun::endText(qint32 passNumber, Outcome last) const
 {
-    if (last == Outcome::Everywhere || last == Outcome::FolderFull)
+    if (last == Outcome::EndsRun)
         return QStringLiteral("Downloading Stopped because ") + m_stopReason;
     if (m_settings.stopRequested)
         return QStringLiteral("User Terminated Download Process");
@@ -523,7 +555,9 @@ QString DownloadRun::endText(qint32 passNumber, Outcome last) const
     if (passNumber >= qint32(m_settings.lastFile) + 1)
         return QStringLiteral("Completed downloading maximum number if files (")
              + QString::number(passNumber - 1) + QLatin1Char(')');
-    if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses) {
+    if (m_run.maxMisses > 0 && m_serverFailuresInRow >= m_run.maxMisses)
+        return QStringLiteral("Downloading Stopped because the server keeps failing: ") + m_lastFailure;
+    if (m_run.maxMisses > 0 && m_missesInRow >= m_run.maxMisses) {
         const QString what = m_failuresInRow == 0              ? QStringLiteral("gave no picture")
                            : m_failuresInRow == m_missesInRow  ? QStringLiteral("failed")
                                                                : QStringLiteral("gave no picture or failed");

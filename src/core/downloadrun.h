@@ -39,7 +39,7 @@ private:
     /// answers beyond the next few wait on disk (in their part files) for their turn.
     static constexpr int aheadPerTransfer = 16;
 
-    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, Busy, Cancelled, Everywhere, FolderFull };
+    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, ServerFailed, Cancelled, EndsRun };
     // A transfer started for a pass that is still to come.
     struct Ahead
     {
@@ -50,6 +50,13 @@ private:
 
     bool start();
     Outcome pass(qint32 passNumber);
+    Outcome skipUnasked(qint32 passNumber, const QString &log);
+    Inet::Answer waitFor(qint32 passNumber);
+    Outcome classify(const Inet::Answer &answer) const;
+    Outcome judge(const QString &log, Inet::Answer answer);
+    void logMiss(const QString &log, Outcome outcome, const Inet::Answer &answer);
+    void hintWholeAddress(qint32 passNumber, Outcome outcome);
+    void count(Outcome outcome);
     Outcome keepPicture(const QString &log, PartFile part);
     Outcome notSaved(const QString &log, const PartFile::Failure &why, const QString &fileName);
     bool keeps(const QString &contentType) const;
@@ -62,7 +69,12 @@ private:
     void endReport(const QString &text);
     static QString wholeAddressHint();
 
+    /// The settings this run goes by: those of the moment while it runs, the live ones outside.
+    const Settings &settings() const { return m_running ? m_run : m_settings; }
+
     Settings &m_settings;
+    Settings m_run;                // taken at Get: what the run uses but Multiple Downloads,
+                                   // the maximum and Stop, which act on it while it goes
     Inet &m_inet;
     RunView &m_view;
     QString m_defaultPicture;
@@ -74,6 +86,7 @@ private:
     QString m_firstNumberText;
     QString m_urlSuffix;
     QString m_fullURL;
+    QString m_fileName;            // the picture's name, decided when its pass begins
     qint16 m_fileNumber = 0;
     qint16 m_firstNumber = 0;
     int m_numberWidth = 0;
@@ -92,6 +105,7 @@ private:
     int m_notKeptKinds = 0;        // PNG or WebP answers that the settings do not keep
     int m_missesInRow = 0;
     int m_failuresInRow = 0;       // of those misses, the failed transfers
+    int m_serverFailuresInRow = 0; // of those, the ones that failed for the server's reasons
     QString m_lastFailure;
     QString m_stopReason;          // why the run ends at once, for the end report
     int m_saveFailures = 0;

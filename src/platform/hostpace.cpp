@@ -7,17 +7,17 @@ void HostPace::reset(int perHost, int pauseMs)
     m_pauseMs = qMax(0, pauseMs);
 }
 
-HostPace::Host &HostPace::host(const QString &key)
+HostPace::Host &HostPace::entry(const QString &key)
 {
     auto found = m_hosts.find(key);
     if (found == m_hosts.end())
-        found = m_hosts.insert(key, Host{0, m_perHost, 0, -1});
+        found = m_hosts.insert(key, Host{0, m_perHost, 0, -1, 0, 0});
     return *found;
 }
 
 qint64 HostPace::due(const QString &key, qint64 notBefore)
 {
-    const Host &h = host(key);
+    const Host &h = entry(key);
     if (h.inFlight >= h.limit)
         return -1;
     qint64 at = qMax(notBefore, h.heldUntil);
@@ -28,25 +28,30 @@ qint64 HostPace::due(const QString &key, qint64 notBefore)
 
 void HostPace::started(const QString &key, qint64 now)
 {
-    Host &h = host(key);
+    Host &h = entry(key);
     ++h.inFlight;
     h.lastStart = now;
 }
 
 void HostPace::ended(const QString &key)
 {
-    --host(key).inFlight;
+    --entry(key).inFlight;
 }
 
-void HostPace::hold(const QString &key, qint64 until)
+qint64 HostPace::hold(const QString &key, qint64 now, qint64 waitMs)
 {
-    Host &h = host(key);
-    h.heldUntil = qMax(h.heldUntil, until);
+    Host &h = entry(key);
+    const qint64 until = qMax(h.heldUntil, now + waitMs);
+    h.heldMs += until - qMax(h.heldUntil, now);
+    h.heldUntil = until;
     h.limit = 1;
+    ++h.busyInRow;
+    return h.heldMs;
 }
 
 void HostPace::answered(const QString &key)
 {
-    Host &h = host(key);
+    Host &h = entry(key);
     h.limit = qMin(h.limit + 1, m_perHost);
+    h.busyInRow = 0;
 }

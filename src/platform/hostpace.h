@@ -18,8 +18,11 @@ public:
     qint64 due(const QString &host, qint64 notBefore);
     void started(const QString &host, qint64 now);
     void ended(const QString &host);
-    /// The host said it is busy: nothing more to it before until, then one transfer at a time.
-    void hold(const QString &host, qint64 until);
+    /// The host said it is busy: nothing more to it for waitMs from now, then one transfer at a
+    /// time. Gives how long, in total, the host has held its transfers back so far.
+    qint64 hold(const QString &host, qint64 now, qint64 waitMs);
+    /// Busy answers from the host since it last answered otherwise.
+    int busyInRow(const QString &host) { return entry(host).busyInRow; }
     /// The host answered: it may take one more transfer at once again, up to perHost.
     void answered(const QString &host);
 
@@ -30,8 +33,10 @@ private:
         int limit = 1;           // transfers at once; one after the host said it was busy
         qint64 heldUntil = 0;    // no request starts before this
         qint64 lastStart = -1;   // when the last request to it started
+        qint64 heldMs = 0;       // how long it held its transfers back, in total
+        int busyInRow = 0;
     };
-    Host &host(const QString &key);
+    Host &entry(const QString &key);
 
     QHash<QString, Host> m_hosts;
     int m_perHost = 4;

@@ -185,18 +185,18 @@ Inet::TransferId Inet::start(const Request &request)
 
     const QString &url = request.url;
     if (url.trimmed().isEmpty()) {
-        failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("No address given"));
+        failBeforeStart(t, Failure::Address, CURLE_URL_MALFORMAT, QStringLiteral("No address given"));
         return t.id;
     }
     // An address typed without a scheme is meant for the web, as a browser would take it.
     t.url = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
     if (!isWebScheme(t.url.scheme())) {
-        failBeforeStart(t, CURLE_UNSUPPORTED_PROTOCOL,
+        failBeforeStart(t, Failure::Address, CURLE_UNSUPPORTED_PROTOCOL,
                         QStringLiteral("Only http and https addresses can be fetched: %1").arg(url));
         return t.id;
     }
     if (!t.url.isValid() || t.url.host().isEmpty()) {
-        failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("Not a valid address: %1").arg(url));
+        failBeforeStart(t, Failure::Address, CURLE_URL_MALFORMAT, QStringLiteral("Not a valid address: %1").arg(url));
         return t.id;
     }
     if (!proxyFor(t, &t.proxy))
@@ -207,13 +207,11 @@ Inet::TransferId Inet::start(const Request &request)
     return t.id;
 }
 
-void Inet::failBeforeStart(Transfer &t, qint32 code, const QString &text)
+void Inet::failBeforeStart(Transfer &t, Failure failure, qint32 code, const QString &text)
 {
     t.phase = Transfer::Phase::Failed;
-    t.failure = Failure::Everywhere;
-    t.everywhereReason = code == CURLE_COULDNT_RESOLVE_PROXY
-        ? QStringLiteral("the proxy setting \"%1\" names no server and port").arg(m_proxy)
-        : QStringLiteral("the address \"%1\" is not one that can be fetched").arg(t.request.url.trimmed());
+    t.failure = failure;
+    t.hop = t.request.url.trimmed();
     t.record(Error, code, text);
 }
 
@@ -232,12 +230,12 @@ bool Inet::proxyFor(Transfer &t, QByteArray *proxyUrl)
     bool isNumber = false;
     const qlonglong port = portText.toLongLong(&isNumber);
     if (colon < 0 || host.isEmpty()) {
-        failBeforeStart(t, CURLE_COULDNT_RESOLVE_PROXY,
+        failBeforeStart(t, Failure::ProxySetting, CURLE_COULDNT_RESOLVE_PROXY,
                         QStringLiteral("Proxy \"%1\" is not a server name and port").arg(m_proxy));
         return false;
     }
     if (!isNumber || port < 1 || port > 65535) {
-        failBeforeStart(t, CURLE_COULDNT_RESOLVE_PROXY,
+        failBeforeStart(t, Failure::ProxySetting, CURLE_COULDNT_RESOLVE_PROXY,
                         QStringLiteral("Proxy port \"%1\" is not a port from 1 to 65535").arg(portText));
         return false;
     }
@@ -330,12 +328,14 @@ bool Inet::launch(Transfer &t)
     SET(CURLOPT_OPENSOCKETDATA, static_cast<void *>(&t));
     SET(CURLOPT_PREREQFUNCTION, &Transfer::onRequestReady);
     SET(CURLOPT_PREREQDATA, static_cast<void *>(&t));
+    // The Referer names a page, never who asked for it: no user name, password or fragment.
+    const QUrl::FormattingOptions bare = QUrl::RemoveUserInfo | QUrl::RemoveFragment;
     QByteArray referer;
     if (m_config.referer == QLatin1String("*")) {
-        const QByteArray plain = t.url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment).toEncoded();
+        const QByteArray plain = t.url.adjusted(bare | QUrl::RemoveQuery).toEncoded();
         referer = plain.left(plain.lastIndexOf('/') + 1);
-    } else {
-        referer = m_config.referer.toUtf8();
+    } else if (!m_config.referer.isEmpty()) {
+        referer = QUrl(m_config.referer).adjusted(bare).toEncoded();
     }
     if (!referer.isEmpty())
         SET(CURLOPT_REFERER, referer.constData());
@@ -438,15 +438,19 @@ Inet::Answer Inet::wait(TransferId id)
     m_transfers.erase(it);
     answer.tries = t->tries;
     answer.failure = t->failure;
-    answer.everywhereReason = t->everywhereReason;
+    answer.hop = t->hop;
+    answer.firstHop = t->firstHop;
+    answer.proxy = t->proxy.isEmpty() ? QString() : hostAndPort(QUrl(QString::fromUtf8(t->proxy)));
     if (t->cancelled) {
         answer.result = Answer::Result::Cancelled;
     } else if (t->phase == Transfer::Phase::Answered) {
         answer.result = Answer::Result::Answered;
         answer.errorCode = 0;
         answer.errorText.clear();
-        answer.status = t->status;
-        answer.headers = t->headers;
+        // A body completed by resuming is the resource its first answer described.
+        const bool resumed = t->part.isValid() && t->resumeFrom > 0;
+        answer.status = resumed ? 200 : t->status;
+        answer.headers = resumed ? t->firstHeaders : t->headers;
         answer.part = std::move(t->part);
         answer.keepFailure = t->keepFailure;
         m_lastHeaders = answer.headers;
@@ -488,72 +492,72 @@ void Inet::Cancel()
         cancel(id);
 }
 
-// Ends a transfer as failed: its part file goes, and state 11 is recorded for its report.
-void Inet::end(Transfer &t, qint32 code, const QString &text)
+// Ends a transfer as failed: its part file goes, and state 11 is recorded for its report, with
+// what failed and at which hop.
+void Inet::end(Transfer &t, qint32 code, const QString &text, Failure failure)
 {
+    if (t.easy) {
+        const char *current = nullptr;
+        curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &current);
+        long redirects = 0;
+        curl_easy_getinfo(t.easy, CURLINFO_REDIRECT_COUNT, &redirects);
+        t.hop = current ? QString::fromUtf8(current) : t.url.toString();
+        t.firstHop = redirects == 0;
+    } else if (t.hop.isEmpty()) {
+        t.hop = t.url.toString();
+    }
     detach(t);
     t.part.remove();
     t.phase = Transfer::Phase::Failed;
     t.record(Error, code, text);
-
-    const bool viaProxy = !t.proxy.isEmpty();
-    const QUrl proxy(QString::fromUtf8(t.proxy));
-    const QString server = hostAndPort(t.url);
+    if (failure != Failure::None) {
+        t.failure = failure;
+        return;
+    }
     switch (code) {
     case CURLE_URL_MALFORMAT:
-        t.everywhereReason = QStringLiteral("the address \"%1\" is not valid").arg(t.request.url.trimmed());
+        t.failure = Failure::Address;
         break;
     case CURLE_COULDNT_RESOLVE_HOST:
-        t.everywhereReason = QStringLiteral("the host %1 is unknown").arg(t.url.host());
+        t.failure = Failure::UnknownHost;
         break;
     case CURLE_COULDNT_RESOLVE_PROXY:
-        t.everywhereReason = QStringLiteral("the proxy %1 is unknown").arg(proxy.host());
+        t.failure = Failure::UnknownProxy;
         break;
-    case CURLE_COULDNT_CONNECT: {
-        const QString who = viaProxy ? QStringLiteral("the proxy %1:%2").arg(proxy.host()).arg(proxy.port())
-                                     : QStringLiteral("the server at %1").arg(server);
-        t.everywhereReason = t.osErrno == ECONNREFUSED
-            ? who + QStringLiteral(" refused the connection")
-            : who + QStringLiteral(" cannot be reached");
+    case CURLE_COULDNT_CONNECT:
+        t.failure = t.osErrno == ECONNREFUSED ? Failure::Refused : Failure::Unreachable;
         break;
-    }
     case CURLE_PEER_FAILED_VERIFICATION:
-        t.everywhereReason = QStringLiteral("the certificate of the server at %1 is not trusted").arg(server);
+        t.failure = Failure::Certificate;
         break;
     case CURLE_SSL_CONNECT_ERROR:
-        t.everywhereReason = text.contains(QLatin1String("wrong version number"))
-            ? QStringLiteral("the server at %1 does not speak https").arg(server)
-            : QStringLiteral("no secure connection could be made to the server at %1").arg(server);
+        t.failure = text.contains(QLatin1String("wrong version number")) ? Failure::NotTls : Failure::TlsFailed;
         break;
     case CURLE_SSL_CACERT_BADFILE:
-        t.everywhereReason = QStringLiteral("the extra CA certificates cannot be used");
+        t.failure = Failure::CaFile;
+        break;
+    case CURLE_FILESIZE_EXCEEDED:
+        t.failure = Failure::TooLarge;
         break;
     default:
+        t.failure = retrypolicy::isPassing(code) ? Failure::Server : Failure::Other;
         break;
     }
-    t.failure = !t.everywhereReason.isEmpty() ? Failure::Everywhere
-              : retrypolicy::isPassing(code)                ? Failure::Passing
-                                               : Failure::Other;
 }
 
 // A try failed in passing: another one after the server's wait or the back-off, while tries
-// are left; otherwise the transfer ends with what the last try gave.
+// are left; otherwise the transfer ends as the server's failure.
 void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAfter)
 {
-    if (t.tries > m_config.retries) {
-        if (code == 0) {
-            t.part.remove();
-            t.phase = Transfer::Phase::Answered;   // the server's "not now", as the answer
-        } else {
-            end(t, code, text);
-        }
+    if (++t.spentTries > m_config.retries) {
+        end(t, code, text, Failure::Server);
         return;
     }
-    const int delay = retryAfter >= 0 ? retryAfter : retrypolicy::backOffMs(t.tries);
+    const int delay = retryAfter >= 0 ? retryAfter : retrypolicy::backOffMs(t.spentTries);
     t.notBefore = now() + delay;
     // A broken-off body goes on where it stopped when the server offered byte ranges;
     // anything else starts over.
-    if (t.part.isValid() && t.part.size() > 0 && !t.validator.isEmpty()) {
+    if (t.canResume()) {
         t.resumeFrom = t.part.size();
     } else {
         t.resumeFrom = 0;
@@ -564,44 +568,74 @@ void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAf
     t.events.append(Transfer::Event{Transfer::Event::Kind::Retry, 0, (delay + 999) / 1000, text});
 }
 
+// A busy host (429, 503): nothing more to it before its wait is over, then one at a time. The
+// transfer waits for it without spending a try, until the host has kept it waiting too long.
+void Inet::holdBusyHost(Transfer &t)
+{
+    const int wait = t.retryAfter >= 0 ? t.retryAfter : retrypolicy::backOffMs(m_pace.busyInRow(t.hostKey) + 1);
+    const QString text = retrypolicy::statusText(t.status);
+    if (m_pace.hold(t.hostKey, now(), wait) > m_busyLimit) {
+        end(t, t.status, text, Failure::Busy);
+        return;
+    }
+    t.notBefore = now() + wait;
+    t.resumeFrom = t.canResume() ? t.part.size() : 0;
+    t.phase = Transfer::Phase::Queued;
+    t.events.append(Transfer::Event{Transfer::Event::Kind::Retry, 0, (wait + 999) / 1000, text});
+}
+
 // libcurl says the try is over: an answer, or a failure with its reason.
 void Inet::finish(Transfer &t, int result)
 {
     const QString curlText = QString::fromLocal8Bit(t.error[0] ? t.error : curl_easy_strerror(CURLcode(result)));
-    if (t.easy)
+    long connectCode = 0;
+    if (t.easy) {
         curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &t.osErrno);
-    detach(t);
-    if (t.phase != Transfer::Phase::Running)
+        curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    }
+    if (t.phase != Transfer::Phase::Running) {
+        detach(t);
         return;
+    }
+    if (connectCode == 407 && t.stop == Transfer::Stop::None)
+        t.refuse(Transfer::Stop::ProxyAuth, QStringLiteral("The proxy asks for a user name and password (HTTP 407)"));
     switch (t.stop) {
     case Transfer::Stop::TooLarge:
-        end(t, CURLE_FILESIZE_EXCEEDED, t.stopText);
+        end(t, CURLE_FILESIZE_EXCEEDED, t.stopText, Failure::TooLarge);
         return;
     case Transfer::Stop::Downgrade:
-        end(t, CURLE_UNSUPPORTED_PROTOCOL, t.stopText);
+        end(t, CURLE_UNSUPPORTED_PROTOCOL, t.stopText, Failure::Downgrade);
+        return;
+    case Transfer::Stop::ProxyAuth:
+        end(t, 407, t.stopText, Failure::ProxyAuth);
         return;
     case Transfer::Stop::KeepFailed:
         // The answer is known; only its body could not be kept.
+        detach(t);
         t.part.remove();
         t.phase = Transfer::Phase::Answered;
         return;
     case Transfer::Stop::Enough:
         break;
+    case Transfer::Stop::Incomplete:
+        detach(t);
+        emptyPart(t);
+        retryOrEnd(t, CURLE_PARTIAL_FILE, t.stopText, -1);
+        return;
     case Transfer::Stop::RangeRefused:
-        // Not the same file any more: the whole of it, at once and without a try counted.
-        t.validator.clear();
-        t.resumeFrom = 0;
-        if (!t.part.restart(&t.keepFailure))
-            t.part.remove();
-        --t.tries;
+        // Not the same file any more: the whole of it, at once and without a try spent.
+        detach(t);
+        emptyPart(t);
         t.phase = Transfer::Phase::Queued;
         return;
     case Transfer::Stop::None:
         if (result != CURLE_OK) {
-            if (retrypolicy::isPassing(result))
+            if (retrypolicy::isPassing(result)) {
+                detach(t);
                 retryOrEnd(t, result, curlText, -1);
-            else
+            } else {
                 end(t, result, curlText);
+            }
             return;
         }
         if (!t.finalAnswer) {
@@ -610,14 +644,31 @@ void Inet::finish(Transfer &t, int result)
         }
         break;
     }
+    detach(t);
     if (t.retryStatus) {
         if (t.status == 429 || t.status == 503)
-            m_pace.hold(t.hostKey, now() + (t.retryAfter >= 0 ? t.retryAfter : retrypolicy::backOffMs(t.tries)));
-        retryOrEnd(t, 0, retrypolicy::statusText(t.status), t.retryAfter);
+            holdBusyHost(t);
+        else
+            retryOrEnd(t, t.status, retrypolicy::statusText(t.status), t.retryAfter);
         return;
     }
     m_pace.answered(t.hostKey);
+    if (t.wanted && !t.complete()) {
+        const QString text = QStringLiteral("The body ended at byte %1 of %2").arg(t.received).arg(t.total);
+        emptyPart(t);
+        retryOrEnd(t, CURLE_PARTIAL_FILE, text, -1);
+        return;
+    }
     t.phase = Transfer::Phase::Answered;
+}
+
+// What the part file holds is of no use: the next try asks for the whole file.
+void Inet::emptyPart(Transfer &t)
+{
+    t.validator.clear();
+    t.resumeFrom = 0;
+    if (t.part.isValid() && !t.part.restart(&t.keepFailure))
+        t.part.remove();
 }
 
 void Inet::drive(int socket, int events)

@@ -41,6 +41,7 @@ public:
     /// A connection must be made within this time, and once the request is sent, at least
     /// stallBytes must arrive in every stretch of this length, or the transfer times out.
     static constexpr int stallTimeoutMs = 30000;
+    static constexpr int busyLimitMs = 10 * 60 * 1000;
     static constexpr qint64 stallBytes = 100;
     /// The body of an answer that is not kept is read this far, so that a short error page leaves
     /// the connection usable; a longer one ends the transfer there, as an answer.
@@ -72,12 +73,24 @@ public:
         QString caFile;         // PEM certificates trusted beside the system's
     };
 
-    /// What a failure means for the addresses that follow.
+    /// What made a transfer fail; what that means for a series is for the run to say.
     enum class Failure {
         None,
-        Passing,      // a time-out, a reset, a cut body: worth another try
-        Everywhere,   // holds for every address of the series: bad address, unknown host, a
-                      // refused connection, a refused certificate, no TLS where TLS was asked for
+        Address,        // the address cannot be fetched at all: malformed, or not http or https
+        ProxySetting,   // the proxy setting names no server and port
+        UnknownHost,    // the hop's host name is unknown
+        UnknownProxy,   // the proxy's host name is unknown
+        Refused,        // the hop's server (or the proxy) refused the connection
+        Unreachable,    // the hop's server (or the proxy) could not be reached
+        Certificate,    // the hop's server has a certificate that is not trusted
+        NotTls,         // the hop's server does not speak https
+        TlsFailed,      // no secure connection could be made to the hop's server
+        CaFile,         // the extra CA certificates cannot be used
+        Downgrade,      // a redirect from https to http, refused
+        ProxyAuth,      // the proxy asks for a user name and password (407)
+        Server,         // the server failed on every try: 5xx, 408, time-outs, resets, cut bodies
+        Busy,           // the host stayed busy (429, 503) for busyLimit() in total
+        TooLarge,       // the body grew past bodyLimit()
         Other,
     };
 
@@ -86,14 +99,17 @@ public:
     {
         enum class Result { Answered, Failed, Cancelled };
         Result result = Result::Cancelled;
-        int status = 0;             // HTTP status of the final answer; 0 without one
+        int status = 0;             // HTTP status of the final answer; 0 without one; 200 for a
+                                    // body completed by resuming, whose headers are then its first
         Headers headers;            // of the final answer
         PartFile part;              // the whole body, when it was wanted and could be kept
         PartFile::Failure keepFailure;   // why a wanted body could not be kept
         qint32 errorCode = 0;       // for Failed and Cancelled: libcurl's number and text, or ours
         QString errorText;
         Failure failure = Failure::None;
-        QString everywhereReason;   // for Failure::Everywhere: the cause, in words a user can act on
+        QString hop;                // for Failed: the address whose request failed
+        bool firstHop = true;       // that address is the one asked for, not a redirect's target
+        QString proxy;              // "host:port" of the proxy the transfer went through; "" direct
         int tries = 0;              // requests made for it
 
         bool answered() const { return result == Result::Answered; }
@@ -159,6 +175,10 @@ public:
     /// The time of stallTimeoutMs, shorter where tests cannot wait that long.
     int stallTimeout() const { return m_stallTimeout; }
     void setStallTimeout(int ms);
+    /// How long a host may keep a transfer waiting with busy answers (429, 503), in total, before
+    /// the transfers to it fail: busyLimitMs, shorter where tests cannot wait that long.
+    int busyLimit() const { return m_busyLimit; }
+    void setBusyLimit(int ms) { m_busyLimit = ms; }
 
 Q_SIGNALS:
     void StateChanged(qint16 state);
@@ -173,7 +193,7 @@ private:
     struct Transfer;
 
     Transfer *find(TransferId id) const;
-    void failBeforeStart(Transfer &t, qint32 code, const QString &text);
+    void failBeforeStart(Transfer &t, Failure failure, qint32 code, const QString &text);
     bool proxyFor(Transfer &t, QByteArray *proxyUrl);
     bool launch(Transfer &t);
     void pump();
@@ -181,7 +201,9 @@ private:
     void detach(Transfer &t);
     void finish(Transfer &t, int result);
     void retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAfterMs);
-    void end(Transfer &t, qint32 code, const QString &text);
+    void end(Transfer &t, qint32 code, const QString &text, Failure failure = Failure::None);
+    void holdBusyHost(Transfer &t);
+    void emptyPart(Transfer &t);
     void drive(int socket, int events);
     void deliver();
     void checkStalls();
@@ -198,6 +220,7 @@ private:
     Config m_config;
     qint64 m_bodyLimit = maxBodyBytes;
     int m_stallTimeout = stallTimeoutMs;
+    int m_busyLimit = busyLimitMs;
     QElapsedTimer m_clock;
 
     std::map<TransferId, std::unique_ptr<Transfer>> m_transfers;

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+
 namespace retrypolicy {
 
 bool isPassing(int curlCode)
@@ -48,14 +50,23 @@ int retryAfterMs(const QByteArray &value, const QDateTime &now)
     const QByteArray text = value.trimmed();
     if (text.isEmpty())
         return -1;
-    bool isNumber = false;
-    const qlonglong seconds = text.toLongLong(&isNumber);
-    if (isNumber)
-        return seconds < 0 ? -1 : int(qMin<qlonglong>(seconds * 1000, qlonglong(maxRetryAfterMs)));
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
-    if (!when.isValid())
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // Read digit by digit, so that no count of seconds can overflow: past the cap it stays.
+        qint64 ms = 0;
+        for (const char c : text) {
+            ms = ms * 10 + (c - '0') * 1000;
+            if (ms >= maxRetryAfterMs)
+                return maxRetryAfterMs;
+        }
+        return int(ms);
+    }
+    // An HTTP date in any of its three forms (IMF-fixdate, RFC 850, asctime), read by libcurl's
+    // own date reader; a date in the past means now.
+    const time_t when = curl_getdate(text.constData(), nullptr);
+    if (when == time_t(-1))
         return -1;
-    return int(qBound<qint64>(0, now.msecsTo(when), qint64(maxRetryAfterMs)));
+    const qint64 ms = (qint64(when) - now.toSecsSinceEpoch()) * 1000;
+    return int(qBound(qint64(0), ms, qint64(maxRetryAfterMs)));
 }
 
 int backOffMs(int tries)

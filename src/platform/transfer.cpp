@@ -76,12 +76,118 @@ bool Inet::Transfer::redirectAllowed()
 }
 
 // The answer to a Range request carries on the part only when it is the same file.
-bool Inet::Transfer::resumes()
+// The headers of an answer are complete: what it is, and whether its body is kept.
+bool Inet::Transfer::answerBegins()
 {
+    long code = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+    status = int(code);
+    if (status >= 100 && status < 200)
+        return true;   // an interim answer; the real one follows
+    if (status >= 300 && status < 400 && !headerValue(headers, "Location").isEmpty())
+        return redirectAllowed();   // libcurl follows it: its body is not the answer
+    finalAnswer = true;
+    if (status == 407)
+        return refuse(Stop::ProxyAuth, QStringLiteral("The proxy asks for a user name and password (HTTP 407)"));
+    if (retrypolicy::isRetryableStatus(status))
+        return notNow();
+    if (resumeFrom > 0)
+        return resumedAnswer();
+    if (status == 206)
+        return refuse(Stop::Incomplete, QStringLiteral("The server sent a part (%1) where the whole file was asked for")
+                                            .arg(QString::fromLatin1(headerValue(headers, "Content-Range"))));
+    return firstAnswer();
+}
+
+// A busy or failing server's page says why; it is never kept, whatever its type.
+bool Inet::Transfer::notNow()
+{
+    retryStatus = true;
+    retryAfter = retrypolicy::retryAfterMs(headerValue(headers, "Retry-After"));
+    return true;
+}
+
+// An answer with a whole body: kept when its type is wanted; whether it is a picture is for
+// the caller to say from its status.
+bool Inet::Transfer::firstAnswer()
+{
+    curl_off_t length = -1;
+    curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    total = length >= 0 ? qint64(length) : -1;
+    if (!request.wanted || !request.wanted(QString::fromLatin1(headerValue(headers, "Content-Type")))) {
+        part.remove();
+        return true;
+    }
+    if (total > owner->m_bodyLimit)
+        return refuse(Stop::TooLarge, QStringLiteral("Answer of %1 bytes is larger than the limit of %2")
+                                          .arg(total).arg(sizeText(owner->m_bodyLimit)));
+    const bool ready = part.isValid() ? part.restart(&keepFailure)
+                                      : (part = PartFile::create(request.folder, &keepFailure)).isValid();
+    if (!ready) {
+        stop = Stop::KeepFailed;
+        return false;
+    }
+    // Only the file itself is worth resuming, never a page about it.
+    if (status == 200)
+        rememberValidator();
+    else
+        validator.clear();
+    firstHeaders = headers;
+    firstTotal = total;
+    wanted = true;
+    return true;
+}
+
+// The answer to a Range request: it carries on the part only when it is the same file and its
+// range runs from where the part ends to the end of the file; the whole file again is welcome.
+bool Inet::Transfer::resumedAnswer()
+{
+    if (status == 200) {
+        resumeFrom = received = 0;
+        return firstAnswer();
+    }
+    if (status != 206 || !sameFile()) {
+        stop = Stop::RangeRefused;
+        return false;
+    }
+    if (!rangeCompletesPart())
+        return refuse(Stop::Incomplete, QStringLiteral("The server's range (%1) does not complete the file from byte %2 of %3")
+                                            .arg(QString::fromLatin1(headerValue(headers, "Content-Range")))
+                                            .arg(resumeFrom).arg(firstTotal));
+    total = firstTotal;
+    wanted = true;
+    return true;
+}
+
+// A strong ETag, or else the Last-Modified date, the same as the first answer's.
+bool Inet::Transfer::sameFile() const
+{
+    return headerValue(headers, validatorIsEtag ? "ETag" : "Last-Modified") == validator;
+}
+
+bool Inet::Transfer::rangeCompletesPart() const
+{
+    // "bytes FIRST-LAST/TOTAL"
     const QByteArray range = headerValue(headers, "Content-Range").trimmed();
-    const QByteArray expected = "bytes " + QByteArray::number(resumeFrom) + '-';
-    const QByteArray repeated = headerValue(headers, validatorIsEtag ? "ETag" : "Last-Modified");
-    return status == 206 && range.startsWith(expected) && repeated == validator;
+    if (!range.startsWith("bytes "))
+        return false;
+    const QByteArray spec = range.mid(6).trimmed();
+    const qsizetype dash = spec.indexOf('-');
+    const qsizetype slash = spec.indexOf('/');
+    if (dash <= 0 || slash <= dash)
+        return false;
+    bool ok[3] = {};
+    const qint64 first = spec.left(dash).toLongLong(&ok[0]);
+    const qint64 last = spec.mid(dash + 1, slash - dash - 1).toLongLong(&ok[1]);
+    const qint64 size = spec.mid(slash + 1).toLongLong(&ok[2]);
+    return ok[0] && ok[1] && ok[2] && first == resumeFrom && size == firstTotal && last == size - 1;
+}
+
+bool Inet::Transfer::refuse(Stop why, const QString &text)
+{
+    stop = why;
+    stopText = text;
+    return false;
 }
 
 void Inet::Transfer::rememberValidator()
@@ -93,58 +199,6 @@ void Inet::Transfer::rememberValidator()
     const QByteArray etag = headerValue(headers, "ETag");
     validatorIsEtag = !etag.isEmpty() && !etag.startsWith("W/");
     validator = validatorIsEtag ? etag : headerValue(headers, "Last-Modified");
-}
-
-// The headers of an answer are complete: decide whether its body is kept.
-bool Inet::Transfer::answerBegins()
-{
-    long code = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-    status = int(code);
-    if (code >= 100 && code < 200)
-        return true;   // an interim answer; the real one follows
-    if (code >= 300 && code < 400 && !headerValue(headers, "Location").isEmpty())
-        return redirectAllowed();   // libcurl follows it: its body is not the answer
-    finalAnswer = true;
-    curl_off_t length = -1;
-    curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    if (retrypolicy::isRetryableStatus(status)) {
-        retryStatus = true;
-        retryAfter = retrypolicy::retryAfterMs(headerValue(headers, "Retry-After"));
-        return true;   // a page saying why, never kept
-    }
-    if (resumeFrom > 0) {
-        if (resumes()) {
-            total = length >= 0 ? resumeFrom + qint64(length) : -1;
-            wanted = true;
-            return true;
-        }
-        if (status != 200) {
-            stop = Stop::RangeRefused;
-            return false;
-        }
-        resumeFrom = received = 0;   // the whole file again
-    }
-    total = length >= 0 ? qint64(length) : -1;
-    if (!request.wanted || !request.wanted(QString::fromLatin1(headerValue(headers, "Content-Type")))) {
-        part.remove();
-        return true;
-    }
-    if (total > owner->m_bodyLimit) {
-        stop = Stop::TooLarge;
-        stopText = QStringLiteral("Answer of %1 bytes is larger than the limit of %2")
-                           .arg(total).arg(sizeText(owner->m_bodyLimit));
-        return false;
-    }
-    const bool ready = part.isValid() ? part.restart(&keepFailure)
-                                      : (part = PartFile::create(request.folder, &keepFailure)).isValid();
-    if (!ready) {
-        stop = Stop::KeepFailed;
-        return false;
-    }
-    rememberValidator();
-    wanted = true;
-    return true;
 }
 
 size_t Inet::Transfer::onHeader(char *buffer, size_t size, size_t count, void *self)

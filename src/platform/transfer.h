@@ -20,7 +20,7 @@ struct Inet::Transfer
 {
     enum class Phase { Queued, Running, Answered, Failed };
     // Why a callback ended the try early.
-    enum class Stop { None, KeepFailed, Enough, TooLarge, Downgrade, RangeRefused };
+    enum class Stop { None, KeepFailed, Enough, TooLarge, Downgrade, RangeRefused, Incomplete, ProxyAuth };
     struct Event
     {
         enum class Kind { State, Retry };
@@ -41,9 +41,11 @@ struct Inet::Transfer
     Phase phase = Phase::Queued;
     bool cancelled = false;
     qint64 notBefore = 0;       // the next try starts no earlier (ms on the engine's clock)
-    int tries = 0;
+    int tries = 0;              // requests made
+    int spentTries = 0;         // tries that failed in passing; a busy host's answers are not
     Failure failure = Failure::None;
-    QString everywhereReason;
+    QString hop;                // the address of the request that failed
+    bool firstHop = true;
 
     QList<Event> events;        // in order
     qsizetype reported = 0;     // how many of them have been reported
@@ -74,6 +76,8 @@ struct Inet::Transfer
     QByteArray validator;       // ETag or Last-Modified of an answer that offered byte ranges
     bool validatorIsEtag = false;
     qint64 resumeFrom = 0;      // the Range this try asks for (0: the whole body)
+    Headers firstHeaders;       // of the answer whose body the part file holds from its start
+    qint64 firstTotal = -1;     // that answer's length; -1: not declared
 
     qint64 shownReceived = -1;
     qint64 shownTotal = -2;
@@ -86,10 +90,19 @@ struct Inet::Transfer
     void beginTry();
 
     // The answer rules, one decision each.
-    bool redirectAllowed();
-    bool resumes();
-    void rememberValidator();
     bool answerBegins();
+    bool redirectAllowed();
+    bool notNow();
+    bool firstAnswer();
+    bool resumedAnswer();
+    bool sameFile() const;
+    bool rangeCompletesPart() const;
+    void rememberValidator();
+    bool refuse(Stop why, const QString &text);
+    /// Every byte of the resource is in the part file: the only way to a kept picture.
+    bool complete() const { return total < 0 ? resumeFrom == 0 : received == total; }
+    /// Whether a try that failed in passing may go on where the part file ends.
+    bool canResume() const { return part.isValid() && part.size() > 0 && !validator.isEmpty() && firstTotal > 0; }
 
     // libcurl's callbacks.
     static size_t onHeader(char *buffer, size_t size, size_t count, void *self);

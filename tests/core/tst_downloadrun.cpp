@@ -662,8 +662,13 @@ private Q_SLOTS:
         QTest::addColumn<QList<Response>>("answers");   // for every number, in turn
         QTest::addColumn<int>("numbers");
         QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("misses");                // [MAXMISSES]
+        QTest::addColumn<int>("busyLimit");             // ms a host may stay busy; 0: as set
+        QTest::addColumn<bool>("viaProxy");             // the scripted server is the proxy too
+        QTest::addColumn<int>("requests");              // for each number
         QTest::addColumn<QByteArray>("range");          // the second request's Range header
         QTest::addColumn<QString>("state");             // a state the status line showed
+        QTest::addColumn<QString>("logged");            // what a line of the Run Log holds
         QTest::addColumn<QString>("report");
 
         const QByteArray body = everyByteValue(300);
@@ -676,10 +681,22 @@ private Q_SLOTS:
             }
             return r;
         };
+        // A 206 as a server or a cache sends it, whatever was asked.
+        auto part = [](const QByteArray &bytes, const QByteArray &etag, const QByteArray &range) {
+            Response r;
+            r.status = 206;
+            r.body = bytes;
+            r.header("ETag", etag);
+            if (!range.isEmpty())
+                r.header("Content-Range", range);
+            return r;
+        };
         Response reset = picture(body);
         reset.resetAfter = body.size() / 2;
         Response resetRanged = picture(body, "\"v1\"");
         resetRanged.resetAfter = body.size() * 9 / 10;
+        Response resetWeak = picture(body, "W/\"v1\"");
+        resetWeak.resetAfter = body.size() * 9 / 10;
         Response shortRanged = picture(body, "\"v1\"");
         shortRanged.body = body.left(body.size() / 3);
         shortRanged.declaredLength = body.size();
@@ -687,44 +704,109 @@ private Q_SLOTS:
         empty.closeWithoutAnswer = true;
         const Response busy = Response::page(503, "<html>busy</html>").header("Retry-After", "2");
         const Response tooMany = Response::page(429, "<html>slow down</html>").header("Retry-After", "1");
+        Response failingPicture = Response::ok("GIF89a", "image/gif");
+        failingPicture.status = 500;
         const QString retried = QStringLiteral("Completed downloading maximum number if files (%1) - %1 saved, 0 gave no picture, %1 retried");
+        const qsizetype cut = body.size() * 9 / 10;
+        const QByteArray from = QByteArray::number(cut) + '-';
+        const QByteArray rest = body.mid(cut);
+        const QByteArray size = QByteArray::number(body.size());
+        const QByteArray restRange = "bytes " + from + QByteArray::number(body.size() - 1) + '/' + size;
+        const QString nowhere = QStringLiteral("http://%1/elsewhere.jpg").arg(lookups::unknownHost());
 
-        QTest::newRow("reset mid-body, then whole") << QList<Response>{reset, picture(body)} << 1 << 3 << QByteArray()
-            << "Retrying in 1 s (Recv failure: Connection reset by peer)" << retried.arg(1);
-        QTest::newRow("reset at 90 %, resumed with Range") << QList<Response>{resetRanged, picture(body, "\"v1\"")} << 1 << 3
-            << QByteArray::number(body.size() * 9 / 10) + '-' << "" << retried.arg(1);
-        QTest::newRow("shorter than declared, resumed") << QList<Response>{shortRanged, picture(body, "\"v1\"")} << 1 << 3
-            << QByteArray::number(body.size() / 3) + '-' << "" << retried.arg(1);
-        QTest::newRow("file changed meanwhile: started over") << QList<Response>{resetRanged, picture(changed, "\"v2\"")} << 1 << 3
-            << QByteArray::number(body.size() * 9 / 10) + '-' << "" << retried.arg(1);
-        QTest::newRow("empty reply") << QList<Response>{empty, picture(body)} << 1 << 3 << QByteArray() << "" << retried.arg(1);
-        QTest::newRow("Retry-After honoured") << QList<Response>{busy, picture(body)} << 1 << 3 << QByteArray()
-            << "Retrying in 2 s (HTTP 503 Service Unavailable)" << retried.arg(1);
-        QTest::newRow("a 429 burst does not end the series") << QList<Response>{tooMany, picture(body)} << 3 << 3
-            << QByteArray() << "Retrying in 1 s (HTTP 429 Too Many Requests)" << retried.arg(3);
-        QTest::newRow("a busy server is no miss") << QList<Response>{tooMany} << 3 << 0 << QByteArray() << ""
-            << "Completed downloading maximum number if files (3) - 0 saved, 0 gave no picture"
-               " - 3 failed (last: the server stayed busy, HTTP status 429)";
-        QTest::newRow("404 not retried") << QList<Response>{Response::page(404, "gone"), picture(body)} << 1 << 3
-            << QByteArray() << "" << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+        QTest::newRow("reset mid-body, then whole") << QList<Response>{reset, picture(body)} << 1 << 3 << 1 << 0 << false << 2
+            << QByteArray() << "Retrying in 1 s (Recv failure: Connection reset by peer)" << "" << retried.arg(1);
+        QTest::newRow("reset at 90 %, resumed with Range") << QList<Response>{resetRanged, picture(body, "\"v1\"")} << 1 << 3 << 1 << 0
+            << false << 2 << QByteArray::number(body.size() * 9 / 10) + '-' << "" << "" << retried.arg(1);
+        QTest::newRow("shorter than declared, resumed") << QList<Response>{shortRanged, picture(body, "\"v1\"")} << 1 << 3 << 1 << 0
+            << false << 2 << QByteArray::number(body.size() / 3) + '-' << "" << "" << retried.arg(1);
+        QTest::newRow("file changed meanwhile: started over") << QList<Response>{resetRanged, picture(changed, "\"v2\"")} << 1 << 3 << 1
+            << 0 << false << 2 << QByteArray::number(body.size() * 9 / 10) + '-' << "" << "" << retried.arg(1);
+        QTest::newRow("a 206 short of the end: whole again")
+            << QList<Response>{resetRanged, part(rest.left(15), "\"v1\"", "bytes " + from + QByteArray::number(cut + 14) + '/' + size), picture(body, "\"v1\"")} << 1 << 3
+            << 1 << 0 << false << 3 << from << "" << "" << retried.arg(1);
+        QTest::newRow("a 206 naming another total")
+            << QList<Response>{resetRanged, part(rest, "\"v1\"", "bytes " + from + QByteArray::number(body.size() - 1) + '/' + QByteArray::number(body.size() + 100)), picture(body, "\"v1\"")} << 1 << 3
+            << 1 << 0 << false << 3 << from << "" << "" << retried.arg(1);
+        QTest::newRow("a 206 without Content-Range")
+            << QList<Response>{resetRanged, part(rest, "\"v1\"", ""), picture(body, "\"v1\"")} << 1 << 3
+            << 1 << 0 << false << 3 << from << "" << "" << retried.arg(1);
+        QTest::newRow("a 206 of another ETag is not appended")
+            << QList<Response>{resetRanged, part(changed.mid(cut), "\"v2\"", restRange), picture(changed, "\"v2\"")} << 1 << 3
+            << 1 << 0 << false << 3 << from << "" << "" << retried.arg(1);
+        QTest::newRow("a 206 without Content-Type completes the picture")
+            << QList<Response>{resetRanged, part(rest, "\"v1\"", restRange)} << 1 << 3
+            << 1 << 0 << false << 2 << from << "" << "" << retried.arg(1);
+        QTest::newRow("a 206 to a request for the whole file")
+            << QList<Response>{part(body.left(cut), "\"v1\"", "bytes 0-" + QByteArray::number(cut - 1) + '/' + size).header("Content-Type", jpegType), picture(body)} << 1 << 3
+            << 1 << 0 << false << 2 << QByteArray() << "" << "" << retried.arg(1);
+        QTest::newRow("a weak ETag vouches for no resumption") << QList<Response>{resetWeak, picture(body, "W/\"v1\"")} << 1 << 3 << 1
+            << 0 << false << 2 << QByteArray() << "" << "" << retried.arg(1);
+        QTest::newRow("empty reply") << QList<Response>{empty, picture(body)} << 1 << 3 << 1 << 0 << false << 2 << QByteArray() << ""
+            << "" << retried.arg(1);
+        QTest::newRow("Retry-After honoured") << QList<Response>{busy, picture(body)} << 1 << 3 << 1 << 0 << false << 2 << QByteArray()
+            << "Retrying in 2 s (HTTP 503 Service Unavailable)" << "" << retried.arg(1);
+        QTest::newRow("Retry-After as an HTTP date")
+            << QList<Response>{Response::page(503, "busy").header("Retry-After", "Fri, 31 Dec 2100 23:59:59 GMT"), picture(body)}
+            << 1 << 3 << 1 << 0 << false << 1 << QByteArray() << "Retrying in 60 s (HTTP 503 Service Unavailable)" << ""
+            << "User Terminated Download Process - 0 saved, 0 gave no picture";
+        QTest::newRow("a 429 burst costs no try") << QList<Response>{tooMany, tooMany, tooMany, tooMany, picture(body)} << 1 << 0 << 1
+            << 0 << false << 5 << QByteArray() << "Retrying in 1 s (HTTP 429 Too Many Requests)" << "" << retried.arg(1);
+        QTest::newRow("a host that stays busy ends the run") << QList<Response>{tooMany} << 3 << 0 << 1 << 2500 << false << 3
+            << QByteArray() << "" << ""
+            << "Downloading Stopped because the server stayed busy for 10 minutes - 0 saved, 0 gave no picture, 1 retried"
+               " - 1 failed (last: HTTP 429 Too Many Requests)";
+        QTest::newRow("a failing server is no end of the series") << QList<Response>{Response::page(502, "bad gateway")} << 3 << 1 << 1
+            << 0 << false << 2 << QByteArray() << "" << ""
+            << "Downloading Stopped because the server keeps failing: HTTP 502 Bad Gateway - 0 saved, 0 gave no picture, 1 retried"
+               " - 1 failed (last: HTTP 502 Bad Gateway)";
+        QTest::newRow("an error typed as a picture is no picture") << QList<Response>{failingPicture} << 2 << 0 << 1 << 0 << false << 1
+            << QByteArray() << "" << "failed: HTTP 500 Internal Server Error"
+            << "Downloading Stopped because the server keeps failing: HTTP 500 Internal Server Error - 0 saved, 0 gave no picture"
+               " - 1 failed (last: HTTP 500 Internal Server Error)";
+        QTest::newRow("a redirect to an unknown host fails that number") << QList<Response>{Response::redirect(302, nowhere.toLatin1())}
+            << 2 << 0 << 0 << 0 << false << 1 << QByteArray() << "" << "at " + nowhere
+            << "Completed downloading maximum number if files (2) - 0 saved, 0 gave no picture - 2 failed (last: Could not resolve host: "
+                   + lookups::unknownHost() + ")";
+        QTest::newRow("the proxy asks for a password") << QList<Response>{Response::page(407, "who are you")} << 3 << 3 << 0 << 0
+            << true << 1 << QByteArray() << "" << ""
+            << "Downloading Stopped because the proxy asks for a user name and password (HTTP 407) - 0 saved, 0 gave no picture"
+               " - 1 failed (last: The proxy asks for a user name and password (HTTP 407))";
+        QTest::newRow("404 not retried") << QList<Response>{Response::page(404, "gone"), picture(body)} << 1 << 3 << 1 << 0 << false << 1
+            << QByteArray() << "" << "" << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
         QTest::newRow("Stop during the wait ends it at once")
-            << QList<Response>{Response::page(503, "busy").header("Retry-After", "30"), picture(body)} << 1 << 3
-            << QByteArray() << "Retrying in 30 s (HTTP 503 Service Unavailable)" << "User Terminated Download Process - 0 saved, 0 gave no picture";
+            << QList<Response>{Response::page(503, "busy").header("Retry-After", "30"), picture(body)} << 1 << 3 << 1 << 0 << false << 1
+            << QByteArray() << "Retrying in 30 s (HTTP 503 Service Unavailable)" << ""
+            << "User Terminated Download Process - 0 saved, 0 gave no picture";
     }
 
     // A transfer that fails in passing is tried again, resumed where the server allows it, and
-    // what is saved is the server's file, byte for byte; a busy server never ends the series.
+    // what is saved is the server's file, byte for byte, checked whole before it is saved. A
+    // busy server makes the number wait, a failing one ends the run as failing, and only what
+    // holds for every number ends it at once.
     void passingFaults()
     {
         QFETCH(QList<Response>, answers);
         QFETCH(int, numbers);
         QFETCH(int, retries);
+        QFETCH(int, misses);
+        QFETCH(int, busyLimit);
+        QFETCH(bool, viaProxy);
+        QFETCH(int, requests);
         QFETCH(QByteArray, range);
         QFETCH(QString, state);
+        QFETCH(QString, logged);
         QFETCH(QString, report);
         m_settings.lastFile = qint16(numbers);
         m_settings.retries = retries;
-        m_settings.maxMisses = 1;
+        m_settings.maxMisses = misses;
+        m_settings.transfers = 1;   // one number at a time, so each number's requests can be counted
+        if (busyLimit > 0)
+            m_inet->setBusyLimit(busyLimit);
+        if (viaProxy) {
+            m_settings.proxyIP = QStringLiteral("127.0.0.1");
+            m_settings.proxyPort = m_server->port();
+        }
         for (int n = 1; n <= numbers; ++n)
             m_server->routeInTurn(ScriptedServer::seriesPath(n), answers);
         const bool stops = report.startsWith(QLatin1String("User Terminated"));
@@ -732,19 +814,26 @@ private Q_SLOTS:
             if (stops && text.startsWith(QLatin1String("Retrying")))
                 m_run->stop();
         };
+        QStringList log;
+        m_view.onLog = [&](const QString &line) { log << line; };
         m_run->run();
 
         QCOMPARE(m_view.messages.last(), report);
         if (!state.isEmpty())
             QVERIFY2(m_view.states.contains(state), qPrintable(m_view.states.join(QLatin1Char('|'))));
-        const QList<ReceivedRequest> &requests = m_server->requests();
-        QCOMPARE(requests.size(), numbers * (report.contains(QLatin1String("retried")) ? 2 : 1));
-        if (requests.size() > 1)
-            QCOMPARE(requests[1].header("Range"), range.isNull() ? QByteArray() : "bytes=" + range);
-        const Response &last = answers.last();
+        if (!logged.isEmpty())
+            QVERIFY2(log.join(QLatin1Char('\n')).contains(logged), qPrintable(log.join(QLatin1Char('\n'))));
+        const QList<ReceivedRequest> &received = m_server->requests();
+        const bool ended = report.startsWith(QLatin1String("Downloading Stopped"));
+        QCOMPARE(received.size(), (ended ? 1 : numbers) * requests);
+        if (received.size() > 1)
+            QCOMPARE(received[1].header("Range"), range.isNull() ? QByteArray() : "bytes=" + range);
+        // The file is the last whole answer's, however many answers brought its bytes.
+        const auto whole = std::find_if(answers.rbegin(), answers.rend(), [](const Response &r) { return r.status == 200; });
         for (int n = 1; n <= numbers && report.contains(QLatin1String("saved, ")) && !report.contains(QLatin1String(" 0 saved")); ++n)
-            QCOMPARE(contents(target(ScriptedServer::seriesPath(n).mid(1))), last.body);
-        QCOMPARE(m_view.number, stops ? QStringLiteral("01") : QStringLiteral("%1").arg(numbers + 1, 2, 10, QLatin1Char('0')));
+            QCOMPARE(contents(target(ScriptedServer::seriesPath(n).mid(1))), whole->body);
+        if (!ended)
+            QCOMPARE(m_view.number, stops ? QStringLiteral("01") : QStringLiteral("%1").arg(numbers + 1, 2, 10, QLatin1Char('0')));
         const QStringList left = entries(m_settings.localFolder);
         QVERIFY2(std::none_of(left.begin(), left.end(), [](const QString &f) { return f.endsWith(QLatin1String(".part")); }),
                  qPrintable(left.join(QLatin1Char(' '))));

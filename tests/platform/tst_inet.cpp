@@ -432,7 +432,7 @@ void TestInet::slowIsNotStuck()
         QCOMPARE(Kept::body(answer), response.body);
     } else {
         QCOMPARE(answer.errorCode, int(CURLE_OPERATION_TIMEDOUT));
-        QCOMPARE(answer.failure, Inet::Failure::Passing);
+        QCOMPARE(answer.failure, Inet::Failure::Server);
         QVERIFY(kept.files().isEmpty());
     }
 }
@@ -743,7 +743,7 @@ void TestInet::certificates()
     QCOMPARE(statesOf(states), (QList<int>{Inet::ResolvingHost, Inet::HostResolved, Inet::Error}));
     QCOMPARE(inet.ResponseCode(), int(CURLE_PEER_FAILED_VERIFICATION));
     QVERIFY2(inet.ResponseInfo().contains("certificate"), qPrintable(inet.ResponseInfo()));
-    QCOMPARE(answer.failure, Inet::Failure::Everywhere);
+    QCOMPARE(answer.failure, Inet::Failure::Certificate);
 }
 
 void TestInet::proxyIsWhatTheSettingsSay_data()
