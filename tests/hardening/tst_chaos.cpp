@@ -133,7 +133,14 @@ private Q_SLOTS:
         qInfo().noquote() << QStringLiteral("seed %1, %2 numbers: %3 saved, %4 failed, %5 requests (%6); \"%7\"")
                                      .arg(seed).arg(numbers).arg(saved).arg(failed).arg(server.requests().size())
                                      .arg(met.join(QLatin1String(", ")), view.message);
-        QVERIFY2(broken.isEmpty(), qPrintable(QString::number(broken.size()) + QStringLiteral(" broken:\n") + broken.mid(0, 40).join(QLatin1Char('\n'))));
+        // Grouped by what broke, digits aside, with the first few of each group.
+        QMap<QString, QStringList> kinds;
+        for (const QString &line : std::as_const(broken))
+            kinds[line.section(QStringLiteral("): "), -1).section(QStringLiteral(" ("), 0, 0).left(60).replace(QRegularExpression(QStringLiteral("\\d+")), QStringLiteral("#"))] << line;
+        QString summary;
+        for (auto it = kinds.begin(); it != kinds.end(); ++it)
+            summary += QStringLiteral("\n%1 x %2 ...\n  ").arg(it->size()).arg(it.key()) + it->mid(0, 3).join(QStringLiteral("\n  "));
+        QVERIFY2(broken.isEmpty(), qPrintable(QString::number(broken.size()) + QStringLiteral(" broken:") + summary));
         QCOMPARE(counts.size(), numbers >= 400 ? ChaosSeries::behaviours().size() : counts.size());
     }
 };
