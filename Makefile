@@ -1,5 +1,6 @@
 # The two commands a new machine needs: `make run` and `make test`. Both install what is missing.
 # `make fuzz` runs the fuzz targets (tests/fuzz) with libFuzzer for FUZZ_SECONDS each.
+# `make chaos SEED=S NUMBERS=N` runs a whole series of N numbers against the chaos server.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
@@ -21,7 +22,7 @@ SANITIZER_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_af
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0
 
-.PHONY: all deps configure build run test package asan-build fuzz-deps fuzz clean
+.PHONY: all deps configure build run test package asan-build fuzz-deps fuzz chaos clean
 
 all: build
 
@@ -58,6 +59,13 @@ test: build
 asan-build: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DSERIOGRAB_SANITIZE=ON >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+# The suite runs the chaos check with 400 numbers and one seed; this runs it as long as asked.
+SEED ?= 20261209
+NUMBERS ?= 20000
+chaos: configure
+	cmake --build $(BUILD) --target tst_chaos -j $(JOBS)
+	SEED=$(SEED) NUMBERS=$(NUMBERS) QTEST_FUNCTION_TIMEOUT=86400000 QT_QPA_PLATFORM=offscreen $(BUILD)/tst_chaos -maxwarnings 0
 
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps EXTRA_PACKAGES="$(FUZZ_PACKAGES)"

@@ -179,13 +179,15 @@ private Q_SLOTS:
         QTest::addColumn<bool>("multiple");
         QTest::addColumn<int>("maxMisses");
         QTest::addColumn<int>("atPass");        // 0: nothing is changed during the run
-        QTest::addColumn<int>("newLastFile");   // at that pass: 0 switches Multiple Downloads OFF
+        QTest::addColumn<int>("newLastFile");   // at that pass: 0 switches Multiple Downloads OFF, -1 presses Stop
         QTest::addColumn<int>("passes");
         QTest::addColumn<QString>("report");
 
         const QString off = QStringLiteral("Downloading Stopped because Multiple Download Option is OFF");
         QTest::newRow("multiple off") << 3 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
         QTest::newRow("multiple off, limit 1") << 1 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
+        QTest::newRow("Stop with multiple off") << 3 << false << 10 << 1 << -1 << 1
+                                                << "User Terminated Download Process - 0 saved, 0 gave no picture";
         QTest::newRow("limit 1") << 1 << true << 10 << 0 << 0 << 1
                                  << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
         QTest::newRow("limit 0 ends after one pass") << 0 << true << 10 << 0 << 0 << 1
@@ -219,7 +221,9 @@ private Q_SLOTS:
         m_view.onMessage = [&](const QString &m) {
             if (!m.startsWith(QLatin1String("Opening :")) || ++opened != atPass)
                 return;
-            if (newLastFile == 0)
+            if (newLastFile < 0)
+                m_run->stop();
+            else if (newLastFile == 0)
                 m_settings.multipleDownloads = Settings::False;
             else
                 m_settings.lastFile = qint16(newLastFile);
@@ -228,7 +232,7 @@ private Q_SLOTS:
         QCOMPARE(opened, passes);
         QCOMPARE(m_view.messages.last(), report);
         const int bound = multiple ? qMin(qMax(lastFile, 1), passes + m_settings.transfers - 1) : 1;
-        QVERIFY2(m_server->requests().size() >= passes && m_server->requests().size() <= bound,
+        QVERIFY2(m_server->requests().size() >= passes - (newLastFile < 0 ? 1 : 0) && m_server->requests().size() <= bound,
                  qPrintable(m_server->paths().join(QLatin1Char(' '))));
         QCOMPARE(m_inet->transferCount(), 0);
     }

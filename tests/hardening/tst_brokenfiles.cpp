@@ -1,3 +1,4 @@
+#include "fixtures.h"
 #include "scriptedserver.h"
 #include "windowharness.h"
 
@@ -7,10 +8,33 @@
 
 #include <cerrno>
 #include <cstring>
+#include <linux/capability.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace harness;
+
+namespace {
+
+// Root writes where the permission bits forbid it. Without these capabilities this thread (the
+// one the transfers write from) meets the bits like anyone else; allowed again, it has them back.
+bool overridesPermissions(bool allowed)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        __user_cap_data_struct &word = data[cap / 32];
+        const quint32 bit = 1u << (cap % 32);
+        word.effective = allowed ? word.effective | (word.permitted & bit) : word.effective & ~bit;
+    }
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+} // namespace
 
 /// Settings files people edited by hand or that broke on a disk, and folders that are not
 /// there: the program starts, says what is wrong in one line, keeps downloading, and never
@@ -166,6 +190,9 @@ private Q_SLOTS:
         QTest::newRow("missing") << 1 << "01" << ENOENT;
         QTest::newRow("removed during the run") << 2 << "02" << ENOENT;
         QTest::newRow("file-size limit reached") << 3 << "01" << EFBIG;
+        QTest::newRow("no permission to write") << 4 << "01" << EACCES;
+        QTest::newRow("read-only file system") << 5 << "01" << EROFS;
+        QTest::newRow("file system full") << 6 << "01" << ENOSPC;
     }
     // A folder that no picture can go into ends the run at the first picture that cannot be
     // saved: no more requests, no part file, and the number stays where the next Get goes on.
@@ -179,6 +206,21 @@ private Q_SLOTS:
             QVERIFY(writeFile(folder, "I am a file"));
         if (kind >= 2)
             QVERIFY(QDir().mkpath(folder));
+        const auto unmount = qScopeGuard([&] {
+            if (kind >= 5)
+                ::umount2(folder.toLocal8Bit().constData(), MNT_DETACH);
+        });
+        if (kind >= 5) {
+            if (::geteuid() != 0)
+                SKIP_OR_FAIL_UNDER_CI(QStringLiteral("mounting a small file system for the target folder needs root"));
+            QVERIFY2(::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs", kind == 5 ? MS_RDONLY : 0, "size=64k") == 0,
+                     std::strerror(errno));
+        }
+        const auto permitted = qScopeGuard([] { overridesPermissions(true); });
+        if (kind == 4) {
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+            QVERIFY2(overridesPermissions(false), std::strerror(errno));
+        }
         QVERIFY(writeFile(m_folders->place.parameterFile(),
                           "[LOCALFOLDER]\r\n" + folder.toUtf8() + "\r\n[LASTFILE]\r\n40\r\n"));
         m_server->routeOthers(Response::ok(QByteArray(200000, 'p'), "image/jpeg"));
@@ -210,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(m_server->requests().size(), asked);
         if (kind == 0)
             QCOMPARE(contents(folder), QByteArray("I am a file"));
-        else if (kind == 3)
+        else if (kind >= 3)
             QCOMPARE(entries(folder), QStringList());   // not even a part file
         else
             QVERIFY(!QFileInfo::exists(folder));

@@ -282,6 +282,7 @@ private Q_SLOTS:
         QTest::newRow("PNG of 50 megapixels") << picture("PNG", Qt::darkRed, QSize(8660, 5774)) << true << false << true;
         QTest::newRow("interlaced PNG claiming 60000 x 60000") << pngClaiming(60000, 60000, 8, true) << false << true << false;
         QTest::newRow("16-bit PNG claiming 6000 x 6000") << pngClaiming(6000, 6000, 16) << false << true << false;
+        QTest::newRow("16-bit PNG claiming 4500 x 4500") << pngClaiming(4500, 4500, 16) << false << true << false;
         QTest::newRow("WebP 4000 x 3000") << picture("WEBP", Qt::darkRed, QSize(4000, 3000)) << true << false << true;
         QTest::newRow("WebP claiming 16383 x 16383") << webpClaiming(16383, 16383) << false << true << false;
         QTest::newRow("animated WebP claiming 16383 x 16383") << webpClaiming(16383, 16383, true) << false << true << false;

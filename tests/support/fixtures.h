@@ -115,14 +115,20 @@ protected:
     QString logForErrors() const override;
 };
 
+/// Skips the test for want of a fixture (a program, a library, a privilege), saying why; under
+/// CI, where every fixture must be there, fails it instead.
+#define SKIP_OR_FAIL_UNDER_CI(why)                                                                \
+    do {                                                                                          \
+        const QByteArray missing = QString(why).toLocal8Bit();                                    \
+        if (runningUnderCi())                                                                     \
+            QFAIL(missing.constData());                                                           \
+        QSKIP(missing.constData());                                                               \
+    } while (false)
+
 /// Starts a fixture; skips the test when its program is missing, but fails it under CI.
 #define START_FIXTURE_OR_SKIP(fixture)                                                            \
     do {                                                                                          \
-        if ((fixture).binary().isEmpty()) {                                                       \
-            const QByteArray why = (fixture).name().toLocal8Bit() + " is not installed";          \
-            if (runningUnderCi())                                                                 \
-                QFAIL(why.constData());                                                           \
-            QSKIP(why.constData());                                                               \
-        }                                                                                         \
+        if ((fixture).binary().isEmpty())                                                         \
+            SKIP_OR_FAIL_UNDER_CI((fixture).name() + QStringLiteral(" is not installed"));        \
         QVERIFY2((fixture).start(), qPrintable((fixture).errorText()));                           \
     } while (false)

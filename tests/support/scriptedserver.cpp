@@ -16,6 +16,7 @@ QByteArray reasonFor(int status)
     case 200: return "OK";
     case 301: return "Moved Permanently";
     case 302: return "Found";
+    case 304: return "Not Modified";
     case 307: return "Temporary Redirect";
     case 400: return "Bad Request";
     case 403: return "Forbidden";
@@ -41,15 +42,21 @@ bool hasHeader(const HeaderList &headers, const QByteArray &name)
     return false;
 }
 
-// Closing with a zero linger time makes the kernel send RST instead of FIN.
-void resetConnection(QTcpSocket *socket)
+// Closing with a zero linger time makes the kernel send RST instead of FIN. The bytes written
+// are given time to arrive first, so the reset really falls after them.
+void resetSoon(QTcpSocket *socket)
 {
-    const qintptr fd = socket->socketDescriptor();
-    if (fd != -1) {
-        linger hard{1, 0};
-        ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    }
-    socket->abort();
+    socket->flush();
+    QPointer<QTcpSocket> guarded(socket);
+    QTimer::singleShot(100, socket, [guarded] {
+        if (!guarded)
+            return;
+        if (const qintptr fd = guarded->socketDescriptor(); fd != -1) {
+            linger hard{1, 0};
+            ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        }
+        guarded->abort();
+    });
 }
 
 } // namespace
@@ -90,6 +97,7 @@ ScriptedServer::ScriptedServer(QObject *parent)
     : QObject(parent)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &ScriptedServer::accept);
+    m_clock.start();
     m_server.listen(QHostAddress::LocalHost, 0);
 }
 
@@ -184,6 +192,7 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
 
     ReceivedRequest request;
     request.connection = it->id;
+    request.receivedMs = m_clock.elapsed();
     request.method = requestLine.value(0);
     request.target = requestLine.value(1);
     for (qsizetype i = 1; i < lines.size(); ++i) {
@@ -216,7 +225,9 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
     if (auto turn = m_turns.find(path); turn != m_turns.end() && !turn->isEmpty()) {
         chosen = turn->size() > 1 ? turn->takeFirst() : turn->first();
     } else if (!m_routes.contains(path)) {
-        if (m_hasOthers)
+        if (m_answerFor)
+            chosen = m_answerFor(request);
+        else if (m_hasOthers)
             chosen = m_others;
         else
             chosen.status = 404;
@@ -259,7 +270,10 @@ void ScriptedServer::answer(QTcpSocket *socket, const Response &response, bool c
     }
     if (!response.raw.isNull()) {
         socket->write(response.raw);
-        socket->disconnectFromHost();
+        if (response.resetAfter >= 0)
+            resetSoon(socket);
+        else
+            socket->disconnectFromHost();
         return;
     }
 
@@ -284,13 +298,7 @@ void ScriptedServer::answer(QTcpSocket *socket, const Response &response, bool c
     }
     if (response.resetAfter >= 0) {
         socket->write(response.body.left(response.resetAfter));
-        socket->flush();
-        // Give the bytes time to arrive before the reset, so it really falls mid-body.
-        QPointer<QTcpSocket> guarded(socket);
-        QTimer::singleShot(100, socket, [guarded] {
-            if (guarded)
-                resetConnection(guarded);
-        });
+        resetSoon(socket);
         return;
     }
     if (response.dripBytes > 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QMetaType>
@@ -10,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
+
+#include <functional>
 
 class QTcpSocket;
 
@@ -28,6 +31,7 @@ struct Response
     qint64 resetAfter = -1;       // send the head and this many body bytes, then reset (RST)
     bool closeWithoutAnswer = false;
     QByteArray raw;               // sent as it is instead of an answer, then the connection closes
+                                  // (is reset, when resetAfter is not -1)
     int dripBytes = 0;            // send the body in pieces of this many bytes ...
     int dripIntervalMs = 0;       // ... this far apart
     bool endless = false;         // send the body again and again, without a length, until the
@@ -60,6 +64,7 @@ struct ReceivedRequest
     QByteArray path;              // target without scheme, host and query
     HeaderList headers;
     int connection = 0;           // 1 for the first connection accepted, 2 for the next ...
+    qint64 receivedMs = 0;        // when its head was complete, in ms since the server started
 
     /// Value of a request header, name matched without regard to case; empty when absent.
     QByteArray header(const QByteArray &name) const;
@@ -86,6 +91,8 @@ public:
     void routeInTurn(const QString &path, const QList<Response> &responses);
     /// The answer for every path that has no route of its own (instead of the 404 page).
     void routeOthers(const Response &response) { m_others = response; m_hasOthers = true; }
+    /// Makes the answer for every path that has no route of its own from the request itself.
+    void routeOthers(std::function<Response(const ReceivedRequest &)> answerFor) { m_answerFor = std::move(answerFor); }
     /// The pictures of a series: for each number, seriesPath(number) answers a JPEG whose body is
     /// "picture <number>", held until release() when held is true.
     void routeSeries(const QList<int> &numbers, bool held = false);
@@ -123,6 +130,8 @@ private:
     QHash<QString, QList<Response>> m_turns;
     Response m_others;
     bool m_hasOthers = false;
+    std::function<Response(const ReceivedRequest &)> m_answerFor;
+    QElapsedTimer m_clock;
     QHash<QTcpSocket *, Connection> m_connections;
     QList<ReceivedRequest> m_requests;
     int m_connectionCount = 0;
