@@ -119,6 +119,7 @@ void DownloadRun::run()
     m_cleanedFolders.clear();
     m_lastSaved.clear();
     m_wholeAddressHint = false;
+    m_skipExisting = false;
 
     if (!start())
         return;
@@ -373,7 +374,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
     bool taken = fileExists(fileName);
     for (;;) {
         if (taken) {
-            switch (m_settings.ifExists) {
+            switch (m_skipExisting ? Settings::IfExists::Skip : m_settings.ifExists) {
             case Settings::IfExists::Skip:
                 return skip(QStringLiteral("\"%1\" exists").arg(fileName));
             case Settings::IfExists::Number:
@@ -381,8 +382,10 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
                 break;
             case Settings::IfExists::Ask: {
                 const QString answer = m_view.askNewName(prompt, fileName);
-                if (answer.isEmpty())
+                if (answer.isEmpty()) {
+                    m_skipExisting = m_skipExisting || m_view.skipTheRest();
                     return skip(QStringLiteral("\"%1\" exists and no other name was given").arg(fileName));
+                }
                 fileName = inFolder(m_settings.localFolder, answer.endsWith(ending) ? answer : answer + ending);
                 named = true;
                 prompt = existsPrompt;
@@ -420,7 +423,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
 // With "If the file exists" on Skip, a number whose file is there already needs no request.
 bool DownloadRun::skipsWithoutAsking(const QString &url) const
 {
-    return m_settings.ifExists == Settings::IfExists::Skip
+    return (m_skipExisting || m_settings.ifExists == Settings::IfExists::Skip)
         && fileExists(runrules::localFileName(url, m_settings.localFolder, m_settings.headerText));
 }
 

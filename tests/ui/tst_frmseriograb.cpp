@@ -1,6 +1,7 @@
 #include "core/settings.h"
 #include "platform/programplace.h"
 #include "platform/twips.h"
+#include "ui/main/addresspaste.h"
 #include "ui/main/frmseriograb.h"
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QContextMenuEvent>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -67,7 +69,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QFile opener(m_desktop.filePath(QStringLiteral("xdg-open")));
-        QVERIFY(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\necho \"$1\" >>\"$0\"ed\n") > 0);
+        QVERIFY(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\ncase \"$1\" in *nomethod) echo \"xdg-open: no method available for opening '$1'\" >&2;"
+                                                              " exit 3;; esac\necho \"$1\" >>\"$0\"ed\n") > 0);
         QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
         qputenv("PATH", m_desktop.path().toUtf8() + ':' + qgetenv("PATH"));
     }
@@ -203,7 +206,8 @@ private Q_SLOTS:
         const QList<QPair<const char *, QString>> items = {
             {"get", QStringLiteral("Get Files")}, {"stp", QStringLiteral("Stop Downloading")},
             {"runLog", QStringLiteral("Run Log")}, {"exit", QStringLiteral("Exit")},
-            {"opt", QStringLiteral("Options")},   {"hlp", QStringLiteral("Help")},
+            {"opt", QStringLiteral("Options")},   {"more", QStringLiteral("More Options…")},
+            {"hlp", QStringLiteral("Help")},
         };
         for (const auto &[name, caption] : items) {
             auto *a = child<QAction>(w.get(), name);
@@ -301,6 +305,27 @@ private Q_SLOTS:
         QTest::keyClick(child<QLineEdit>(w.get(), "txtURL3"), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}),
                  QStringList({"https://h.org/g/img_", "0042", ".jpg?size=1024"}));
+        // Ctrl+V or the context menu's Paste in any field splits a whole address; other text pastes as ever.
+        const QStringList split = {"http://p.org/a", "7", ".png"};
+        for (const char *name : {"cmbURL1", "txtURL2", "txtURL3"}) {
+            QWidget *f = child<QWidget>(w.get(), name);
+            f->setFocus();
+            QGuiApplication::clipboard()->setText(QStringLiteral("http://p.org/a7.png"));
+            QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}), split);
+            w->setAddress(QStringLiteral("https://h.org/g/img_0042.jpg"));
+            auto *edit = qobject_cast<QComboBox *>(f) ? qobject_cast<QComboBox *>(f)->lineEdit() : qobject_cast<QLineEdit *>(f);
+            QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2), edit->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(edit, &menu);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            AddressPaste::pasteAction(qobject_cast<QMenu *>(QApplication::activePopupWidget()))->trigger();
+            QApplication::activePopupWidget()->close();
+            QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}), split);
+            QGuiApplication::clipboard()->setText(QStringLiteral("9"));
+            edit->selectAll();
+            QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(edit->text(), QStringLiteral("9"));
+        }
         QMimeData data;
         data.setText(QStringLiteral("https://h.org/about.html"));
         QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -328,6 +353,12 @@ private Q_SLOTS:
         m_settings.localFolder = m_dir->filePath(QStringLiteral("gone"));
         child<QAction>(w.get(), "openFolder")->trigger();
         QCOMPARE(child<StatusLine>(w.get(), "sbar1")->text(), QStringLiteral("Cannot open %1: it does not exist").arg(m_settings.localFolder));
+        // A folder no program takes: xdg-open's own words in the status line.
+        m_settings.localFolder = m_dir->filePath(QStringLiteral("nomethod"));
+        QVERIFY(QDir().mkpath(m_settings.localFolder));
+        child<QAction>(w.get(), "openFolder")->trigger();
+        QTRY_COMPARE(child<StatusLine>(w.get(), "sbar1")->text(),
+                     QStringLiteral("No program could open %1 (xdg-open: no method available for opening '%1')").arg(m_settings.localFolder));
         const QString opened = m_desktop.filePath(QStringLiteral("xdg-opened"));   // in any order: each opener runs apart
         QTRY_COMPARE(contents(opened).size(), m_dir->path().size() + 2 * picture.size() + 3);
         QCOMPARE(QString::fromUtf8(contents(opened)).split('\n').count(picture), 2);
@@ -341,6 +372,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("printed");   // standard output, "|", standard error
         QTest::newRow("--version") << QStringList{"--version"} << 0 << QRegularExpression::escape("seriograb " SERIOGRAB_VERSION "\n|");
         QTest::newRow("--help") << QStringList{"-h"} << 0 << "Usage: \\S*seriograb \\[options\\] \\[ADDRESS\\]\n[^|]*\\|";
+        QTest::newRow("no display") << QStringList() << 1
+                                    << "\\|Seriograb needs a graphical display \\(DISPLAY or WAYLAND_DISPLAY is not set\\)\n";
         QTest::newRow("unknown option") << QStringList{"--bogus", "http://h/1.jpg"} << 2 << "\\|Unknown option 'bogus'.\n\nUsage: [^|]*";
     }
 

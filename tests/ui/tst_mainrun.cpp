@@ -236,7 +236,7 @@ private Q_SLOTS:
         connect(field(w, "txtURL2"), &QLineEdit::textChanged, w,
                 [&events](const QString &t) { events << QStringLiteral("number ") + t; });
         PromptAnswerer prompts(QStringLiteral("renamed"));
-        prompts.onPrompt = [&events](QInputDialog *prompt) { events << QStringLiteral("prompt ") + prompt->windowTitle(); };
+        prompts.onPrompt = [&events](RenamePrompt *prompt) { events << QStringLiteral("prompt ") + prompt->windowTitle(); };
         click(w, "btnGet");
 
         QStringList expected;

@@ -12,8 +12,10 @@
 #include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
 #include "ui/dialogs/frmrunlog.h"
+#include "ui/main/addresspaste.h"
 #include "ui/main/desktopnotice.h"
 #include "ui/main/previewfit.h"
+#include "ui/main/renameprompt.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
 
@@ -29,9 +31,10 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QIcon>
-#include <QInputDialog>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -256,6 +259,10 @@ void frmSeriograb::buildControls()
     for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(cmbURL1->lineEdit()),
                            static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
         field->installEventFilter(this);
+    auto *paste = new AddressPaste([this] { return !isRunning(); },
+                                   [this](const QString &text) { guarded(sbar1, [&] { setAddress(text); }); }, this);
+    for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
+        paste->watch(field);
     // A link or text dropped anywhere on the window, the fields too, is a whole address to split.
     for (QWidget *field : {static_cast<QWidget *>(cmbURL1->lineEdit()), static_cast<QWidget *>(txtURL2),
                            static_cast<QWidget *>(txtURL3)})
@@ -420,6 +427,8 @@ void frmSeriograb::btnGetClick()
 
 void frmSeriograb::btnStopClick()
 {
+    if (m_prompt)
+        m_prompt->reject();
     m_run->stop();
 }
 
@@ -541,7 +550,8 @@ void frmSeriograb::openFolderClick()
 }
 
 // Opens a file or folder as the desktop does: with xdg-open, which hands it to the file
-// manager or the default viewer. Not waited for: a viewer may stay open for long.
+// manager or the default viewer. Not waited for: a viewer may stay open for long. When
+// xdg-open finds no program for it, the status line says so with xdg-open's own words.
 void frmSeriograb::openInDesktop(const QString &path)
 {
     if (!QFileInfo::exists(path)) {
@@ -553,8 +563,30 @@ void frmSeriograb::openInDesktop(const QString &path)
         addMsg(QStringLiteral("Cannot open %1: xdg-open, which opens files on this desktop, is not installed").arg(path));
         return;
     }
-    if (!QProcess::startDetached(opener, {path}))
+    auto *process = new QProcess(this);
+    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    connect(process, &QProcess::finished, this, [this, process, path](int code, QProcess::ExitStatus how) {
+        guarded(sbar1, [&] {
+            process->deleteLater();
+            if (how == QProcess::NormalExit && code == 0)
+                return;
+            QString said;
+            for (const QString &line : QString::fromLocal8Bit(process->readAllStandardError()).split(QLatin1Char('\n')))
+                if (!line.trimmed().isEmpty())
+                    said = line.trimmed();
+            said.remove(QRegularExpression(QStringLiteral("^xdg-open:\\s*")));
+            if (said.isEmpty())
+                said = QStringLiteral("exit status %1").arg(code);
+            addMsg(QStringLiteral("No program could open %1 (xdg-open: %2)").arg(path, said));
+        });
+    });
+    connect(process, &QProcess::errorOccurred, this, [this, process, opener, path](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
         addMsg(QStringLiteral("Cannot open %1: %2 could not be started").arg(path, opener));
+    });
+    process->start(opener, {path});
 }
 
 bool frmSeriograb::isRunning() const
@@ -680,11 +712,29 @@ std::function<QSize(QSize)> frmSeriograb::decodeSize() const
     };
 }
 
+// The run waits here as it waits for a transfer: the window stays usable, and Stop answers the
+// prompt with Cancel before it stops the run.
 QString frmSeriograb::askNewName(const QString &message, const QString &title)
 {
-    bool ok = false;
-    const QString answer = QInputDialog::getText(this, title, message, QLineEdit::Normal, QString(), &ok);
-    return ok ? answer : QString();
+    m_skipTheRest = false;
+    QPointer<RenamePrompt> prompt = new RenamePrompt(message, title, this);
+    m_prompt = prompt;
+    QEventLoop wait;
+    connect(prompt, &QDialog::finished, &wait, &QEventLoop::quit);
+    prompt->show();
+    wait.exec();
+    if (!prompt)
+        return QString();
+    const bool ok = prompt->result() == QDialog::Accepted;
+    const QString answer = ok ? prompt->textValue() : QString();
+    m_skipTheRest = prompt->skipsTheRest() && answer.isEmpty();
+    delete prompt;
+    return answer;
+}
+
+bool frmSeriograb::skipTheRest()
+{
+    return m_skipTheRest;
 }
 
 void frmSeriograb::runActive(bool active)

@@ -30,6 +30,7 @@ class UpDown;
 class frmOptions;
 class frmMore;
 class frmHelp;
+class RenamePrompt;
 class frmRunLog;
 
 /// The main window: three address fields, Get and Stop, the menus, the preview and the status line.
@@ -78,6 +79,7 @@ public:
     QString historyFailure() override;
     bool showPicture(const QString &path) override;
     QString askNewName(const QString &message, const QString &title) override;
+    bool skipTheRest() override;
     void runActive(bool active) override;
     void runStarted(const QString &firstAddress, const QString &folder) override;
     void runEnded(const QString &report) override;
@@ -165,5 +167,7 @@ private:
     QPointer<frmOptions> m_options;
     QPointer<frmMore> m_more;
     QPointer<frmHelp> m_help;
+    QPointer<RenamePrompt> m_prompt;
+    bool m_skipTheRest = false;   // the last rename prompt asked to skip existing files from now on
     QPointer<frmRunLog> m_runLogWindow;
 };
