@@ -107,11 +107,8 @@ frmMore::frmMore(const Settings &shown, QWidget *opener)
     placement::stayWithMainWindow(this, opener);
     const QScreen *scr = opener && opener->screen() ? opener->screen() : screen();
     if (scr)
-        move(placement::whollyIn(scr->availableGeometry(),
-                                 QRect(placement::centredIn(scr->availableGeometry(),
-                                                            placement::outerSize(this, opener)),
-                                       placement::outerSize(this, opener)))
-                 .topLeft());
+        move(placement::centredWithin(opener ? opener->frameGeometry() : scr->availableGeometry(),
+                                      placement::outerSize(this, opener), scr->availableGeometry()));
     cmdOK->setFocus();
 }
 

@@ -80,7 +80,7 @@ frmOptions::frmOptions(Settings &settings, const ProgramPlace &place, QWidget *m
     placement::stayWithMainWindow(this, mainWindow);
     const QScreen *scr = mainWindow && mainWindow->screen() ? mainWindow->screen() : screen();
     if (scr)
-        move(placement::centredIn(scr->geometry(), placement::outerSize(this, mainWindow)));
+        move(placement::centredWithin(scr->geometry(), placement::outerSize(this, mainWindow), scr->availableGeometry()));
 
     fillFields();
     cmdOK->setFocus();
@@ -119,6 +119,15 @@ void frmOptions::buildControls()
     // A plain window has no default button; make sure Enter in a field does not press one.
     for (QPushButton *b : {cmdOK, cmdCancel, cmdBrowse, cmdMore})
         b->setAutoDefault(false);
+
+    // Names for a screen reader: the caption each field sits beside, and what the rest do.
+    for (const auto &[w, name] : {std::pair<QWidget *, const char *>{txtDir, "Save To folder"}, {drv, "Drive"},
+                                  {dir, "Folders"}, {txtHead, "Header Text"}, {txtLast, "Max Number of Files"},
+                                  {txtProxyIP, "Proxy Server"}, {txtProxyPort, "Proxy Port"},
+                                  {cmdBrowse, "Browse for the Save To folder"}, {cmdMore, "More options"}})
+        w->setAccessibleName(QLatin1String(name));
+    txtProxyPort->setAccessibleDescription(QStringLiteral("1 to 65535; empty without a proxy server"));
+    cmdMore->setAccessibleDescription(QStringLiteral("Downloads, site access and proxy settings"));
 
     m_folders = new QFileSystemModel(this);
     m_folders->setFilter(QDir::Dirs | QDir::NoDotAndDotDot);

@@ -12,6 +12,7 @@
 #include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
 #include "ui/dialogs/frmrunlog.h"
+#include "ui/dialogs/placement.h"
 #include "ui/main/addresspaste.h"
 #include "ui/main/desktopnotice.h"
 #include "ui/main/previewfit.h"
@@ -126,6 +127,7 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
     : QMainWindow(parent), m_settings(settings), m_place(place)
 {
     setObjectName(QStringLiteral("frmSeriograb"));
+    placement::useScreenDpi();
     setWindowTitle(programCaption);
     QIcon icon;
     icon.addFile(QStringLiteral(":/icon32.png"), QSize(32, 32));
@@ -244,6 +246,16 @@ void frmSeriograb::buildControls()
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(100);
     connect(m_progressTimer, &QTimer::timeout, this, &frmSeriograb::showProgress);
+
+    // What a screen reader says for each: the fields' captions are not on the window.
+    cmbURL1->setAccessibleName(QStringLiteral("Address before the number"));
+    cmbURL1->lineEdit()->setAccessibleName(cmbURL1->accessibleName());
+    txtURL2->setAccessibleName(QStringLiteral("Number"));
+    txtURL3->setAccessibleName(QStringLiteral("Address after the number"));
+    img1->setAccessibleName(QStringLiteral("Picture"));
+    img1->setAccessibleDescription(QStringLiteral("The program's logo, until a picture comes"));
+    prgTransfer->setAccessibleName(QStringLiteral("Transfer progress"));
+    lblSaved->setAccessibleName(QStringLiteral("Pictures saved in this run"));
 
     // Focus order of the design: suffix, Get, number, (status line), spinner, Stop, prefix.
     setTabOrder(txtURL3, btnGet);
@@ -484,7 +496,8 @@ void frmSeriograb::runLogClick()
 {
     guarded(sbar1, [this] {
         if (!m_runLogWindow) {
-            m_runLogWindow = new frmRunLog(m_runLog, this);
+            m_runLogWindow = new frmRunLog(m_runLog, this, m_runLogPlace);
+            connect(m_runLogWindow, &frmRunLog::closing, this, [this](const QRect &place) { m_runLogPlace = place; });
             connect(m_runLogWindow, &frmRunLog::openRequested, this, [this](const QString &path) {
                 guarded(sbar1, [&] { openInDesktop(path); });
             });
@@ -678,6 +691,7 @@ void frmSeriograb::decodeFinished(const QString &path, const QImage &image, cons
 {
     if (!image.isNull()) {
         img1->setPixmap(QPixmap::fromImage(image));
+        img1->setAccessibleDescription(QFileInfo(path).fileName());
         m_pictureSize = plan.full;
         // Decoded smaller than it is: a larger preview later decodes it again.
         m_picturePath = image.size() == plan.full ? QString() : path;
@@ -995,7 +1009,7 @@ void frmSeriograb::centreOnScreen()
         const QRect avail = s->availableGeometry();
         QRect frame = frameGeometry();
         frame.moveCenter(avail.center());
-        move(frame.topLeft());
+        move(placement::whollyIn(avail, frame).topLeft());
     }
 }
 

@@ -170,4 +170,5 @@ private:
     QPointer<RenamePrompt> m_prompt;
     bool m_skipTheRest = false;   // the last rename prompt asked to skip existing files from now on
     QPointer<frmRunLog> m_runLogWindow;
+    QRect m_runLogPlace;        // where the Run Log was when last closed
 };
