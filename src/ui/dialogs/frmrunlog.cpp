@@ -125,9 +125,11 @@ frmRunLog::frmRunLog(const QStringList &lines, QWidget *mainWindow, const QRect 
     QHeaderView *columns = tblLog->horizontalHeader();
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setStretchLastSection(true);
-    columns->resizeSection(RunLogModel::Number, fontMetrics().horizontalAdvance(QStringLiteral("Number")) + 24);
-    columns->resizeSection(RunLogModel::Address, twips::toPixels(3600));
-    columns->resizeSection(RunLogModel::Happened, twips::toPixels(2700));
+    // The columns share the window's width at first: nothing to scroll sideways for.
+    const int number = fontMetrics().horizontalAdvance(QStringLiteral("Number")) + 24;
+    columns->resizeSection(RunLogModel::Number, number);
+    columns->resizeSection(RunLogModel::Address, (width() - number) * 3 / 8);
+    columns->resizeSection(RunLogModel::Happened, (width() - number) * 3 / 8);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -141,6 +143,7 @@ frmRunLog::frmRunLog(const QStringList &lines, QWidget *mainWindow, const QRect 
     connect(tblLog, &QTableView::doubleClicked, this, &frmRunLog::open);
     connect(m_shown, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { fitWholeRows(first, last); });
+    connect(columns, &QHeaderView::sectionResized, this, [this] { fitWholeRows(0, m_shown->rowCount() - 1); });
     connect(m_shown, &QAbstractItemModel::layoutChanged, this, [this] { fitWholeRows(0, m_shown->rowCount() - 1); });
     connect(m_shown, &QAbstractItemModel::modelReset, this, [this] { fitWholeRows(0, m_shown->rowCount() - 1); });
     connect(tblLog->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
@@ -198,7 +201,8 @@ QStringList frmRunLog::shownLines() const
 // A row that is no pass spans the table and is as high as its wrapped text.
 void frmRunLog::fitWholeRows(int first, int last)
 {
-    const int width = qMax(40, tblLog->viewport()->width() - 8);
+    // It wraps at the width of the columns it spans.
+    const int width = qMax(40, tblLog->horizontalHeader()->length() - 8);
     for (int r = first; r <= last; ++r) {
         const QModelIndex index = m_shown->index(r, 0);
         if (!index.data(RunLogModel::WholeRowRole).toBool()) {
