@@ -7,6 +7,9 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libcurl4-openssl-dev ca-certificates fonts-dejavu-core nginx-light tinyproxy xvfb xauth curl openssl
+# Wayland without XWayland, and the tests that read the windows as a screen reader and a
+# Wayland compositor do.
+PACKAGES += qt6-wayland weston dbus-daemon at-spi2-core python3-pyatspi
 # For `make package` and its checks (tests/package).
 PACKAGES += dpkg-dev file desktop-file-utils appstream lintian man-db strace
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev

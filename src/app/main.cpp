@@ -20,6 +20,17 @@ void print(FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// Qt aborts a program whose X11 or Wayland plug-in finds no display; a platform chosen by name
+// (offscreen, vnc...) is left to Qt.
+bool displayMissing(QString platform, bool displayGiven)
+{
+    if (platform.isEmpty())
+        platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb")) && !platform.startsWith(QLatin1String("wayland")))
+        return false;
+    return !displayGiven && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 // Reads the command line before any window system is reached, so --help, --version and a
 // wrong option are answered without a display. The address to start with (empty for none), or
 // the exit status when the program is to end at once.
@@ -71,6 +82,10 @@ std::variant<QString, int> readCommandLine(int argc, char *argv[])
     if (parser.isSet(version)) {
         print(stdout, QStringLiteral("seriograb " SERIOGRAB_VERSION "\n"));
         return 0;
+    }
+    if (displayMissing(parser.value(QStringLiteral("platform")), parser.isSet(QStringLiteral("display")))) {
+        print(stderr, QStringLiteral("Seriograb needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not set)\n"));
+        return 1;
     }
     return parser.positionalArguments().value(0);
 }

@@ -98,6 +98,7 @@ void DownloadRun::run()
     m_cleanedFolders.clear();
     m_lastSaved.clear();
     m_wholeAddressHint = false;
+    m_skipExisting = false;
 
     if (!start())
         return;
@@ -405,7 +406,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
     bool taken = fileExists(fileName);
     for (;;) {
         if (taken) {
-            switch (m_run.ifExists) {
+            switch (m_skipExisting ? Settings::IfExists::Skip : m_run.ifExists) {
             case Settings::IfExists::Skip:
                 return skip(QStringLiteral("\"%1\" exists").arg(fileName));
             case Settings::IfExists::Number:
@@ -413,8 +414,10 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
                 break;
             case Settings::IfExists::Ask: {
                 const QString answer = m_view.askNewName(prompt, fileName);
-                if (answer.isEmpty())
+                if (answer.isEmpty()) {
+                    m_skipExisting = m_skipExisting || m_view.skipTheRest();
                     return skip(QStringLiteral("\"%1\" exists and no other name was given").arg(fileName));
+                }
                 fileName = inFolder(m_run.localFolder, answer.endsWith(ending) ? answer : answer + ending);
                 named = true;
                 prompt = existsPrompt;
@@ -452,7 +455,7 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
 // With "If the file exists" on Skip, a number whose file is there already needs no request.
 bool DownloadRun::skipsWithoutAsking(const QString &url) const
 {
-    return m_run.ifExists == Settings::IfExists::Skip
+    return (m_skipExisting || m_run.ifExists == Settings::IfExists::Skip)
         && fileExists(runrules::localFileName(url, m_run.localFolder, m_run.headerText));
 }
 

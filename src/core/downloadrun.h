@@ -112,4 +112,5 @@ private:
     QString m_lastSaveFailure;
     QString m_historyFailure;
     bool m_wholeAddressHint = false;   // the first pass met a whole address in the prefix box
+    bool m_skipExisting = false;       // the rename prompt asked to skip existing files for the rest of the run
 };

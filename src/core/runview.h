@@ -34,6 +34,9 @@ public:
 
     /// The modal rename prompt: message, title, empty default; Cancel gives "".
     virtual QString askNewName(const QString &message, const QString &title) = 0;
+    /// Asked after askNewName gave no name: true when the user chose to skip every file that
+    /// exists already for the rest of this run.
+    virtual bool skipTheRest() { return false; }
 
     // What the run tells the window besides its messages; a view may ignore any of it.
 

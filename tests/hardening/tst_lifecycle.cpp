@@ -94,7 +94,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic01.jpg")), QByteArray(5000, 'o')));
         QPointer<frmSeriograb> w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         PromptAnswerer prompts(QStringLiteral("renamed"));
-        prompts.onPrompt = [&](QInputDialog *) { w->close(); };
+        prompts.onPrompt = [&](RenamePrompt *) { w->close(); };
         click(w, "btnGet");
 
         QTRY_VERIFY(w.isNull());
@@ -106,20 +106,46 @@ private Q_SLOTS:
         QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("renamed.jpg")}));
     }
 
-    // Cancel at the rename prompt saves nothing for that picture, and the run goes on.
+    // Cancel at the rename prompt saves nothing for that picture, and the run goes on; with the
+    // check box ticked, every later file that exists is skipped without a prompt. Stop while the
+    // prompt waits is Cancel, then Stop.
+    void cancelAtTheRenamePromptSkipsThePicture_data()
+    {
+        QTest::addColumn<QString>("answer");   // null: Cancel
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<int>("prompts");
+        QTest::addColumn<QString>("report");
+        const QString three = QStringLiteral("Completed downloading maximum number if files (3) - 1 saved, 0 gave no picture, 2 skipped");
+        QTest::newRow("Cancel") << QString() << false << false << 2 << three;
+        QTest::newRow("Cancel, box ticked") << QString() << true << false << 1 << three;
+        QTest::newRow("empty name, box ticked") << QString("") << true << false << 1 << three;
+        QTest::newRow("Stop") << QStringLiteral("renamed") << false << true << 1
+                          << QStringLiteral("User Terminated Download Process - 0 saved, 0 gave no picture, 1 skipped");
+    }
+
     void cancelAtTheRenamePromptSkipsThePicture()
     {
-        m_server->routeSeries({1, 2});
-        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n2\r\n"));
-        QVERIFY(writeFile(m_folders->outFile(QStringLiteral("pic01.jpg")), QByteArray(5000, 'o')));
+        QFETCH(QString, answer);
+        QFETCH(bool, tick);
+        QFETCH(bool, stop);
+        QFETCH(int, prompts);
+        QFETCH(QString, report);
+        m_server->routeSeries({1, 2, 3});
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n3\r\n"));
+        for (const char *name : {"pic01.jpg", "pic02.jpg"})
+            QVERIFY(writeFile(m_folders->outFile(QLatin1String(name)), QByteArray(5000, 'o')));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
-        PromptAnswerer prompts{QString()};
+        PromptAnswerer answerer(answer, tick);
+        if (stop)
+            answerer.onPrompt = [w](RenamePrompt *) { click(w, "btnStop"); };
         click(w, "btnGet");
 
-        QCOMPARE(prompts.count, 1);
-        QCOMPARE(status(w), QStringLiteral("Completed downloading maximum number if files (2) - 1 saved, 0 gave no picture, 1 skipped"));
+        QCOMPARE(answerer.count, prompts);
+        QVERIFY2(status(w).startsWith(report), qPrintable(status(w)));
         QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic01.jpg"))), QByteArray(5000, 'o'));
-        QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic02.jpg")}));
+        QCOMPARE(contents(m_folders->outFile(QStringLiteral("pic02.jpg"))), QByteArray(5000, 'o'));
+        QCOMPARE(entries(m_folders->out).size(), stop ? 2 : 3);
     }
 
     void getDuringARunStartsNoSecondRun()

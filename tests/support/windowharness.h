@@ -7,6 +7,7 @@
 #include "platform/programplace.h"
 #include "ui/main/frmseriograb.h"
 #include "runreport.h"
+#include "ui/main/renameprompt.h"
 #include "ui/main/statusline.h"
 #include "filebytes.h"
 
@@ -66,7 +67,11 @@ public:
     {
         m_timer.setInterval(20);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this, handle] {
-            if (auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget())) {
+            auto *dialog = qobject_cast<Dialog *>(QApplication::activeModalWidget());
+            for (QWidget *w : QApplication::topLevelWidgets())   // a dialog that waits without being modal
+                if (!dialog && w->isVisible())
+                    dialog = qobject_cast<Dialog *>(w);
+            if (dialog) {
                 ++count;
                 handle(dialog);
             }
@@ -79,15 +84,20 @@ private:
     QTimer m_timer;
 };
 
-/// Answers every rename prompt with the given text (a null text presses Cancel).
-class PromptAnswerer : public ModalHandler<QInputDialog>
+/// Answers every rename prompt with the given text (a null text presses Cancel), its check box
+/// ticked when `skipTheRest` says so.
+class PromptAnswerer : public ModalHandler<RenamePrompt>
 {
 public:
-    explicit PromptAnswerer(const QString &answer, QObject *parent = nullptr)
-        : ModalHandler([this, answer](QInputDialog *prompt) {
+    explicit PromptAnswerer(const QString &answer, bool skipTheRest = false, QObject *parent = nullptr)
+        : ModalHandler([this, answer, skipTheRest](RenamePrompt *prompt) {
               titles << prompt->windowTitle();
+              QVERIFY(!prompt->skipsTheRest());
+              prompt->setSkipsTheRest(skipTheRest);
               if (onPrompt)
                   onPrompt(prompt);
+              if (!prompt->isVisible())
+                  return;
               if (answer.isNull()) {
                   prompt->reject();
                   return;
@@ -98,7 +108,7 @@ public:
     {
     }
     QStringList titles;
-    std::function<void(QInputDialog *)> onPrompt;
+    std::function<void(RenamePrompt *)> onPrompt;
 };
 
 /// Presses OK in every message box, keeping the last one's text.

@@ -1,6 +1,8 @@
 #include "core/settings.h"
 #include "platform/programplace.h"
 #include "platform/twips.h"
+#include "ui/main/addresspaste.h"
+#include "ui/dialogs/frmrunlog.h"
 #include "ui/main/frmseriograb.h"
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QContextMenuEvent>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -20,6 +23,9 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QComboBox>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QTableView>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,7 +73,8 @@ private Q_SLOTS:
     void initTestCase()
     {
         QFile opener(m_desktop.filePath(QStringLiteral("xdg-open")));
-        QVERIFY(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\necho \"$1\" >>\"$0\"ed\n") > 0);
+        QVERIFY(opener.open(QIODevice::WriteOnly) && opener.write("#!/bin/sh\ncase \"$1\" in *nomethod) echo \"xdg-open: no method available for opening '$1'\" >&2;"
+                                                              " exit 3;; esac\necho \"$1\" >>\"$0\"ed\n") > 0);
         QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
         qputenv("PATH", m_desktop.path().toUtf8() + ':' + qgetenv("PATH"));
     }
@@ -203,7 +210,8 @@ private Q_SLOTS:
         const QList<QPair<const char *, QString>> items = {
             {"get", QStringLiteral("Get Files")}, {"stp", QStringLiteral("Stop Downloading")},
             {"runLog", QStringLiteral("Run Log")}, {"exit", QStringLiteral("Exit")},
-            {"opt", QStringLiteral("Options")},   {"hlp", QStringLiteral("Help")},
+            {"opt", QStringLiteral("Options")},   {"more", QStringLiteral("More Options…")},
+            {"hlp", QStringLiteral("Help")},
         };
         for (const auto &[name, caption] : items) {
             auto *a = child<QAction>(w.get(), name);
@@ -218,38 +226,78 @@ private Q_SLOTS:
     }
 
     // The window keeps the last lines whether or not the log is open; the log leaves the
-    // main window usable and goes with it.
+    // main window usable, shows them as a table that takes a turn's lines in one insertion,
+    // and goes with the main window.
     void runLogKeepsTheLastLines()
     {
         auto w = makeWindow();
         w->show();
-        auto openLog = [&w]() -> QPointer<QWidget> {
+        auto openLog = [&w]() -> QPointer<frmRunLog> {
             w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
-            return harness::openWindow("frmRunLog");
-        };
-        auto lines = [](QWidget *log) {
-            return log->findChild<QPlainTextEdit *>()->toPlainText().split(QLatin1Char('\n'));
+            return qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"));
         };
         for (int n = 1; n <= 10005; ++n)
-            w->logPass(QStringLiteral("pass %1").arg(n));
-        QPointer<QWidget> log = openLog();
+            w->logPass(QStringLiteral("%1  http://h/p%1.jpg  no picture: text/html, HTTP status 404").arg(n));
+        QPointer<frmRunLog> log = openLog();
         QVERIFY(log);
         QVERIFY(w->isEnabled());
-        QVERIFY(log->findChild<QPlainTextEdit *>()->isReadOnly());
-        w->logPass(QStringLiteral("pass 10006"));
-        QCOMPARE(lines(log).size(), 10000);
-        QCOMPARE(lines(log).first(), QStringLiteral("pass 7"));
-        QCOMPARE(lines(log).last(), QStringLiteral("pass 10006"));
+        auto *table = log->findChild<QTableView *>(QStringLiteral("tblLog"));
+        QSignalSpy inserted(table->model(), &QAbstractItemModel::rowsInserted);
+        w->logPass(QStringLiteral("10006  http://h/p10006.jpg  failed: refused"));
+        w->logPass(QStringLiteral("== Completed downloading maximum number if files (10006) - 0 saved, %1").arg(QString(40, 'w').replace("w", "word ")));
+        QCOMPARE(log->shownLines().size(), 10000);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(log->shownLines().first().section(' ', 0, 0), QStringLiteral("8"));
+        QVERIFY(log->shownLines().last().startsWith(QLatin1String("== Completed")));
+        QCOMPARE(table->model()->index(9998, 2).data().toString(), QStringLiteral("failed: refused"));
+        QCOMPARE(table->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+        QCOMPARE(table->rowHeight(9998), table->rowHeight(0));
+        // The end report spans the row and wraps onto more than one line.
+        QCOMPARE(table->columnSpan(9999, 0), 4);
+        QVERIFY(table->rowHeight(9999) > 2 * table->rowHeight(0));
 
         log->close();
         QTRY_VERIFY(log.isNull());
-        w->logPass(QStringLiteral("pass 10007"));
+        w->logPass(QStringLiteral("10007  http://h/p10007.jpg  no picture: text/html, HTTP status 404"));
         log = openLog();
-        QCOMPARE(lines(log).size(), 10000);
-        QCOMPARE(lines(log).first(), QStringLiteral("pass 8"));
-        QCOMPARE(lines(log).last(), QStringLiteral("pass 10007"));
+        QCOMPARE(log->shownLines().size(), 10000);
+        QCOMPARE(log->shownLines().first().section(' ', 0, 0), QStringLiteral("9"));
         w->close();
         QTRY_VERIFY(log.isNull());
+    }
+
+    // Only what went wrong, under its run's rows; copied rows as text; back where it was left.
+    void runLogFiltersCopiesAndKeepsItsPlace()
+    {
+        auto w = makeWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        const QStringList lines = {"== 2026-01-01 10:00:00  http://h/p1.jpg  into /tmp", "1  http://h/p1.jpg  saved as /tmp/p1.jpg",
+                                   "2  http://h/p2.jpg  failed: refused (error 7)", "3  http://h/p3.jpg  skipped: \"p3.jpg\" exists",
+                                   "4  http://h/p4.jpg  no picture: text/html, HTTP status 404", "== User Terminated Download Process"};
+        for (const QString &line : lines)
+            w->logPass(line);
+        child<QAction>(w.get(), "runLog")->trigger();
+        QPointer<frmRunLog> log = qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"));
+        QCOMPARE(log->shownLines(), lines);
+        log->findChild<QCheckBox *>(QStringLiteral("chkWrongOnly"))->setChecked(true);
+        QCOMPARE(log->shownLines(), QStringList({lines[0], lines[2], lines[4], lines[5]}));
+        auto *table = log->findChild<QTableView *>(QStringLiteral("tblLog"));
+        QCOMPARE(table->columnSpan(3, 0), 4);
+        QCOMPARE(table->columnSpan(1, 0), 1);
+        table->selectAll();
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 lines[0] + "\n2\thttp://h/p2.jpg\tfailed: refused (error 7)\t\n"
+                                 "4\thttp://h/p4.jpg\tno picture: text/html, HTTP status 404\t\n" + lines[5] + "\n");
+        log->move(log->pos() + QPoint(0, 20));
+        log->resize(log->size() - QSize(30, 20));
+        const QRect place = log->frameGeometry();
+        log->close();
+        QTRY_VERIFY(log.isNull());
+        child<QAction>(w.get(), "runLog")->trigger();
+        log = qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"));
+        QCOMPARE(log->frameGeometry(), place);
     }
 
     // Bytes and saved pictures show beside the status line during a run only, and leave its
@@ -301,6 +349,27 @@ private Q_SLOTS:
         QTest::keyClick(child<QLineEdit>(w.get(), "txtURL3"), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}),
                  QStringList({"https://h.org/g/img_", "0042", ".jpg?size=1024"}));
+        // Ctrl+V or the context menu's Paste in any field splits a whole address; other text pastes as ever.
+        const QStringList split = {"http://p.org/a", "7", ".png"};
+        for (const char *name : {"cmbURL1", "txtURL2", "txtURL3"}) {
+            QWidget *f = child<QWidget>(w.get(), name);
+            f->setFocus();
+            QGuiApplication::clipboard()->setText(QStringLiteral("http://p.org/a7.png"));
+            QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}), split);
+            w->setAddress(QStringLiteral("https://h.org/g/img_0042.jpg"));
+            auto *edit = qobject_cast<QComboBox *>(f) ? qobject_cast<QComboBox *>(f)->lineEdit() : qobject_cast<QLineEdit *>(f);
+            QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2), edit->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(edit, &menu);
+            QTRY_VERIFY(QApplication::activePopupWidget());
+            AddressPaste::pasteAction(qobject_cast<QMenu *>(QApplication::activePopupWidget()))->trigger();
+            QApplication::activePopupWidget()->close();
+            QCOMPARE(QStringList({w->prefixText(), w->numberText(), w->suffixText()}), split);
+            QGuiApplication::clipboard()->setText(QStringLiteral("9"));
+            edit->selectAll();
+            QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(edit->text(), QStringLiteral("9"));
+        }
         QMimeData data;
         data.setText(QStringLiteral("https://h.org/about.html"));
         QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -321,13 +390,20 @@ private Q_SLOTS:
         child<QAction>(w.get(), "openFolder")->trigger();
         w->logPass(QStringLiteral("02  http://h/pic%2002.jpg  saved as %1 (2 tries)").arg(picture));
         child<QAction>(w.get(), "runLog")->trigger();
-        auto *log = harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>();
-        log->setTextCursor(QTextCursor(log->document()->findBlockByNumber(0)));
+        auto *log = harness::openWindow("frmRunLog")->findChild<QTableView *>();
+        log->setCurrentIndex(log->model()->index(0, 1));
         QTest::keyClick(log, Qt::Key_Return);
-        QTest::mouseDClick(log->viewport(), Qt::LeftButton, {}, log->cursorRect().center());
+        QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, log->visualRect(log->currentIndex()).center());
+        QTest::mouseDClick(log->viewport(), Qt::LeftButton, {}, log->visualRect(log->currentIndex()).center());
         m_settings.localFolder = m_dir->filePath(QStringLiteral("gone"));
         child<QAction>(w.get(), "openFolder")->trigger();
         QCOMPARE(child<StatusLine>(w.get(), "sbar1")->text(), QStringLiteral("Cannot open %1: it does not exist").arg(m_settings.localFolder));
+        // A folder no program takes: xdg-open's own words in the status line.
+        m_settings.localFolder = m_dir->filePath(QStringLiteral("nomethod"));
+        QVERIFY(QDir().mkpath(m_settings.localFolder));
+        child<QAction>(w.get(), "openFolder")->trigger();
+        QTRY_COMPARE(child<StatusLine>(w.get(), "sbar1")->text(),
+                     QStringLiteral("No program could open %1 (xdg-open: no method available for opening '%1')").arg(m_settings.localFolder));
         const QString opened = m_desktop.filePath(QStringLiteral("xdg-opened"));   // in any order: each opener runs apart
         QTRY_COMPARE(contents(opened).size(), m_dir->path().size() + 2 * picture.size() + 3);
         QCOMPARE(QString::fromUtf8(contents(opened)).split('\n').count(picture), 2);
@@ -341,6 +417,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("printed");   // standard output, "|", standard error
         QTest::newRow("--version") << QStringList{"--version"} << 0 << QRegularExpression::escape("seriograb " SERIOGRAB_VERSION "\n|");
         QTest::newRow("--help") << QStringList{"-h"} << 0 << "Usage: \\S*seriograb \\[options\\] \\[ADDRESS\\]\n[^|]*\\|";
+        QTest::newRow("no display") << QStringList() << 1
+                                    << "\\|Seriograb needs a graphical display \\(DISPLAY or WAYLAND_DISPLAY is not set\\)\n";
         QTest::newRow("unknown option") << QStringList{"--bogus", "http://h/1.jpg"} << 2 << "\\|Unknown option 'bogus'.\n\nUsage: [^|]*";
     }
 

@@ -1,3 +1,4 @@
+#include "ui/dialogs/frmrunlog.h"
 #include "fixtures.h"
 #include "platform/inet.h"
 #include "scriptedserver.h"
@@ -104,7 +105,7 @@ private Q_SLOTS:
         if (!plugins) {
             // Why it is not shown goes into the Run Log, before the end report, never over it.
             w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
-            const QString log = harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>()->toPlainText();
+            const QString log = qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"))->shownLines().join('\n');
             QVERIFY2(log.contains(QStringLiteral("Not shown in the preview: WebP needs the package qt6-image-formats-plugins")),
                      qPrintable(log));
         }
@@ -236,7 +237,7 @@ private Q_SLOTS:
         connect(field(w, "txtURL2"), &QLineEdit::textChanged, w,
                 [&events](const QString &t) { events << QStringLiteral("number ") + t; });
         PromptAnswerer prompts(QStringLiteral("renamed"));
-        prompts.onPrompt = [&events](QInputDialog *prompt) { events << QStringLiteral("prompt ") + prompt->windowTitle(); };
+        prompts.onPrompt = [&events](RenamePrompt *prompt) { events << QStringLiteral("prompt ") + prompt->windowTitle(); };
         click(w, "btnGet");
 
         QStringList expected;
@@ -404,7 +405,7 @@ private Q_SLOTS:
         QCOMPARE(status(w), QStringLiteral("Downloading Stopped because Multiple Download Option is OFF - 1 saved, 0 gave no picture"));
         click(w, "btnGet");
         w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
-        const QStringList lines = harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>()->toPlainText().split('\n');
+        const QStringList lines = qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"))->shownLines();
         const QString start = QStringLiteral("== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  %1  into %2").arg(server.url("/pic0%1.jpg"), m_folders->out);
         QVERIFY2(lines.size() == 8 && QRegularExpression(start.arg(1)).match(lines[0]).hasMatch(), qPrintable(lines.join('\n')));
         QVERIFY(lines[2].startsWith(QLatin1String("Not shown in the preview: ")) && lines[2].endsWith(m_folders->out + "/pic01.jpg)"));

@@ -94,10 +94,11 @@ frmHelp::frmHelp(QWidget *mainWindow)
 
     placement::stayWithMainWindow(this, mainWindow);
     const QSize outer = placement::outerSize(this, mainWindow);
-    if (mainWindow && mainWindow->isVisible())
-        move(placement::centredIn(mainWindow->frameGeometry(), outer));
-    else if (const QScreen *scr = screen())
-        move(placement::centredIn(scr->geometry(), outer));
+    const QScreen *scr = mainWindow && mainWindow->screen() ? mainWindow->screen() : screen();
+    if (scr && mainWindow && mainWindow->isVisible())
+        move(placement::centredWithin(mainWindow->frameGeometry(), outer, scr->availableGeometry()));
+    else if (scr)
+        move(placement::centredWithin(scr->geometry(), outer, scr->availableGeometry()));
 
     Text1->setFocus();
 }

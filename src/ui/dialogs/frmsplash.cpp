@@ -18,6 +18,7 @@ frmSplash::frmSplash(Settings &settings, const ProgramPlace &place, const QStrin
       m_settings(settings), m_place(place), m_startAddress(startAddress)
 {
     setObjectName(QStringLiteral("frmSplash"));
+    placement::useScreenDpi();
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twips::toPixels(6765), twips::toPixels(3840));
     // Without a title bar the window draws its own raised border.

@@ -2,7 +2,9 @@
 
 #include "platform/twips.h"
 
+#include <QGuiApplication>
 #include <QPoint>
+#include <QScreen>
 #include <QRect>
 #include <QSize>
 #include <QWidget>
@@ -11,6 +13,14 @@
 /// Placing the secondary windows: centring, and keeping them tied to the main window.
 namespace placement {
 
+/// Twips convert at the logical DPI of the screen the windows open on, so the designed layout
+/// grows with the desktop's font scaling (QT_FONT_DPI, Xft.dpi).
+inline void useScreenDpi()
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        twips::setLogicalDpi(screen->logicalDotsPerInch());
+}
+
 /// Top-left corner that centres a window of outer size `outer` in `area`. Computed in twips,
 /// keeping fractions, and converted to pixels only at the end.
 inline QPoint centredIn(const QRect &area, const QSize &outer)
@@ -18,6 +28,28 @@ inline QPoint centredIn(const QRect &area, const QSize &outer)
     const double left = (twips::fromPixels(area.width()) - twips::fromPixels(outer.width())) / 2.0;
     const double top = (twips::fromPixels(area.height()) - twips::fromPixels(outer.height())) / 2.0;
     return area.topLeft() + QPoint(twips::toPixels(left), twips::toPixels(top));
+}
+
+/// `window` moved as little as it takes to lie wholly in `area`; one larger than the area
+/// keeps its top-left corner in it, so its title bar stays within reach.
+inline QRect whollyIn(const QRect &area, QRect window)
+{
+    if (window.right() > area.right())
+        window.moveRight(area.right());
+    if (window.bottom() > area.bottom())
+        window.moveBottom(area.bottom());
+    if (window.left() < area.left())
+        window.moveLeft(area.left());
+    if (window.top() < area.top())
+        window.moveTop(area.top());
+    return window;
+}
+
+/// Centred in `area` as centredIn says, then moved as little as it takes to lie wholly in
+/// `within` (the screen's free area), so no part of the window is out of reach.
+inline QPoint centredWithin(const QRect &area, const QSize &outer, const QRect &within)
+{
+    return whollyIn(within, QRect(centredIn(area, outer), outer)).topLeft();
 }
 
 /// The outer size `window` will have once shown. Before the window manager has framed it,

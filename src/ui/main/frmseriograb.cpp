@@ -9,10 +9,14 @@
 #include "storage/bassavelist.h"
 #include "storage/modpara.h"
 #include "ui/dialogs/frmhelp.h"
+#include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
 #include "ui/dialogs/frmrunlog.h"
+#include "ui/dialogs/placement.h"
+#include "ui/main/addresspaste.h"
 #include "ui/main/desktopnotice.h"
 #include "ui/main/previewfit.h"
+#include "ui/main/renameprompt.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
 
@@ -28,9 +32,10 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QIcon>
-#include <QInputDialog>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -122,6 +127,7 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
     : QMainWindow(parent), m_settings(settings), m_place(place)
 {
     setObjectName(QStringLiteral("frmSeriograb"));
+    placement::useScreenDpi();
     setWindowTitle(programCaption);
     QIcon icon;
     icon.addFile(QStringLiteral(":/icon32.png"), QSize(32, 32));
@@ -159,6 +165,8 @@ void frmSeriograb::closeSecondaryWindows()
 {
     if (m_options)
         m_options->close();
+    if (m_more)
+        m_more->close();
     if (m_help)
         m_help->close();
     if (m_runLogWindow)
@@ -239,6 +247,16 @@ void frmSeriograb::buildControls()
     m_progressTimer->setInterval(100);
     connect(m_progressTimer, &QTimer::timeout, this, &frmSeriograb::showProgress);
 
+    // What a screen reader says for each: the fields' captions are not on the window.
+    cmbURL1->setAccessibleName(QStringLiteral("Address before the number"));
+    cmbURL1->lineEdit()->setAccessibleName(cmbURL1->accessibleName());
+    txtURL2->setAccessibleName(QStringLiteral("Number"));
+    txtURL3->setAccessibleName(QStringLiteral("Address after the number"));
+    img1->setAccessibleName(QStringLiteral("Picture"));
+    img1->setAccessibleDescription(QStringLiteral("The program's logo, until a picture comes"));
+    prgTransfer->setAccessibleName(QStringLiteral("Transfer progress"));
+    lblSaved->setAccessibleName(QStringLiteral("Pictures saved in this run"));
+
     // Focus order of the design: suffix, Get, number, (status line), spinner, Stop, prefix.
     setTabOrder(txtURL3, btnGet);
     setTabOrder(btnGet, txtURL2);
@@ -253,6 +271,10 @@ void frmSeriograb::buildControls()
     for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(cmbURL1->lineEdit()),
                            static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
         field->installEventFilter(this);
+    auto *paste = new AddressPaste([this] { return !isRunning(); },
+                                   [this](const QString &text) { guarded(sbar1, [&] { setAddress(text); }); }, this);
+    for (QWidget *field : {static_cast<QWidget *>(cmbURL1), static_cast<QWidget *>(txtURL2), static_cast<QWidget *>(txtURL3)})
+        paste->watch(field);
     // A link or text dropped anywhere on the window, the fields too, is a whole address to split.
     for (QWidget *field : {static_cast<QWidget *>(cmbURL1->lineEdit()), static_cast<QWidget *>(txtURL2),
                            static_cast<QWidget *>(txtURL3)})
@@ -286,6 +308,8 @@ void frmSeriograb::buildMenus()
     op0->setObjectName(QStringLiteral("op0"));
     QAction *opt = op0->addAction(QStringLiteral("Options"));
     opt->setObjectName(QStringLiteral("opt"));
+    QAction *more = op0->addAction(QStringLiteral("More Options…"));
+    more->setObjectName(QStringLiteral("more"));
     m_mul = op0->addAction(QStringLiteral("Multiple Downloads - ON"));
     m_mul->setObjectName(QStringLiteral("mul"));
 
@@ -299,6 +323,7 @@ void frmSeriograb::buildMenus()
     connect(openFolder, &QAction::triggered, this, &frmSeriograb::openFolderClick);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
+    connect(more, &QAction::triggered, this, &frmSeriograb::moreClick);
     connect(m_mul, &QAction::triggered, this, &frmSeriograb::mulClick);
     connect(hlp, &QAction::triggered, this, &frmSeriograb::hlpClick);
 }
@@ -414,6 +439,8 @@ void frmSeriograb::btnGetClick()
 
 void frmSeriograb::btnStopClick()
 {
+    if (m_prompt)
+        m_prompt->reject();
     m_run->stop();
 }
 
@@ -439,6 +466,21 @@ void frmSeriograb::optClick()
     });
 }
 
+// The same settings as Options' More… button, stored when their own OK is pressed.
+void frmSeriograb::moreClick()
+{
+    guarded(sbar1, [this] {
+        if (m_options || m_more)
+            return;
+        setEnabled(false);
+        m_more = new frmMore(m_settings, this);
+        connect(m_more, &frmMore::accepted, this, [this](const SettingsChange &change) {
+            storeSettings(m_more, m_more->windowTitle(), m_settings, m_place, change);
+        });
+        m_more->show();
+    });
+}
+
 void frmSeriograb::hlpClick()
 {
     guarded(sbar1, [this] {
@@ -454,7 +496,8 @@ void frmSeriograb::runLogClick()
 {
     guarded(sbar1, [this] {
         if (!m_runLogWindow) {
-            m_runLogWindow = new frmRunLog(m_runLog, this);
+            m_runLogWindow = new frmRunLog(m_runLog, this, m_runLogPlace);
+            connect(m_runLogWindow, &frmRunLog::closing, this, [this](const QRect &place) { m_runLogPlace = place; });
             connect(m_runLogWindow, &frmRunLog::openRequested, this, [this](const QString &path) {
                 guarded(sbar1, [&] { openInDesktop(path); });
             });
@@ -520,7 +563,8 @@ void frmSeriograb::openFolderClick()
 }
 
 // Opens a file or folder as the desktop does: with xdg-open, which hands it to the file
-// manager or the default viewer. Not waited for: a viewer may stay open for long.
+// manager or the default viewer. Not waited for: a viewer may stay open for long. When
+// xdg-open finds no program for it, the status line says so with xdg-open's own words.
 void frmSeriograb::openInDesktop(const QString &path)
 {
     if (!QFileInfo::exists(path)) {
@@ -532,8 +576,30 @@ void frmSeriograb::openInDesktop(const QString &path)
         addMsg(QStringLiteral("Cannot open %1: xdg-open, which opens files on this desktop, is not installed").arg(path));
         return;
     }
-    if (!QProcess::startDetached(opener, {path}))
+    auto *process = new QProcess(this);
+    process->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    connect(process, &QProcess::finished, this, [this, process, path](int code, QProcess::ExitStatus how) {
+        guarded(sbar1, [&] {
+            process->deleteLater();
+            if (how == QProcess::NormalExit && code == 0)
+                return;
+            QString said;
+            for (const QString &line : QString::fromLocal8Bit(process->readAllStandardError()).split(QLatin1Char('\n')))
+                if (!line.trimmed().isEmpty())
+                    said = line.trimmed();
+            said.remove(QRegularExpression(QStringLiteral("^xdg-open:\\s*")));
+            if (said.isEmpty())
+                said = QStringLiteral("exit status %1").arg(code);
+            addMsg(QStringLiteral("No program could open %1 (xdg-open: %2)").arg(path, said));
+        });
+    });
+    connect(process, &QProcess::errorOccurred, this, [this, process, opener, path](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
         addMsg(QStringLiteral("Cannot open %1: %2 could not be started").arg(path, opener));
+    });
+    process->start(opener, {path});
 }
 
 bool frmSeriograb::isRunning() const
@@ -625,6 +691,7 @@ void frmSeriograb::decodeFinished(const QString &path, const QImage &image, cons
 {
     if (!image.isNull()) {
         img1->setPixmap(QPixmap::fromImage(image));
+        img1->setAccessibleDescription(QFileInfo(path).fileName());
         m_pictureSize = plan.full;
         // Decoded smaller than it is: a larger preview later decodes it again.
         m_picturePath = image.size() == plan.full ? QString() : path;
@@ -659,11 +726,29 @@ std::function<QSize(QSize)> frmSeriograb::decodeSize() const
     };
 }
 
+// The run waits here as it waits for a transfer: the window stays usable, and Stop answers the
+// prompt with Cancel before it stops the run.
 QString frmSeriograb::askNewName(const QString &message, const QString &title)
 {
-    bool ok = false;
-    const QString answer = QInputDialog::getText(this, title, message, QLineEdit::Normal, QString(), &ok);
-    return ok ? answer : QString();
+    m_skipTheRest = false;
+    QPointer<RenamePrompt> prompt = new RenamePrompt(message, title, this);
+    m_prompt = prompt;
+    QEventLoop wait;
+    connect(prompt, &QDialog::finished, &wait, &QEventLoop::quit);
+    prompt->show();
+    wait.exec();
+    if (!prompt)
+        return QString();
+    const bool ok = prompt->result() == QDialog::Accepted;
+    const QString answer = ok ? prompt->textValue() : QString();
+    m_skipTheRest = prompt->skipsTheRest() && answer.isEmpty();
+    delete prompt;
+    return answer;
+}
+
+bool frmSeriograb::skipTheRest()
+{
+    return m_skipTheRest;
 }
 
 void frmSeriograb::runActive(bool active)
@@ -924,7 +1009,7 @@ void frmSeriograb::centreOnScreen()
         const QRect avail = s->availableGeometry();
         QRect frame = frameGeometry();
         frame.moveCenter(avail.center());
-        move(frame.topLeft());
+        move(placement::whollyIn(avail, frame).topLeft());
     }
 }
 

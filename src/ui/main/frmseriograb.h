@@ -28,7 +28,9 @@ class DownloadRun;
 class StatusLine;
 class UpDown;
 class frmOptions;
+class frmMore;
 class frmHelp;
+class RenamePrompt;
 class frmRunLog;
 
 /// The main window: three address fields, Get and Stop, the menus, the preview and the status line.
@@ -46,6 +48,7 @@ public:
     void btnStopClick();
     void mulClick();
     void optClick();
+    void moreClick();
     void hlpClick();
     void runLogClick();
     void pasteAddressClick();
@@ -76,6 +79,7 @@ public:
     QString historyFailure() override;
     bool showPicture(const QString &path) override;
     QString askNewName(const QString &message, const QString &title) override;
+    bool skipTheRest() override;
     void runActive(bool active) override;
     void runStarted(const QString &firstAddress, const QString &folder) override;
     void runEnded(const QString &report) override;
@@ -161,6 +165,10 @@ private:
     bool m_closeRequested = false;
     bool m_shownOnce = false;
     QPointer<frmOptions> m_options;
+    QPointer<frmMore> m_more;
     QPointer<frmHelp> m_help;
+    QPointer<RenamePrompt> m_prompt;
+    bool m_skipTheRest = false;   // the last rename prompt asked to skip existing files from now on
     QPointer<frmRunLog> m_runLogWindow;
+    QRect m_runLogPlace;        // where the Run Log was when last closed
 };

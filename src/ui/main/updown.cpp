@@ -21,6 +21,8 @@ UpDown::UpDown(QLineEdit *buddy, QWidget *parent)
     }
     m_up->setObjectName(QStringLiteral("UpDown1Up"));
     m_down->setObjectName(QStringLiteral("UpDown1Down"));
+    m_up->setAccessibleName(QStringLiteral("Next number"));
+    m_down->setAccessibleName(QStringLiteral("Previous number"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
