@@ -177,11 +177,16 @@ void SeriesList::refresh()
 
     const bool show = !m_queue.series().isEmpty();
     if (show && !isVisible()) {
-        // The list takes room from the preview: the window grows by it, unless it fills the screen.
+        // The list takes room from the preview, as much as its buttons need: the window grows
+        // by it, unless it fills the screen.
         auto *main = qobject_cast<QMainWindow *>(parentWidget());
         setVisible(true);
-        if (main && !(main->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
-            main->resize(main->width(), main->height() + sizeHint().height());
+        const int height = 3 * btnUp->sizeHint().height() + 2 * fontMetrics().height() + 24;
+        if (main) {
+            main->resizeDocks({this}, {height}, Qt::Vertical);
+            if (!(main->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+                main->resize(main->width(), main->height() + height);
+        }
     } else if (!show && isVisible()) {
         setVisible(false);
     }
