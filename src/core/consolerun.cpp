@@ -3,8 +3,10 @@
 #include "core/downloadrun.h"
 #include "core/seriesqueue.h"
 #include "core/storedsettings.h"
+#include "platform/filesystem.h"
 #include "platform/inet.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QScopeGuard>
 #include <QSocketNotifier>
@@ -90,8 +92,12 @@ int ConsoleRun::exec(const ConsoleRequest &request, const ProgramPlace &place)
     Settings settings;
     for (const QString &problem : readSettings(place, settings, Missing::LeaveAlone))
         print(stderr, QStringLiteral("seriograb: %1\n").arg(problem));
-    if (request.folder)
+    if (request.folder) {
+        // As a shell's tools do with a target folder: made when missing. One that cannot be
+        // made ends the first series, which says why.
         settings.localFolder = *request.folder;
+        QDir().mkpath(folderPath(settings.localFolder));
+    }
     if (request.header)
         settings.headerText = *request.header;
     if (request.max)
