@@ -135,6 +135,14 @@ bool SeriesQueue::hasWaiting() const
     return false;
 }
 
+qsizetype SeriesQueue::waitingBesideFields() const
+{
+    qsizetype waiting = 0;
+    for (const Series &s : m_series)
+        waiting += s.state == State::Waiting && s.id != m_fieldsId ? 1 : 0;
+    return waiting;
+}
+
 QString SeriesQueue::position() const
 {
     if (!m_running)

@@ -65,6 +65,8 @@ public:
     /// Takes every series that has run out of the list.
     void clearDone();
     bool hasWaiting() const;
+    /// Waiting series besides the one in the fields.
+    qsizetype waitingBesideFields() const;
     bool isRunning() const { return m_running; }
 
     /// The fields hold the series of this id, as the queue put it there (-1: a series of their

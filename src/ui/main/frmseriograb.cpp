@@ -412,7 +412,7 @@ void frmSeriograb::setAddress(const QString &text)
     if (!m_startupNote.isEmpty())
         line = m_startupNote + QStringLiteral(" - ") + line;
     m_startupNote.clear();
-    if (const qsizetype more = m_series->queue().series().size() - 1; more > 0)
+    if (const qsizetype more = m_series->queue().waitingBesideFields(); more > 0)
         line += QStringLiteral(" - %1 more series wait in the Series list").arg(more);
     addMsg(line);
 }
