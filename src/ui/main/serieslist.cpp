@@ -172,8 +172,6 @@ void SeriesList::refresh()
     }
     if (current >= 0 && current < lstSeries->topLevelItemCount())
         lstSeries->setCurrentItem(lstSeries->topLevelItem(int(current)));
-    lstSeries->resizeColumnToContents(0);
-    lstSeries->setColumnWidth(0, qMin(lstSeries->columnWidth(0), lstSeries->width() * 2 / 3));
 
     const bool show = !m_queue.series().isEmpty();
     if (show && !isVisible()) {
@@ -190,6 +188,9 @@ void SeriesList::refresh()
     } else if (!show && isVisible()) {
         setVisible(false);
     }
+    // Addresses as wide as they are, up to about half the window: the states need room too.
+    lstSeries->resizeColumnToContents(0);
+    lstSeries->setColumnWidth(0, qMin(lstSeries->columnWidth(0), window()->width() / 2));
 }
 
 void SeriesList::save()
