@@ -100,6 +100,7 @@ void DownloadRun::run()
     m_wholeAddressHint = false;
     m_skipExisting = false;
 
+    m_end = End{};
     if (!start())
         return;
     // However the run is left, no transfer it started goes on without it.
@@ -144,6 +145,7 @@ void DownloadRun::run()
         m_view.showPicture(m_lastSaved);
     if (m_saved > 0)
         syncInBackground(folderOf(m_lastSaved));
+    m_end.ending = text.isEmpty() ? endingOf(passNumber, outcome) : Ending::SeriesEnd;
     endReport(text.isEmpty() ? endText(passNumber, outcome) : text);
 }
 
@@ -160,15 +162,14 @@ bool DownloadRun::start()
 
     const std::optional<qint16> number = numbers::leadingNumber16(m_numberText);
     if (!number) {
-        m_view.addMsg(QStringLiteral("Not started: the number \"%1\" is outside -32768 to 32767")
-                              .arg(m_numberText));
+        notStarted(QStringLiteral("the number \"%1\" is outside -32768 to 32767").arg(m_numberText));
         return false;
     }
     m_fileNumber = m_firstNumber = *number;
     m_firstNumberText = m_numberText;
 
     if (const QString why = Inet::unusable(); !why.isEmpty()) {
-        m_view.addMsg(QStringLiteral("Not started: ") + why);
+        notStarted(why);
         return false;
     }
     m_inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
@@ -181,7 +182,7 @@ bool DownloadRun::start()
     config.caFile = m_settings.caFile;
     // Files the transfers need are read now, so a Get that cannot work asks nothing of anyone.
     if (const QString why = m_inet.configure(config); !why.isEmpty()) {
-        m_view.addMsg(QStringLiteral("Not started: ") + why);
+        notStarted(why);
         return false;
     }
 
@@ -569,6 +570,28 @@ QString DownloadRun::endText(qint32 passNumber, Outcome last) const
     return QStringLiteral("Downloading Completed because of unknown error");
 }
 
+void DownloadRun::notStarted(const QString &why)
+{
+    m_end.report = QStringLiteral("Not started: ") + why;
+    m_view.addMsg(m_end.report);
+}
+
+// The end text's case, as a value a queue of series goes by.
+DownloadRun::Ending DownloadRun::endingOf(qint32 passNumber, Outcome last) const
+{
+    if (last == Outcome::Everywhere)
+        return Ending::Failed;
+    if (last == Outcome::FolderFull)
+        return Ending::FolderFailed;
+    if (m_settings.stopRequested)
+        return Ending::Stopped;
+    if (!m_settings.multipleDownloads || passNumber >= qint32(m_settings.lastFile) + 1)
+        return Ending::Maximum;
+    if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses)
+        return m_failuresInRow == m_missesInRow ? Ending::Failed : Ending::SeriesEnd;
+    return Ending::Failed;
+}
+
 void DownloadRun::endReport(const QString &text)
 {
     // What the run did, so that a run which kept nothing never reads as a plain success.
@@ -589,6 +612,8 @@ void DownloadRun::endReport(const QString &text)
         message += QStringLiteral(" - the address was not added to the history: ") + m_historyFailure;
     if (m_wholeAddressHint)
         message += QStringLiteral(" - ") + wholeAddressHint();
+    m_end.saved = m_saved;
+    m_end.report = message;
     m_view.addMsg(message);
     m_view.runEnded(message);
 }

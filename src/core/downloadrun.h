@@ -25,6 +25,17 @@ public:
     /// Runs a whole run and returns when it has ended. A call while a run is going does nothing.
     void run();
     bool isRunning() const { return m_running; }
+
+    /// How the last run ended: its maximum (or one file with Multiple Downloads off), the end of
+    /// its series, Stop, or a failure (of every number, of the folder, or before its first pass).
+    enum class Ending { Maximum, SeriesEnd, Stopped, Failed, FolderFailed, NotStarted };
+    struct End
+    {
+        Ending ending = Ending::NotStarted;
+        int saved = 0;
+        QString report;   // the end report, or why the run did not start
+    };
+    const End &lastEnd() const { return m_end; }
     /// Asks the run to end after the pass in progress, whose transfer ends at once, as do those
     /// running ahead. Outside a run it only leaves the request set, which the next run clears.
     void stop();
@@ -66,6 +77,8 @@ private:
     void fetchAhead(qint32 passNumber);
     void dropAhead();
     QString endText(qint32 passNumber, Outcome last) const;
+    Ending endingOf(qint32 passNumber, Outcome last) const;
+    void notStarted(const QString &why);
     void endReport(const QString &text);
     static QString wholeAddressHint();
 
@@ -113,4 +126,5 @@ private:
     QString m_historyFailure;
     bool m_wholeAddressHint = false;   // the first pass met a whole address in the prefix box
     bool m_skipExisting = false;       // the rename prompt asked to skip existing files for the rest of the run
+    End m_end;
 };

@@ -7,6 +7,7 @@
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
+#include "scriptedserver.h"
 #include "windowharness.h"
 
 #include <QAccessible>
@@ -35,6 +36,8 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+
+#include <csignal>
 
 namespace {
 
@@ -222,7 +225,7 @@ private Q_SLOTS:
         QStringList operations;
         for (const QAction *a : child<QMenu>(w.get(), "opr")->actions())
             operations << a->objectName();
-        QCOMPARE(operations, QStringList({"get", "stp", "runLog", "pasteAddress", "openFolder", "sep1", "exit"}));
+        QCOMPARE(operations, QStringList({"get", "stp", "runLog", "pasteAddress", "openList", "openFolder", "sep1", "exit"}));
     }
 
     // The window keeps the last lines whether or not the log is open; the log leaves the
@@ -409,17 +412,40 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(contents(opened)).split('\n').count(picture), 2);
     }
 
+    // The program started as from a shell with no display at all.
+    static void startWithoutADisplay(QProcess &program, const QString &folder, const QStringList &arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(folder + QStringLiteral("/seriograb"), arguments);
+    }
+
     // --help, --version and a wrong command line are answered without any display.
     void commandLineWithoutADisplay_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("printed");   // standard output, "|", standard error
+        const QString usage = QStringLiteral("\n\nUsage: [\\s\\S]*");
         QTest::newRow("--version") << QStringList{"--version"} << 0 << QRegularExpression::escape("seriograb " SERIOGRAB_VERSION "\n|");
-        QTest::newRow("--help") << QStringList{"-h"} << 0 << "Usage: \\S*seriograb \\[options\\] \\[ADDRESS\\]\n[^|]*\\|";
+        QTest::newRow("--help") << QStringList{"-h"} << 0 << "Usage: \\S*seriograb \\[options\\] \\[ADDRESS...\\]\n[\\s\\S]*"
+                                   "--max <N> [\\s\\S]*--if-exists <ask\\|skip\\|number>[\\s\\S]*\\|";
         QTest::newRow("no display") << QStringList() << 1
                                     << "\\|Seriograb needs a graphical display \\(DISPLAY or WAYLAND_DISPLAY is not set\\)\n";
-        QTest::newRow("unknown option") << QStringList{"--bogus", "http://h/1.jpg"} << 2 << "\\|Unknown option 'bogus'.\n\nUsage: [^|]*";
+        QTest::newRow("unknown option") << QStringList{"--bogus", "http://h/1.jpg"} << 2 << "\\|Unknown option 'bogus'." + usage;
+        QTest::newRow("--get without an address") << QStringList{"--get", "--if-exists", "skip"} << 2
+                                                  << "\\|--get needs an ADDRESS or a --list FILE." + usage;
+        QTest::newRow("--max out of range") << QStringList{"--get", "--max", "32768", "http://h/1.jpg"} << 2
+                                            << "\\|--max takes a whole number from 0 to 32767." + usage;
+        QTest::newRow("--keep unknown") << QStringList{"--get", "--keep", "png", "http://h/1.jpg"} << 2
+                                        << "\\|--keep takes gifjpeg or all." + usage;
+        QTest::newRow("--folder without --get") << QStringList{"--folder", "/tmp", "http://h/1.jpg"} << 2
+                                                << "\\|--folder, --header, --max, --if-exists and --keep go with --get." + usage;
+        QTest::newRow("ask without a terminal") << QStringList{"--get", "--if-exists", "ask", "http://h/1.jpg"} << 2
+                                                << "\\|seriograb: a file that exists cannot be asked about without a terminal: "
+                                                   "give --if-exists skip or --if-exists number\n";
     }
 
     void commandLineWithoutADisplay()
@@ -428,15 +454,132 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QString, printed);
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
-        program.setProcessEnvironment(env);
-        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/seriograb"), arguments);
+        startWithoutADisplay(program, QCoreApplication::applicationDirPath(), arguments);
         QVERIFY(program.waitForFinished(60000) && program.exitStatus() == QProcess::NormalExit);
         QCOMPARE(program.exitCode(), status);
         const QString both = QString::fromUtf8(program.readAllStandardOutput() + '|' + program.readAllStandardError());
         QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(printed)).match(both).hasMatch(), qPrintable(both));
+    }
+
+    // A copy of the program in a folder of its own, with the settings file beside it.
+    QString programWithSettings(const QByteArray &settings)
+    {
+        const QString folder = m_dir->filePath(QStringLiteral("program"));
+        QDir().mkpath(folder);
+        for (const QString name : {"seriograb", "default.gif"})
+            QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, folder + QLatin1Char('/') + name);
+        writeFile(folder + QStringLiteral("/seriograb.par"), settings);
+        return folder;
+    }
+
+    // seriograb --get runs every series without a window: a line a number and each end report
+    // on standard output, the files in the folder (made when missing), the exit status; the
+    // settings files untouched.
+    // In the patterns %1 is the server, %2 the folder, %3 a list file naming %1/b/img01.jpg.
+    void getWithoutAWindow_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("by their end and their maximum")
+                << QStringList{"--get", "--folder", "%2", "--if-exists", "skip", "--max", "4", "%1/a/pic01.jpg", "--list", "%3"} << 0
+                << "== [^\n]*  Series 1 of 2: %1/a/pic01.jpg  into %2\n"
+                   "01  %1/a/pic01.jpg  saved as %2/pic01.jpg\n"
+                   "02  %1/a/pic02.jpg  no picture: [^\n]*\n"
+                   "03  %1/a/pic03.jpg  no picture: [^\n]*\n"
+                   "== Downloading Stopped because 2 numbers in a row gave no picture - 1 saved, 2 gave no picture\n"
+                   "== [^\n]*  Series 2 of 2: %1/b/img01.jpg  into %2\n"
+                   "(0[1-4]  %1/b/img0[1-4].jpg  saved as %2/img0[1-4].jpg\n){4}"
+                   "== Completed downloading maximum number if files \\(4\\) - 4 saved, 0 gave no picture\n"
+                   "== 2 series: 2 ended with their series - 5 saved\n"
+                << QStringList{"img01.jpg", "img02.jpg", "img03.jpg", "img04.jpg", "pic01.jpg"};
+        QTest::newRow("a failing server ends its series alone")
+                << QStringList{"--get", "--folder", "%2", "--max", "1", "http://127.0.0.1:1/x01.jpg", "%1/b/img01.jpg"} << 1
+                << "== [^\n]*  Series 1 of 2: http://127.0.0.1:1/x01.jpg  into %2\n"
+                   "01  http://127.0.0.1:1/x01.jpg  failed: [^\n]*\n"
+                   "== Downloading Stopped because the server at 127.0.0.1:1 refused the connection [^\n]*\n"
+                   "== [^\n]*  Series 2 of 2: %1/b/img01.jpg  into %2\n"
+                   "01  %1/b/img01.jpg  saved as %2/img01.jpg\n"
+                   "== Completed downloading maximum number if files \\(1\\) - 1 saved, 0 gave no picture\n"
+                   "== 2 series: 1 ended with their series, 1 failed - 1 saved\n"
+                << QStringList{"img01.jpg"};
+        QTest::newRow("a folder that cannot be written ends them all")
+                << QStringList{"--get", "--folder", "%3", "%1/a/pic01.jpg", "%1/b/img01.jpg"} << 1
+                << "== [^\n]*  Series 1 of 2: %1/a/pic01.jpg  into %3\n"
+                   "01  %1/a/pic01.jpg  not saved: [^\n]*\n"
+                   "== Downloading Stopped because the folder cannot be written: [^\n]*\n"
+                   "== 1 series: 0 ended with their series, 1 failed - 0 saved - 1 still waiting - "
+                   "the queue ended: the folder cannot be written\n"
+                << QStringList();
+    }
+
+    void getWithoutAWindow()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        QFETCH(QStringList, files);
+        ScriptedServer server;
+        server.route(QStringLiteral("/a/pic01.jpg"), Response::ok("a1", "image/jpeg"));
+        for (int n = 1; n <= 5; ++n)
+            server.route(QStringLiteral("/b/img%1.jpg").arg(n, 2, 10, QLatin1Char('0')), Response::ok("b", "image/jpeg"));
+        const QByteArray settings = "[MAXMISSES]\r\n2\r\n[IFEXISTS]\r\nnumber\r\n";
+        const QString folder = programWithSettings(settings);
+        const QString out = m_dir->filePath(QStringLiteral("out"));
+        const QString list = m_dir->filePath(QStringLiteral("list.txt"));
+        QVERIFY(writeFile(list, "# the b series\r\n\r\n  " + server.url(QStringLiteral("/b/img01.jpg")).toUtf8() + "\n"));
+        const QStringList values = {server.url(QString()), out, list};
+        auto fillIn = [&values](QString text, const std::function<QString(const QString &)> &as) {
+            for (qsizetype i = 0; i < values.size(); ++i)
+                text.replace(QLatin1Char('%') + QString::number(i + 1), as(values[i]));
+            return text;
+        };
+        for (QString &argument : arguments)
+            argument = fillIn(argument, [](const QString &value) { return value; });
+
+        QProcess program;
+        startWithoutADisplay(program, folder, arguments);
+        QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        const QString printed = QString::fromUtf8(program.readAllStandardOutput());
+        const QRegularExpression pattern(QRegularExpression::anchoredPattern(fillIn(output, [](const QString &value) { return QRegularExpression::escape(value); })));
+        QVERIFY2(pattern.match(printed).hasMatch(), qPrintable(printed + program.readAllStandardError()));
+        QCOMPARE(program.exitCode(), status);
+        QCOMPARE(entries(out), files);
+        QCOMPARE(entries(folder), QStringList({"default.gif", "seriograb", "seriograb.par"}));
+        QCOMPARE(contents(folder + QStringLiteral("/seriograb.par")), settings);
+    }
+
+    // Ctrl+C stops as Stop does: the transfer cancelled, no part file left, the end report
+    // printed, and 130 for the status.
+    void ctrlCStopsLikeStop()
+    {
+        ScriptedServer server;
+        server.route(QStringLiteral("/pic01.jpg"), Response::ok("first", "image/jpeg"));
+        Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
+        stall.stallAfter = 10;
+        server.routeOthers(stall);
+        const QString folder = programWithSettings("[TRANSFERS]\r\n1\r\n");
+        const QString out = m_dir->filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        QProcess program;
+        startWithoutADisplay(program, folder,
+                             {"--get", "--folder", out, "--if-exists", "number", server.url(QStringLiteral("/pic01.jpg")),
+                              QStringLiteral("http://h/next01.jpg")});
+        QVERIFY(QTest::qWaitFor([&] { return server.paths().contains(QStringLiteral("/pic02.jpg")); }, 60000));
+        QVERIFY(QTest::qWaitFor([&] { return entries(out).size() == 2; }));   // pic01.jpg and a part file
+        QCOMPARE(::kill(pid_t(program.processId()), SIGINT), 0);
+        QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 130);
+        QCOMPARE(entries(out), QStringList{QStringLiteral("pic01.jpg")});
+        const QStringList lines = QString::fromUtf8(program.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QCOMPARE(lines.mid(lines.size() - 4),
+                 QStringList({QStringLiteral("02  %1  cancelled by Stop").arg(server.url(QStringLiteral("/pic02.jpg"))),
+                              QStringLiteral("== User Terminated Download Process - 1 saved, 0 gave no picture"),
+                              QStringLiteral("== 1 series: 0 ended with their series, 1 stopped - 1 saved - 1 still waiting"),
+                              QString()}));
     }
 
     void layout_data()

@@ -5,11 +5,13 @@
 #include "ui/main/preview.h"
 #include "windowharness.h"
 
+#include <QClipboard>
 #include <QImageReader>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QTreeWidget>
 #include <QSignalSpy>
 
 #include <algorithm>
@@ -27,6 +29,22 @@ class TestMainRun : public QObject
     frmSeriograb *makeWindow(const QString &prefix)
     {
         return harness::makeWindow(m_settings, m_folders->place, prefix);
+    }
+
+    // Each series of the Series list: its address and its state, up to its counts.
+    static QStringList seriesStates(frmSeriograb *w)
+    {
+        QStringList states;
+        const auto *list = w->findChild<QTreeWidget *>(QStringLiteral("lstSeries"));
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            states << list->topLevelItem(i)->text(0) + QLatin1Char(' ') + endText(list->topLevelItem(i)->text(1));
+        return states;
+    }
+
+    QString runLog(frmSeriograb *w)
+    {
+        trigger(w, "runLog");
+        return harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>()->toPlainText();
     }
 
 private Q_SLOTS:
@@ -109,6 +127,79 @@ private Q_SLOTS:
             QVERIFY2(log.contains(QStringLiteral("Not shown in the preview: WebP needs the package qt6-image-formats-plugins")),
                      qPrintable(log));
         }
+    }
+
+    // Three series pasted at once: the first goes into the fields, all are listed, and Get runs
+    // them in turn, each ending by its own rules; a failing one does not end the queue.
+    void queueOfSeries()
+    {
+        ScriptedServer server;
+        server.route(QStringLiteral("/a/pic01.jpg"), Response::ok("a1", "image/jpeg"));   // then misses
+        for (int n = 1; n <= 5; ++n)
+            server.route(QStringLiteral("/b/img%1.jpg").arg(n, 2, 10, QLatin1Char('0')), Response::ok("b", "image/jpeg"));
+        QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n4\r\n[MAXMISSES]\r\n2\r\n"));
+        const QString a = server.url(QStringLiteral("/a/pic01.jpg"));
+        const QString failing = QStringLiteral("http://127.0.0.1:1/c01.jpg");
+        const QString b = server.url(QStringLiteral("/b/img01.jpg"));
+        frmSeriograb *w = makeWindow(QString());
+        QGuiApplication::clipboard()->setText(a + QStringLiteral("\n# and then\n\n") + failing + QLatin1Char('\n') + b);
+        trigger(w, "pasteAddress");
+        QCOMPARE(w->prefixText(), server.url(QStringLiteral("/a/pic")));
+        QVERIFY2(status(w).endsWith(QLatin1String(" - 2 more series wait in the Series list")), qPrintable(status(w)));
+        QStringList said;
+        connect(statusLine(w), &StatusLine::textChanged, w, [&said](const QString &text) { said << text; });
+
+        click(w, "btnGet");
+        QCOMPARE(seriesStates(w).at(0), a + QStringLiteral(" ended: Downloading Stopped because 2 numbers in a row gave no picture"));
+        QVERIFY2(seriesStates(w).at(1).startsWith(failing + QStringLiteral(" failed: Downloading Stopped because the server at "
+                                                                          "127.0.0.1:1 refused the connection")),
+                 qPrintable(seriesStates(w).at(1)));
+        QCOMPARE(seriesStates(w).at(2), b + QStringLiteral(" ended: Completed downloading maximum number if files (4)"));
+        QCOMPARE(status(w), QStringLiteral("3 series: 2 ended with their series, 1 failed - 5 saved"));
+        QVERIFY(said.contains(QStringLiteral("Series 3 of 3 - Opening :") + server.url(QStringLiteral("/b/img02.jpg"))));
+        QCOMPARE(entries(m_folders->out), QStringList({"img01.jpg", "img02.jpg", "img03.jpg", "img04.jpg", "pic01.jpg"}));
+        QVERIFY(runLog(w).contains(QStringLiteral("  Series 2 of 3: ") + failing + QStringLiteral("  into ")));
+        QCOMPARE(contents(m_folders->place.file(QStringLiteral("queue.par"))),
+                 QByteArray("# Seriograb: the series still to fetch, one address a line\r\n"));
+    }
+
+    // Stop holds the queue; what is still to fetch is kept in queue.par, and the next session
+    // offers it back, the stopped series where it stopped.
+    void queueSurvivesARestart()
+    {
+        ScriptedServer server;
+        server.route(QStringLiteral("/a/pic01.jpg"), Response::ok("a1", "image/jpeg"));
+        Response stall = Response::ok(QByteArray(50000, 's'), "image/jpeg");
+        stall.stallAfter = 10;
+        server.route(QStringLiteral("/a/pic02.jpg"), stall);
+        QVERIFY(m_folders->writeParameters("[TRANSFERS]\r\n1\r\n"));
+        const QStringList addresses = {server.url(QStringLiteral("/a/pic01.jpg")), QStringLiteral("http://h/b1.gif"),
+                                       QStringLiteral("http://h/c1.gif")};
+        QPointer<frmSeriograb> w = makeWindow(QString());
+        w->setAddress(addresses.join(QLatin1Char('\n')));   // as the command line hands them over
+        connect(&server, &ScriptedServer::received, w, [&](const QString &path) {
+            if (path == QLatin1String("/a/pic02.jpg"))
+                QTimer::singleShot(0, w, [&] {
+                    QTest::qWaitFor([&] { return entries(m_folders->out).size() == 2; });   // its part file
+                    click(w, "btnStop");
+                });
+        });
+        click(w, "btnGet");
+        QCOMPARE(status(w), QStringLiteral("1 series: 0 ended with their series, 1 stopped - 1 saved - 2 still waiting"));
+        QCOMPARE(entries(m_folders->out), QStringList{QStringLiteral("pic01.jpg")});
+        const QString resumed = server.url(QStringLiteral("/a/pic02.jpg"));
+        QCOMPARE(seriesStates(w), QStringList({resumed + QStringLiteral(" stopped: User Terminated Download Process"),
+                                               addresses[1] + QStringLiteral(" waiting"),
+                                               addresses[2] + QStringLiteral(" waiting")}));
+        w->close();
+        QTRY_VERIFY(w.isNull());
+
+        auto *again = new frmSeriograb(m_settings, m_folders->place);
+        again->setAttribute(Qt::WA_DeleteOnClose);
+        QCOMPARE(seriesStates(again), QStringList({resumed + QStringLiteral(" waiting"), addresses[1] + QStringLiteral(" waiting"),
+                                                   addresses[2] + QStringLiteral(" waiting")}));
+        QCOMPARE(again->prefixText() + again->numberText() + again->suffixText(), resumed);
+        QCOMPARE(status(again), QStringLiteral("3 series wait from the last session, the first in the fields: press Get to fetch them"));
     }
 
     void seriesFromNginx()

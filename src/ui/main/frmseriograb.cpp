@@ -3,6 +3,7 @@
 #include "core/downloadrun.h"
 #include "core/numbers.h"
 #include "core/runrules.h"
+#include "core/storedsettings.h"
 #include "platform/filesystem.h"
 #include "platform/inet.h"
 #include "platform/twips.h"
@@ -17,6 +18,7 @@
 #include "ui/main/desktopnotice.h"
 #include "ui/main/previewfit.h"
 #include "ui/main/renameprompt.h"
+#include "ui/main/serieslist.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
 
@@ -51,26 +53,13 @@ namespace {
 
 const QString programCaption = QStringLiteral("Seriograb");
 
-// A run that ends out of sight after this long says so on the desktop.
-constexpr qint64 noticeAfterMs = 10000;
-
-// The address in a pasted or dropped text: its first line that is no "#" comment (a list of
-// links has them), blanks around it dropped.
-QString addressIn(const QString &text)
-{
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QString address = line.trimmed();
-        if (!address.isEmpty() && !address.startsWith(QLatin1Char('#')))
-            return address;
-    }
-    return QString();
-}
-
+// Several links dropped at once are several series, one a line.
 QString droppedAddress(const QMimeData &data)
 {
-    if (data.hasUrls() && !data.urls().isEmpty())
-        return data.urls().constFirst().toString(QUrl::FullyEncoded);
-    return addressIn(data.text());
+    QStringList links;
+    for (const QUrl &url : data.urls())
+        links << url.toString(QUrl::FullyEncoded);
+    return links.isEmpty() ? data.text() : links.join(QLatin1Char('\n'));
 }
 
 // The prefix box as the history code sees it.
@@ -86,28 +75,6 @@ public:
 private:
     QComboBox *m_box;
 };
-
-// The parameter file is "[NAME]" and value lines in turn; the number of the first line that
-// should name a setting and does not, or 0. A last "[NAME]" without its value is no damage.
-qsizetype firstBrokenLine(const QString &path)
-{
-    try {
-        FileSystemObject fso;
-        if (!fso.FileExists(path))
-            return 0;
-        auto in = fso.OpenTextFile(path, FileSystemObject::IoMode::ForReading, false);
-        for (qsizetype number = 1; !in->AtEndOfStream(); number += 2) {
-            const QString line = in->ReadLine();
-            if (line.size() < 2 || !line.startsWith(QLatin1Char('[')) || !line.endsWith(QLatin1Char(']')))
-                return number;
-            if (!in->AtEndOfStream())
-                in->ReadLine();
-        }
-    } catch (const FileError &) {
-        // unreadable now: the reads before have said so already
-    }
-    return 0;
-}
 
 // Nothing may escape an event handler: a failure becomes one status line.
 void guarded(StatusLine *status, const std::function<void()> &fn)
@@ -280,6 +247,12 @@ void frmSeriograb::buildControls()
                            static_cast<QWidget *>(txtURL3)})
         field->setAcceptDrops(false);
     setAcceptDrops(true);
+
+    m_series = new SeriesList(m_place, this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_series);
+    connect(m_series, &SeriesList::message, this, &frmSeriograb::addMsg);
+    for (QLineEdit *field : {cmbURL1->lineEdit(), txtURL2, txtURL3})
+        connect(field, &QLineEdit::textEdited, this, [this] { m_series->queue().fieldsEdited(); });
 }
 
 void frmSeriograb::buildMenus()
@@ -297,6 +270,8 @@ void frmSeriograb::buildMenus()
     m_paste = opr->addAction(QStringLiteral("Paste Address"));
     m_paste->setObjectName(QStringLiteral("pasteAddress"));
     m_paste->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    QAction *openList = opr->addAction(QStringLiteral("Open Address List…"));
+    openList->setObjectName(QStringLiteral("openList"));
     QAction *openFolder = opr->addAction(QStringLiteral("Open Folder"));
     openFolder->setObjectName(QStringLiteral("openFolder"));
     QAction *sep1 = opr->addSeparator();
@@ -320,6 +295,12 @@ void frmSeriograb::buildMenus()
     connect(stp, &QAction::triggered, this, &frmSeriograb::btnStopClick);
     connect(runLog, &QAction::triggered, this, &frmSeriograb::runLogClick);
     connect(m_paste, &QAction::triggered, this, &frmSeriograb::pasteAddressClick);
+    connect(openList, &QAction::triggered, this, [this] {
+        guarded(sbar1, [this] {
+            if (const QString list = m_series->openList(); !list.isEmpty())
+                setAddress(list);
+        });
+    });
     connect(openFolder, &QAction::triggered, this, &frmSeriograb::openFolderClick);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
@@ -330,71 +311,7 @@ void frmSeriograb::buildMenus()
 
 void frmSeriograb::load()
 {
-    QStringList problems;
-    // One walk of the parameter file for every setting, however large the file.
-    QHash<QString, QString> stored;
-    try {
-        stored = modPara::readParas(m_place, {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort",
-                                              "transfers", "maxMisses", "ifExists", "retries", "pause", "keep",
-                                              "referer", "cookies", "caFile"});
-    } catch (const std::exception &e) {
-        problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
-    }
-    auto read = [&stored](const char *key) { return stored.value(QLatin1String(key)); };
-    // A stored number outside its range counts as missing, and the status line says so.
-    auto number = [&](const char *key, qint32 lowest, qint32 highest, qint32 missing) -> qint32 {
-        const QString text = read(key);
-        if (text.trimmed().isEmpty())
-            return missing;
-        const std::optional<qint32> n = numbers::leadingNumberWithin(text, lowest, highest);
-        if (!n) {
-            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within %3 to %4")
-                                .arg(QLatin1String(key), text.left(40))
-                                .arg(lowest)
-                                .arg(highest);
-            return missing;
-        }
-        return *n;
-    };
-
-    m_settings.headerText = read("headerText");
-    m_settings.localFolder = read("localFolder");
-    m_settings.lastFile = qint16(number("lastFile", -32768, 32767, 0));
-    m_settings.proxyIP = read("proxyIP");
-    m_settings.proxyPort = number("proxyPort", 0, 65535, 0);
-    m_settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
-    m_settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
-    const QString ifExists = read("ifExists");
-    const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);
-    m_settings.ifExists = choice.value_or(Settings::IfExists::Ask);
-    if (!choice && !ifExists.trimmed().isEmpty())
-        problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
-                            .arg(ifExists.left(40));
-    m_settings.retries = number("retries", 0, Settings::maxRetries, Settings::defaultRetries);
-    m_settings.pauseMs = number("pause", 0, Settings::maxPauseMs, 0);
-    const QString keep = read("keep");
-    const std::optional<Settings::Keep> kept = Settings::keepFromText(keep);
-    m_settings.keep = kept.value_or(Settings::Keep::GifJpeg);
-    if (!kept && !keep.trimmed().isEmpty())
-        problems << QStringLiteral("stored keep \"%1\" ignored: it must be gifjpeg or all").arg(keep.left(40));
-    const QString referer = read("referer").trimmed();
-    if (referer.isEmpty() || referer == QLatin1String("*") || runrules::isWebAddress(referer))
-        m_settings.referer = referer;
-    else
-        problems << QStringLiteral("stored referer \"%1\" ignored: it must be empty, * or an http or https address")
-                            .arg(referer.left(40));
-    m_settings.cookiesFile = read("cookies");
-    m_settings.caFile = read("caFile");
-    m_settings.multipleDownloads = Settings::True;
-    if (m_settings.lastFile == 0)
-        m_settings.lastFile = 9999;
-    m_settings.historyPath = m_place.settingsFile(m_place.historyFileName());
-    if (problems.isEmpty()) {
-        if (const qsizetype line = firstBrokenLine(m_place.parameterFile()); line > 0)
-            problems << QStringLiteral("the settings file %1 is damaged from line %2 on: a \"[NAME]\" line was expected "
-                                       "there; settings not found before it keep their defaults")
-                                .arg(m_place.parameterFile()).arg(line);
-    }
+    QStringList problems = readSettings(m_place, m_settings);
 
     try {
         ComboHistoryBox box(cmbURL1);
@@ -424,6 +341,9 @@ void frmSeriograb::load()
         sbar1->setText(line);
         m_startupNote = line;
     }
+    const QString queued = m_series->restore([this](const runrules::AddressParts &parts) { putInFields(parts); });
+    if (!queued.isEmpty())
+        sbar1->setText(m_startupNote.isEmpty() ? queued : m_startupNote + QStringLiteral(" - ") + queued);
 }
 
 // --- commands
@@ -432,7 +352,9 @@ void frmSeriograb::btnGetClick()
 {
     if (m_run->isRunning() || m_closeRequested)
         return;
-    guarded(sbar1, [this] { m_run->run(); });
+    guarded(sbar1, [this] {
+        m_series->run(*m_run, *this, [this](const runrules::AddressParts &parts) { putInFields(parts); });
+    });
     if (m_closeRequested)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -441,6 +363,7 @@ void frmSeriograb::btnStopClick()
 {
     if (m_prompt)
         m_prompt->reject();
+    m_series->queue().hold();
     m_run->stop();
 }
 
@@ -512,7 +435,7 @@ void frmSeriograb::pasteAddressClick()
 {
     guarded(sbar1, [this] {
         const QString text = QGuiApplication::clipboard()->text();
-        if (addressIn(text).isEmpty())
+        if (SeriesQueue::addressesIn(text).isEmpty())
             addMsg(QStringLiteral("Paste Address: the clipboard holds no address"));
         else
             setAddress(text);
@@ -524,17 +447,24 @@ void frmSeriograb::setAddress(const QString &text)
     // The run reads the fields back as it steps the number.
     if (isRunning())
         return;
-    const runrules::AddressParts parts = runrules::splitAddress(addressIn(text));
-    cmbURL1->setEditText(parts.prefix);
-    txtURL2->setText(parts.number);
-    txtURL3->setText(parts.suffix);
+    const runrules::AddressParts parts = runrules::splitAddress(m_series->take(text));
+    putInFields(parts);
     QString line = parts.number.isEmpty()
             ? QStringLiteral("No number found in the address: it is all in the prefix box, to be split by hand")
             : QStringLiteral("The address is split at its number %1: press Get to start").arg(parts.number);
     if (!m_startupNote.isEmpty())
         line = m_startupNote + QStringLiteral(" - ") + line;
     m_startupNote.clear();
+    if (const qsizetype more = m_series->queue().waitingBesideFields(); more > 0)
+        line += QStringLiteral(" - %1 more series wait in the Series list").arg(more);
     addMsg(line);
+}
+
+void frmSeriograb::putInFields(const runrules::AddressParts &parts)
+{
+    cmbURL1->setEditText(parts.prefix);
+    txtURL2->setText(parts.number);
+    txtURL3->setText(parts.suffix);
 }
 
 void frmSeriograb::dragEnterEvent(QDragEnterEvent *event)
@@ -547,7 +477,7 @@ void frmSeriograb::dropEvent(QDropEvent *event)
 {
     guarded(sbar1, [&] {
         const QString address = droppedAddress(*event->mimeData());
-        if (address.isEmpty() || isRunning())
+        if (SeriesQueue::addressesIn(address).isEmpty() || isRunning())
             return;
         setAddress(address);
         event->acceptProposedAction();
@@ -614,8 +544,9 @@ QString frmSeriograb::numberText() const { return txtURL2->text(); }
 QString frmSeriograb::suffixText() const { return txtURL3->text(); }
 void frmSeriograb::setNumberText(const QString &text) { txtURL2->setText(text); }
 
-void frmSeriograb::addMsg(const QString &message)
+void frmSeriograb::addMsg(const QString &text)
 {
+    const QString message = m_series->statusPrefix() + text;
     sbar1->setText(message);
     if (isMinimized())
         setWindowTitle(message);
@@ -818,9 +749,7 @@ void frmSeriograb::runStarted(const QString &firstAddress, const QString &folder
     m_runClock.start();
     if (!m_runLog.isEmpty())
         logPass(QString());   // runs are set apart
-    logPass(QStringLiteral("== %1  %2  into %3")
-                    .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), firstAddress,
-                         folder));
+    logPass(runLogHeader(m_series->queue().position(), firstAddress, folder));
 }
 
 void frmSeriograb::runEnded(const QString &report)
@@ -829,7 +758,9 @@ void frmSeriograb::runEnded(const QString &report)
     m_heldEndLine = QStringLiteral("== ") + report;
     if (!m_decoder->isBusy())
         releaseEndLine();
-    if (m_runClock.isValid() && m_runClock.elapsed() > noticeAfterMs && !isActiveWindow())
+    // A queue of series says so once, at its end.
+    if (m_runClock.isValid() && m_runClock.elapsed() > desktopnotice::afterMs && !isActiveWindow()
+        && !m_series->queue().isRunning())
         desktopnotice::notify(programCaption, report);
 }
 
@@ -863,7 +794,7 @@ void frmSeriograb::logPass(const QString &line)
 // The transfer's states show in the status line only; the caption keeps the run's last message.
 void frmSeriograb::transferState(const QString &text)
 {
-    sbar1->setText(text);
+    sbar1->setText(m_series->statusPrefix() + text);
 }
 
 // --- preview fitting and size handling
@@ -1018,6 +949,7 @@ void frmSeriograb::closeEvent(QCloseEvent *event)
     if (m_run && m_run->isRunning()) {
         // The run is still on the stack: let it end after its pass, then close.
         m_closeRequested = true;
+        m_series->queue().hold();
         m_run->stop();
         event->ignore();
         return;

@@ -32,6 +32,10 @@ class frmMore;
 class frmHelp;
 class RenamePrompt;
 class frmRunLog;
+class SeriesList;
+namespace runrules {
+struct AddressParts;
+}
 
 /// The main window: three address fields, Get and Stop, the menus, the preview and the status line.
 class frmSeriograb : public QMainWindow, public RunView
@@ -55,7 +59,8 @@ public:
     void openFolderClick();
 
     /// Fills the three address fields from a picture's whole address (the first line of the
-    /// text), split at its number; the status line says how. Nothing starts until Get.
+    /// text), split at its number; the status line says how. Further lines wait in the queue
+    /// of series. Nothing starts until Get.
     void setAddress(const QString &text);
 
     /// Sizes, centres and shows the preview inside the area between address row and status line.
@@ -116,6 +121,7 @@ private:
     void releaseEndLine();
     void openInDesktop(const QString &path);
     void closeSecondaryWindows();
+    void putInFields(const runrules::AddressParts &parts);
 
     Settings &m_settings;
     ProgramPlace m_place;
@@ -162,6 +168,7 @@ private:
     int recordedHeight = 0;
     QSize m_recordedClientSize;
     DownloadRun *m_run = nullptr;
+    SeriesList *m_series = nullptr;   // the queue of series that Get runs after the fields' own
     bool m_closeRequested = false;
     bool m_shownOnce = false;
     QPointer<frmOptions> m_options;

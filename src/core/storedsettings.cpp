@@ -1,0 +1,106 @@
+#include "core/storedsettings.h"
+
+#include "core/numbers.h"
+#include "core/runrules.h"
+#include "platform/filesystem.h"
+#include "storage/modpara.h"
+
+#include <QFileInfo>
+#include <QHash>
+
+namespace {
+
+// The parameter file is "[NAME]" and value lines in turn; the number of the first line that
+// should name a setting and does not, or 0. A last "[NAME]" without its value is no damage.
+qsizetype firstBrokenLine(const QString &path)
+{
+    try {
+        FileSystemObject fso;
+        if (!fso.FileExists(path))
+            return 0;
+        auto in = fso.OpenTextFile(path, FileSystemObject::IoMode::ForReading, false);
+        for (qsizetype number = 1; !in->AtEndOfStream(); number += 2) {
+            const QString line = in->ReadLine();
+            if (line.size() < 2 || !line.startsWith(QLatin1Char('[')) || !line.endsWith(QLatin1Char(']')))
+                return number;
+            if (!in->AtEndOfStream())
+                in->ReadLine();
+        }
+    } catch (const FileError &) {
+        // unreadable now: the reads before have said so already
+    }
+    return 0;
+}
+
+} // namespace
+
+QStringList readSettings(const ProgramPlace &place, Settings &settings, Missing missing)
+{
+    QStringList problems;
+    // One walk of the parameter file for every setting, however large the file.
+    QHash<QString, QString> stored;
+    try {
+        if (missing == Missing::Create || QFileInfo::exists(place.parameterFile()))
+            stored = modPara::readParas(place, {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort",
+                                                  "transfers", "maxMisses", "ifExists", "retries", "pause", "keep",
+                                                  "referer", "cookies", "caFile"});
+    } catch (const std::exception &e) {
+        problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
+    }
+    auto read = [&stored](const char *key) { return stored.value(QLatin1String(key)); };
+    // A stored number outside its range counts as missing, and the status line says so.
+    auto number = [&](const char *key, qint32 lowest, qint32 highest, qint32 missing) -> qint32 {
+        const QString text = read(key);
+        if (text.trimmed().isEmpty())
+            return missing;
+        const std::optional<qint32> n = numbers::leadingNumberWithin(text, lowest, highest);
+        if (!n) {
+            problems << QStringLiteral("stored %1 \"%2\" ignored: it must lie within %3 to %4")
+                                .arg(QLatin1String(key), text.left(40))
+                                .arg(lowest)
+                                .arg(highest);
+            return missing;
+        }
+        return *n;
+    };
+
+    settings.headerText = read("headerText");
+    settings.localFolder = read("localFolder");
+    settings.lastFile = qint16(number("lastFile", -32768, 32767, 0));
+    settings.proxyIP = read("proxyIP");
+    settings.proxyPort = number("proxyPort", 0, 65535, 0);
+    settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
+    settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
+    const QString ifExists = read("ifExists");
+    const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);
+    settings.ifExists = choice.value_or(Settings::IfExists::Ask);
+    if (!choice && !ifExists.trimmed().isEmpty())
+        problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
+                            .arg(ifExists.left(40));
+    settings.retries = number("retries", 0, Settings::maxRetries, Settings::defaultRetries);
+    settings.pauseMs = number("pause", 0, Settings::maxPauseMs, 0);
+    const QString keep = read("keep");
+    const std::optional<Settings::Keep> kept = Settings::keepFromText(keep);
+    settings.keep = kept.value_or(Settings::Keep::GifJpeg);
+    if (!kept && !keep.trimmed().isEmpty())
+        problems << QStringLiteral("stored keep \"%1\" ignored: it must be gifjpeg or all").arg(keep.left(40));
+    const QString referer = read("referer").trimmed();
+    if (referer.isEmpty() || referer == QLatin1String("*") || runrules::isWebAddress(referer))
+        settings.referer = referer;
+    else
+        problems << QStringLiteral("stored referer \"%1\" ignored: it must be empty, * or an http or https address")
+                            .arg(referer.left(40));
+    settings.cookiesFile = read("cookies");
+    settings.caFile = read("caFile");
+    settings.multipleDownloads = Settings::True;
+    if (settings.lastFile == 0)
+        settings.lastFile = 9999;
+    settings.historyPath = place.settingsFile(place.historyFileName());
+    if (problems.isEmpty()) {
+        if (const qsizetype line = firstBrokenLine(place.parameterFile()); line > 0)
+            problems << QStringLiteral("the settings file %1 is damaged from line %2 on: a \"[NAME]\" line was expected "
+                                       "there; settings not found before it keep their defaults")
+                                .arg(place.parameterFile()).arg(line);
+    }
+    return problems;
+}
