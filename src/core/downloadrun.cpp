@@ -93,6 +93,7 @@ void DownloadRun::run()
     m_missesInRow = m_failuresInRow = m_serverFailuresInRow = 0;
     m_lastFailure.clear();
     m_stopReason.clear();
+    m_folderEnded = false;
     m_saveFailures = 0;
     m_lastSaveFailure.clear();
     m_cleanedFolders.clear();
@@ -381,6 +382,7 @@ DownloadRun::Outcome DownloadRun::notSaved(const QString &log, const PartFile::F
     const failurerules::Verdict verdict = failurerules::ofFile(why, m_run.localFolder);
     if (verdict.kind == failurerules::Verdict::Kind::EndsRun) {
         m_stopReason = verdict.reason;
+        m_folderEnded = true;
         return Outcome::EndsRun;
     }
     ++m_saveFailures;
@@ -579,15 +581,15 @@ void DownloadRun::notStarted(const QString &why)
 // The end text's case, as a value a queue of series goes by.
 DownloadRun::Ending DownloadRun::endingOf(qint32 passNumber, Outcome last) const
 {
-    if (last == Outcome::Everywhere)
-        return Ending::Failed;
-    if (last == Outcome::FolderFull)
-        return Ending::FolderFailed;
+    if (last == Outcome::EndsRun)
+        return m_folderEnded ? Ending::FolderFailed : Ending::Failed;
     if (m_settings.stopRequested)
         return Ending::Stopped;
     if (!m_settings.multipleDownloads || passNumber >= qint32(m_settings.lastFile) + 1)
         return Ending::Maximum;
-    if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses)
+    if (m_run.maxMisses > 0 && m_serverFailuresInRow >= m_run.maxMisses)
+        return Ending::Failed;
+    if (m_run.maxMisses > 0 && m_missesInRow >= m_run.maxMisses)
         return m_failuresInRow == m_missesInRow ? Ending::Failed : Ending::SeriesEnd;
     return Ending::Failed;
 }

@@ -121,6 +121,7 @@ private:
     int m_serverFailuresInRow = 0; // of those, the ones that failed for the server's reasons
     QString m_lastFailure;
     QString m_stopReason;          // why the run ends at once, for the end report
+    bool m_folderEnded = false;    // it ends because the folder cannot take pictures
     int m_saveFailures = 0;
     QString m_lastSaveFailure;
     QString m_historyFailure;
