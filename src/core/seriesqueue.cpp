@@ -181,6 +181,9 @@ SeriesQueue::Result SeriesQueue::run(DownloadRun &run, RunView &view,
         ++result.failed;
         return State::Failed;
     };
+    // With nothing else waiting, Get goes on with the listed series the fields hold.
+    if (const qsizetype tied = indexOf(m_fieldsId); fieldsFirst && tied >= 0 && !hasWaiting())
+        m_series[tied].state = State::Waiting;
     if (!hasWaiting()) {
         if (fieldsFirst) {
             run.run();
@@ -193,6 +196,9 @@ SeriesQueue::Result SeriesQueue::run(DownloadRun &run, RunView &view,
     m_held = false;
     m_done = 0;
     const auto done = qScopeGuard([this] {
+        // A series whose run was left by a failure of the program's own is not left running.
+        if (const qsizetype running = indexOf(m_runningId); running >= 0)
+            m_series[running].state = State::Failed;
         m_running = false;
         m_runningId = -1;
         emit changed();

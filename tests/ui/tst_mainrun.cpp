@@ -177,14 +177,16 @@ private Q_SLOTS:
                                        QStringLiteral("http://h/c1.gif")};
         QPointer<frmSeriograb> w = makeWindow(QString());
         w->setAddress(addresses.join(QLatin1Char('\n')));   // as the command line hands them over
+        bool partFileAtStop = false;
         connect(&server, &ScriptedServer::received, w, [&](const QString &path) {
             if (path == QLatin1String("/a/pic02.jpg"))
                 QTimer::singleShot(0, w, [&] {
-                    QTest::qWaitFor([&] { return entries(m_folders->out).size() == 2; });   // its part file
+                    partFileAtStop = QTest::qWaitFor([&] { return entries(m_folders->out).size() == 2; });
                     click(w, "btnStop");
                 });
         });
         click(w, "btnGet");
+        QVERIFY(partFileAtStop);
         QCOMPARE(status(w), QStringLiteral("1 series: 0 ended with their series, 1 stopped - 1 saved - 2 still waiting"));
         QCOMPARE(entries(m_folders->out), QStringList{QStringLiteral("pic01.jpg")});
         const QString resumed = server.url(QStringLiteral("/a/pic02.jpg"));

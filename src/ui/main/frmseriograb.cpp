@@ -1,14 +1,12 @@
 #include "ui/main/frmseriograb.h"
 
 #include "core/downloadrun.h"
-#include "core/numbers.h"
 #include "core/runrules.h"
 #include "core/storedsettings.h"
 #include "platform/filesystem.h"
 #include "platform/inet.h"
 #include "platform/twips.h"
 #include "storage/bassavelist.h"
-#include "storage/modpara.h"
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
@@ -26,7 +24,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
