@@ -468,6 +468,8 @@ QString Inet::configure(const Config &config)
         if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
             return QStringLiteral("the %1 \"%2\" cannot be read: %3").arg(what, file, f.errorString());
     }
+    if (const QString why = m_trust.prepare(m_multi, config.caFile, m_transfers.empty()); !why.isEmpty())
+        return why;
     // What the transfers of a run share: TLS sessions, so a new connection to a host resumes
     // rather than repeats its handshake; and with a cookies file one cookie store, the file's
     // cookies and what servers set meanwhile, never written back to the file.
@@ -700,11 +702,8 @@ bool Inet::launch(Transfer &t)
     // which stays HTTP/1.1, waiting would only hold them back.
     if (t.url.scheme() == QLatin1String("https"))
         SET(CURLOPT_PIPEWAIT, 1L);
-    // Replaces the system's bundle file only: the system's certificate folder (CAPATH, which
-    // holds the same certificates) stays trusted beside it.
-    const QByteArray caFile = QFile::encodeName(m_config.caFile);
-    if (!caFile.isEmpty())
-        SET(CURLOPT_CAINFO, caFile.constData());
+    if (failed == CURLE_OK && (failed = CURLcode(m_trust.apply(e))) != CURLE_OK)
+        failedOption = "CURLOPT_CAINFO";
     const QByteArray range = QByteArray::number(t.resumeFrom) + '-';
     if (t.resumeFrom > 0) {
         SET(CURLOPT_RANGE, range.constData());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/partfile.h"
+#include "platform/tlstrust.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -113,6 +114,8 @@ public:
     /// Takes the settings for the transfers that follow and reads the files they name; a file
     /// that cannot be used is named in the result (empty when all is well), and nothing changes.
     QString configure(const Config &config);
+    /// Loads the certificates HTTPS transfers will trust with this extra CA file, ahead of them.
+    void prepareTls(const QString &caFile) { m_trust.prepare(m_multi, caFile, m_transfers.empty()); }
 
     /// Why this machine's libcurl cannot make our transfers (too old); empty when it can.
     static QString unusable();
@@ -196,6 +199,7 @@ private:
     static int timerCallback(void *multi, long timeoutMs, void *self);
 
     void *m_multi = nullptr;
+    TlsTrust m_trust;
     std::shared_ptr<void> m_share;      // what the transfers of a run share: TLS sessions, cookies
     void *m_requestHeaders = nullptr;   // the headers every request sends
     QString m_proxy;

@@ -660,15 +660,18 @@ void TestInet::failedLookUp()
 void TestInet::certificates_data()
 {
     QTest::addColumn<bool>("trusted");
-    QTest::newRow("not trusted") << false;
-    QTest::newRow("trusted as an extra CA") << true;
+    QTest::addColumn<bool>("rewritten");   // the extra CA file named another CA for a first Get
+    QTest::newRow("not trusted") << false << false;
+    QTest::newRow("trusted as an extra CA") << true << false;
+    QTest::newRow("extra CA file rewritten between two Gets") << true << true;
 }
 
 // A certificate no CA vouches for fails the transfer; the extra CA file of the settings is
-// trusted beside the system's.
+// trusted beside the system's, as it is at the Get, however its certificates were loaded before.
 void TestInet::certificates()
 {
     QFETCH(bool, trusted);
+    QFETCH(bool, rewritten);
     TlsServer server;
     const QString why = server.start("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: 4\r\n\r\nsafe");
     if (!why.isEmpty())
@@ -676,11 +679,28 @@ void TestInet::certificates()
 
     Inet inet;
     Inet::Config config;
+    Kept kept;
     if (trusted)
         config.caFile = server.certificateFile();
+    if (rewritten) {
+        QTemporaryDir dir;
+        config.caFile = dir.filePath("extra.pem");
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        QVERIFY(!system.isEmpty());
+        setContents(config.caFile, system.first().toPem());
+        inet.prepareTls(config.caFile);
+        QCOMPARE(inet.configure(config), QString());
+        QCOMPARE(inet.OpenURL(kept.request(server.url("/pic01.jpg"))).errorCode, int(CURLE_PEER_FAILED_VERIFICATION));
+        QFile cert(server.certificateFile());
+        QVERIFY(cert.open(QIODevice::ReadOnly));
+        setContents(config.caFile, cert.readAll());
+        QCOMPARE(inet.configure(config), QString());
+        QCOMPARE(Kept::body(inet.OpenURL(kept.request(server.url("/pic02.jpg")))), QByteArray("safe"));
+        return;
+    }
+    inet.prepareTls(config.caFile);
     QCOMPARE(inet.configure(config), QString());
     QSignalSpy states(&inet, &Inet::StateChanged);
-    Kept kept;
     const Inet::Answer answer = inet.OpenURL(kept.request(server.url("/pic01.jpg")));
 
     if (trusted) {
