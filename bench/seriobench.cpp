@@ -681,12 +681,16 @@ public:
     }
     /// Connections accepted since the last call.
     int takeConnections() { return m_accepted.exchange(0); }
+    /// The most connections open at once since the last call.
+    int takeMostOpen() { return m_mostOpen.exchange(m_open); }
 
 private:
     void accept()
     {
         while (QTcpSocket *client = m_server.nextPendingConnection()) {
             ++m_accepted;
+            m_mostOpen = qMax(m_mostOpen.load(), ++m_open);
+            connect(client, &QTcpSocket::disconnected, this, [this] { --m_open; });
             auto *upstream = new QTcpSocket(client);
             upstream->connectToHost(QHostAddress::LocalHost, m_target);
             pipe(client, upstream);
@@ -718,6 +722,8 @@ private:
     quint16 m_target;
     int m_delay;
     std::atomic<int> m_accepted{0};
+    std::atomic<int> m_open{0};
+    std::atomic<int> m_mostOpen{0};
 };
 
 // A relay on a thread of its own for as long as it is in scope.
@@ -740,6 +746,7 @@ public:
     }
     quint16 port() const { return m_port; }
     int takeConnections() { return m_relay->takeConnections(); }
+    int takeMostOpen() { return m_relay->takeMostOpen(); }
 
 private:
     QThread m_thread;
@@ -938,7 +945,10 @@ int runBench(const QStringList &args)
         b.base = QStringLiteral("http://127.0.0.1:%1").arg(relay.port());
         Plan plan;
         plan.parallel = true;
-        plan.afterRun = [&relay] { return QStringLiteral("%1 connection(s)").arg(relay.takeConnections()); };
+        plan.beforeRun = [&relay] { relay.takeConnections(); relay.takeMostOpen(); };
+        plan.afterRun = [&relay] {
+            return QStringLiteral("%1 connection(s), at most %2 at once").arg(relay.takeConnections()).arg(relay.takeMostOpen());
+        };
         run("e", firstOfSmall("(e) small JPEGs, 20 ms away", 200, 3), plan);
         b.base.clear();
     }
@@ -967,8 +977,12 @@ int runBench(const QStringList &args)
             faultRequests = server->requests();
             faultsMet = server->faults();
             rangesAsked = server->rangeRequests();
-            return QStringLiteral("%1 requests, %2 failed on purpose, %3 Range requests")
-                .arg(faultRequests).arg(faultsMet).arg(rangesAsked);
+            return QStringLiteral("%1 requests, %2 failed on purpose, %3 Range requests; its busy answers asked "
+                                  "for %4 s of waiting in all, and %5 requests came within the second one asked "
+                                  "to wait; at most %6 connections at once")
+                .arg(faultRequests).arg(faultsMet).arg(rangesAsked)
+                .arg(double(server->heldMs()) / 1000, 0, 'f', 1)
+                .arg(server->requestsWhileHeld()).arg(server->mostOpen());
         };
         run("f", flaky, plan);
         b.base.clear();
@@ -979,7 +993,7 @@ int runBench(const QStringList &args)
 
     // (h): the small series over HTTPS from a server 20 ms away, with HTTP/2 where offered and
     // with HTTP/1.1 alone; the benchmark's own CA is trusted through [CAFILE] and --cacert.
-    if (wanted("h")) {
+    if (wanted("h") || wanted("h1") || wanted("h2")) {
         const QString certs = QDir(data).absolutePath() + QStringLiteral("/certs");
         const QString why = makeCertificates(certs);
         if (!why.isEmpty())
@@ -988,8 +1002,13 @@ int runBench(const QStringList &args)
         if (!tls.start())
             die(tls.errorText());
         const QString ca = certs + QStringLiteral("/ca.pem");
-        for (const bool http2 : {true, false}) {
-            RelayThread relay(http2 ? tls.port() : tls.http1Port(), 20);
+        struct Variant { const char *letter; bool http2; int delayMs; const char *title; };
+        for (const Variant &v : {Variant{"h", true, 20, "(h) small JPEGs over HTTPS, HTTP/2 offered, 20 ms away"},
+                                 Variant{"h1", false, 20, "(h) the same with HTTP/1.1 alone"},
+                                 Variant{"h2", true, 50, "(h2) small JPEGs over HTTPS, HTTP/2 offered, 50 ms away"}}) {
+            if (!wanted(v.letter) && !wanted("h"))
+                continue;
+            RelayThread relay(v.http2 ? tls.port() : tls.http1Port(), v.delayMs);
             b.base = QStringLiteral("https://127.0.0.1:%1").arg(relay.port());
             qint64 logAt = 0;
             Plan plan;
@@ -997,18 +1016,18 @@ int runBench(const QStringList &args)
             plan.parallel = true;
             plan.caFile = ca;
             plan.curlOptions = {QStringLiteral("--cacert"), ca};
-            plan.beforeRun = [&] { logAt = tls.logSize(); relay.takeConnections(); };
+            plan.beforeRun = [&] { logAt = tls.logSize(); relay.takeConnections(); relay.takeMostOpen(); };
             plan.afterRun = [&] {
                 const int made = relay.takeConnections();
+                const int mostOpen = relay.takeMostOpen();
                 QThread::msleep(50);   // nginx writes its log line as the request ends
-                const TlsNginx::Connections seen = tls.connectionsSince(logAt);
-                return QStringLiteral("%1 connection(s), %2 TLS handshake(s) (%3 resumed), %4")
-                    .arg(made).arg(made).arg(seen.resumed).arg(seen.protocols);
+                // Requests that reach the server within one round trip were in flight together.
+                const TlsNginx::Connections seen = tls.connectionsSince(logAt, 2 * v.delayMs);
+                return QStringLiteral("%1 connection(s) (at most %2 at once), %3 TLS handshake(s) (%4 resumed), %5, "
+                                      "at most %6 requests in one round trip")
+                    .arg(made).arg(mostOpen).arg(made).arg(seen.resumed).arg(seen.protocols).arg(seen.mostInWindow);
             };
-            run(http2 ? "h" : "h1",
-                firstOfSmall(http2 ? "(h) small JPEGs over HTTPS, HTTP/2 offered, 20 ms away"
-                                   : "(h) the same with HTTP/1.1 alone", 200, 3),
-                plan);
+            run(v.letter, firstOfSmall(v.title, 200, 3), plan);
         }
         b.base.clear();
     }
@@ -1092,7 +1111,7 @@ int runBench(const QStringList &args)
                                  "in curl's: %6.")
                       .arg(r.files).arg(counts(Ours), r.endText, counts(Parallel), r.notes[Ours], r.notes[Parallel]);
     }
-    for (const char *letter : {"e", "h", "h1"}) {
+    for (const char *letter : {"e", "h", "h1", "h2"}) {
         if (!rows.contains(QLatin1String(letter)))
             continue;
         const Bench::Row &r = rows[QLatin1String(letter)];

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QSet>
 
+#include <algorithm>
+
 
 namespace {
 
@@ -78,7 +80,7 @@ qint64 TlsNginx::logSize() const
     return QFileInfo(accessLogPath()).size();
 }
 
-TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
+TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize, int windowMs) const
 {
     Connections result;
     QFile log(accessLogPath());
@@ -86,8 +88,11 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
         return result;
     QSet<QByteArray> seen;
     QSet<QByteArray> protocols;
+    QList<double> times;
     for (const QByteArray &line : log.readAll().split('\n')) {
-        const QList<QByteArray> f = line.split(' ');   // connection, session reused, protocol
+        const QList<QByteArray> f = line.split(' ');   // connection, session reused, protocol, time
+        if (f.size() >= 4)
+            times << f[3].toDouble() * 1000;
         if (f.size() < 3 || seen.contains(f[0]))
             continue;
         seen.insert(f[0]);
@@ -95,6 +100,12 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
         if (f[1] == "r")
             ++result.resumed;
         protocols.insert(f[2]);
+    }
+    std::sort(times.begin(), times.end());
+    for (qsizetype first = 0, last = 0; last < times.size(); ++last) {
+        while (times[last] - times[first] >= windowMs)
+            ++first;
+        result.mostInWindow = qMax(result.mostInWindow, int(last - first + 1));
     }
     QStringList names;
     for (const QByteArray &p : std::as_const(protocols))
@@ -110,7 +121,7 @@ QByteArray TlsNginx::servers() const
     const QByteArray certs = m_certs.toLocal8Bit();
     const QByteArray root = documentRoot().toLocal8Bit();
     QByteArray config;
-    config += "  log_format connections '$connection $ssl_session_reused $server_protocol';\n";
+    config += "  log_format connections '$connection $ssl_session_reused $server_protocol $msec';\n";
     config += "  access_log " + accessLogPath().toLocal8Bit() + " connections;\n";
     config += "  ssl_certificate " + certs + "/server.pem;\n";
     config += "  ssl_certificate_key " + certs + "/server.key;\n";

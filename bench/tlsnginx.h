@@ -25,8 +25,10 @@ public:
         int connections = 0;
         int resumed = 0;
         QString protocols;   // as nginx names them, e.g. "HTTP/2.0"
+        int mostInWindow = 0;   // the most requests that came within one window of time
     };
-    Connections connectionsSince(qint64 logSize) const;
+    /// windowMs: a round trip of the client's, so mostInWindow is how many it had in flight.
+    Connections connectionsSince(qint64 logSize, int windowMs = 0) const;
     qint64 logSize() const;
 
 protected:
