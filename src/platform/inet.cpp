@@ -45,6 +45,18 @@ void initialiseCurlOnce()
     Q_UNUSED(done)
 }
 
+// An address typed without a scheme is meant for the web, as a browser would take it.
+QUrl addressOf(const QString &url)
+{
+    return url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
+}
+
+// A host as its pace knows it: scheme, host and port.
+QString hostKeyOf(const QUrl &url)
+{
+    return url.scheme() + QLatin1String("://") + hostAndPort(url).toLower();
+}
+
 } // namespace
 
 QByteArray Inet::Answer::header(const QByteArray &name) const
@@ -62,7 +74,11 @@ Inet::Inet(QObject *parent)
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &Inet::timerCallback);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_pace.connectionsPerHost()));
+    // Where a server speaks HTTP/2, the transfers to it share one connection, as many at once as
+    // its pace allows.
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_CONCURRENT_STREAMS, long(HostPace::autoStreams));
 
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
@@ -144,11 +160,21 @@ QString Inet::configure(const Config &config)
             ? QStringLiteral("the transfers could not be set up")
             : QStringLiteral("the cookies file \"%1\" could not be loaded").arg(config.cookiesFile);
     m_config = config;
-    m_config.perHost = qMax(1, config.perHost);
+    m_config.perHost = qMax(HostPace::automatic, config.perHost);
     m_share = std::move(share);
     m_pace.reset(m_config.perHost, m_config.pauseMs);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_pace.connectionsPerHost()));
     return QString();
+}
+
+QString Inet::paceOf(const QString &url) const
+{
+    return m_pace.describe(hostKeyOf(addressOf(url)));
+}
+
+int Inet::paceLimit(const QString &url) const
+{
+    return m_pace.limit(hostKeyOf(addressOf(url)));
 }
 
 Inet::Transfer *Inet::find(TransferId id) const
@@ -190,8 +216,7 @@ Inet::TransferId Inet::start(const Request &request)
         failBeforeStart(t, CURLE_URL_MALFORMAT, QStringLiteral("No address given"));
         return t.id;
     }
-    // An address typed without a scheme is meant for the web, as a browser would take it.
-    t.url = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
+    t.url = addressOf(url);
     if (!isWebScheme(t.url.scheme())) {
         failBeforeStart(t, CURLE_UNSUPPORTED_PROTOCOL,
                         QStringLiteral("Only http and https addresses can be fetched: %1").arg(url));
@@ -203,7 +228,7 @@ Inet::TransferId Inet::start(const Request &request)
     }
     if (!proxyFor(t, &t.proxy))
         return t.id;
-    t.hostKey = t.url.scheme() + QLatin1String("://") + hostAndPort(t.url).toLower();
+    t.hostKey = hostKeyOf(t.url);
     t.share = m_share;
     pump();
     return t.id;
@@ -254,19 +279,42 @@ void Inet::pump()
 {
     const qint64 t0 = now();
     qint64 wake = -1;
+    // A transfer of a host held down to one that hears nothing (an answer stalled at the server)
+    // does not keep the host's one transfer waiting behind it.
+    QHash<QString, int> silent;
+    qint64 nextSilence = -1;
+    for (auto &[id, owned] : m_transfers) {
+        Transfer &t = *owned;
+        if (!t.inFlight || !m_pace.heldDown(t.hostKey))
+            continue;
+        if (t.bytesIn != t.heardBytes) {
+            t.heardBytes = t.bytesIn;
+            t.heardAt = t0;
+        }
+        if (t0 - t.heardAt >= HostPace::silentMs)
+            ++silent[t.hostKey];
+        else
+            nextSilence = nextSilence < 0 ? t.heardAt + HostPace::silentMs : qMin(nextSilence, t.heardAt + HostPace::silentMs);
+    }
     for (auto &[id, owned] : m_transfers) {
         Transfer &t = *owned;
         if (t.phase != Transfer::Phase::Queued)
             continue;
-        const qint64 due = m_pace.due(t.hostKey, t.notBefore);
-        if (due < 0)
-            continue;   // a transfer to it that ends pumps again
+        const qint64 due = m_pace.due(t.hostKey, t.notBefore, silent.value(t.hostKey));
+        if (due < 0) {
+            // A transfer to it that ends pumps again; one falling silent is waited for.
+            if (nextSilence >= 0)
+                wake = wake < 0 ? nextSilence : qMin(wake, nextSilence);
+            continue;
+        }
         if (due > t0) {
             wake = wake < 0 ? due : qMin(wake, due);
             continue;
         }
         if (launch(t)) {
             t.inFlight = true;
+            t.heardAt = t0;
+            t.heardBytes = 0;
             m_pace.started(t.hostKey, t0);
         }
     }
@@ -567,8 +615,11 @@ void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAf
 void Inet::finish(Transfer &t, int result)
 {
     const QString curlText = QString::fromLocal8Bit(t.error[0] ? t.error : curl_easy_strerror(CURLcode(result)));
-    if (t.easy)
+    long httpVersion = 0;
+    if (t.easy) {
         curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &t.osErrno);
+        curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &httpVersion);
+    }
     detach(t);
     if (t.phase != Transfer::Phase::Running)
         return;
@@ -615,7 +666,7 @@ void Inet::finish(Transfer &t, int result)
         retryOrEnd(t, 0, retrypolicy::statusText(t.status), t.retryAfter);
         return;
     }
-    m_pace.answered(t.hostKey);
+    m_pace.answered(t.hostKey, now(), httpVersion >= CURL_HTTP_VERSION_2_0);
     t.phase = Transfer::Phase::Answered;
 }
 

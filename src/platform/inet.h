@@ -67,7 +67,7 @@ public:
     {
         int retries = 0;        // more tries for a transfer that failed in passing
         int pauseMs = 0;        // at least this long between two request starts to one host
-        int perHost = 4;        // transfers in flight to one host at most
+        int perHost = HostPace::automatic;   // transfers in flight to one host at most; 0: found per host
         QString referer;        // "": none; "*": the address up to its last "/"; else this address
         QString cookiesFile;    // a cookies.txt file whose cookies go to the hosts it names
         QString caFile;         // PEM certificates trusted beside the system's
@@ -139,6 +139,11 @@ public:
     /// For a transfer that has ended but was not waited for yet: whether its answer brought a
     /// body that is kept. Empty while it runs, or for a transfer not known.
     std::optional<bool> keptBody(TransferId id) const;
+    /// The pace the host of this address was given in this run, as "6 connections, HTTP/1.1" or
+    /// "16 streams, HTTP/2"; "" for a host not asked for.
+    QString paceOf(const QString &url) const;
+    /// How many transfers the host of this address may take at once now.
+    int paceLimit(const QString &url) const;
     /// Transfers started and not yet waited for or cancelled.
     int transferCount() const { return int(m_transfers.size()); }
     /// True while a wait goes on.

@@ -339,7 +339,9 @@ void frmSeriograb::load()
     m_settings.lastFile = qint16(number("lastFile", -32768, 32767, 0));
     m_settings.proxyIP = read("proxyIP");
     m_settings.proxyPort = number("proxyPort", 0, 65535, 0);
-    m_settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
+    m_settings.transfers = Settings::transfersFromText(read("transfers")) == Settings::autoTransfers
+        ? Settings::autoTransfers
+        : number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
     m_settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
     const QString ifExists = read("ifExists");
     const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);
