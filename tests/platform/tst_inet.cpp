@@ -4,6 +4,7 @@
 #include "fixtures.h"
 #include "lookups.h"
 #include "scriptedserver.h"
+#include "tlsnginx.h"
 
 #include <QDir>
 #include <QFile>
@@ -141,6 +142,7 @@ private slots:
     void failedLookUp();
     void certificates_data();
     void certificates();
+    void http2SharesOneConnection();
     void proxyIsWhatTheSettingsSay_data();
     void proxyIsWhatTheSettingsSay();
     void lookUpThatHangs_data();
@@ -711,6 +713,41 @@ void TestInet::certificates()
     QCOMPARE(inet.ResponseCode(), int(CURLE_PEER_FAILED_VERIFICATION));
     QVERIFY2(inet.ResponseInfo().contains("certificate"), qPrintable(inet.ResponseInfo()));
     QCOMPARE(answer.failure, Inet::Failure::Everywhere);
+}
+
+// Where the server speaks HTTP/2 over TLS, the transfers in flight to it are streams of one
+// connection, and the host's pace says so.
+void TestInet::http2SharesOneConnection()
+{
+    QTemporaryDir root, certs;
+    const int pictures = 12;
+    for (int n = 1; n <= pictures; ++n)
+        setContents(root.filePath(QStringLiteral("pic%1.jpg").arg(n)), "picture " + QByteArray::number(n));
+    TlsNginx nginx(root.path(), certs.path());
+    if (!nginx.binary().isEmpty() && !nginx.http2Lacking().isEmpty())
+        QSKIP(qPrintable(nginx.http2Lacking()));
+    if (const QString why = makeCertificates(certs.path()); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    START_FIXTURE_OR_SKIP(nginx);
+
+    Inet inet;
+    Inet::Config config;
+    config.caFile = certs.filePath(QStringLiteral("ca.pem"));
+    QCOMPARE(inet.configure(config), QString());
+    const qint64 logAt = nginx.logSize();
+    const QString base = QStringLiteral("https://127.0.0.1:%1/").arg(nginx.port());
+    Kept kept;
+    QList<Inet::TransferId> ids;
+    for (int n = 1; n <= pictures; ++n)
+        ids << inet.start(kept.request(base + QStringLiteral("pic%1.jpg").arg(n)));
+    for (int n = 1; n <= pictures; ++n)
+        QCOMPARE(Kept::body(inet.wait(ids[n - 1])), "picture " + QByteArray::number(n));
+
+    QTRY_COMPARE(nginx.connectionsSince(logAt).requests, pictures);
+    const TlsNginx::Connections seen = nginx.connectionsSince(logAt);
+    QCOMPARE(seen.protocols, QStringLiteral("HTTP/2.0"));
+    QCOMPARE(seen.connections, 1);
+    QVERIFY2(inet.paceOf(base).endsWith(QStringLiteral(" streams, HTTP/2")), qPrintable(inet.paceOf(base)));
 }
 
 void TestInet::proxyIsWhatTheSettingsSay_data()

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
+#include <QVersionNumber>
 
 #include <algorithm>
 
@@ -71,6 +72,22 @@ TlsNginx::TlsNginx(const QString &documentRoot, const QString &certFolder)
     : NginxFixture(documentRoot)
     , m_certs(QDir(certFolder).absolutePath())
 {
+    if (binary().isEmpty())
+        return;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(binary(), {QStringLiteral("-V")});
+    if (p.waitForFinished(30000))
+        m_build = p.readAll();
+}
+
+QString TlsNginx::http2Lacking() const
+{
+    if (!m_build.contains("--with-http_ssl_module"))
+        return QStringLiteral("this nginx was built without TLS");
+    if (!m_build.contains("--with-http_v2_module"))
+        return QStringLiteral("this nginx was built without HTTP/2");
+    return QString();
 }
 
 TlsNginx::~TlsNginx() = default;
@@ -93,6 +110,8 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize, int windowMs) c
         const QList<QByteArray> f = line.split(' ');   // connection, session reused, protocol, time
         if (f.size() >= 4)
             times << f[3].toDouble() * 1000;
+        if (f.size() >= 3)
+            ++result.requests;
         if (f.size() < 3 || seen.contains(f[0]))
             continue;
         seen.insert(f[0]);
@@ -126,7 +145,10 @@ QByteArray TlsNginx::servers() const
     config += "  ssl_certificate " + certs + "/server.pem;\n";
     config += "  ssl_certificate_key " + certs + "/server.key;\n";
     config += "  ssl_session_cache shared:bench:1m;\n";
-    config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + " ssl http2;\n";
+    // "http2 on" from nginx 1.25.1; before it, a parameter of listen.
+    const QString version = QString::fromLatin1(m_build.mid(m_build.indexOf("nginx/") + 6).split('\n').value(0));
+    const bool http2On = QVersionNumber::fromString(version) >= QVersionNumber(1, 25, 1);
+    config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + (http2On ? " ssl;\n    http2 on;\n" : " ssl http2;\n");
     config += "    root " + root + ";\n  }\n";
     config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(m_http1Port) + " ssl;\n";
     config += "    root " + root + ";\n  }\n";
