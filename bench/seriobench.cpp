@@ -332,6 +332,7 @@ int runChild(const QStringList &args)
     out << "RESULT total=" << (shown - click) << " hwm=" << procStatusKb("VmHWM:") << " idle=" << before
         << " report=" << (reportAt - click) << " first=" << (first - click) << " last=" << (last - click)
         << " connections=" << wiretap::connections() << " q1=" << q1 << " q4=" << q4
+        << " pace=" << win.w->inet().paceOf(args.value(1)).replace(QLatin1Char(' '), QLatin1Char('_'))
         << " status=" << win.status()->text() << Qt::endl;
     return 0;
 }
@@ -452,6 +453,7 @@ struct Bench
         double q1 = 0;          // ns a pass in the first quarter of the passes
         double q4 = 0;          // and in the last
         QString report;
+        QString pace;           // what the run's host was given
     };
 
     QString url(const QString &path) const { return (base.isEmpty() ? nginx->url(QString()) : base) + path; }
@@ -475,9 +477,12 @@ struct Bench
         const QString line = text.mid(at + 7).trimmed();
         const qsizetype statusAt = line.indexOf(QStringLiteral("status="));
         QHash<QString, double> v;
-        for (const QString &pair : line.left(statusAt).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            v.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1).toDouble());
         Result r;
+        for (const QString &pair : line.left(statusAt).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            v.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1).toDouble());
+            if (pair.startsWith(QLatin1String("pace=")))
+                r.pace = pair.mid(5).replace(QLatin1Char('_'), QLatin1Char(' '));
+        }
         r.ms = v.value(QStringLiteral("total")) / 1e6;
         r.reportMs = v.value(QStringLiteral("report")) / 1e6;
         r.firstMs = v.value(QStringLiteral("first")) / 1e6;
@@ -533,6 +538,7 @@ struct Bench
         qint64 startKb = 0;
         QList<Tally> tallies[Sides];
         QString endText;          // ours, of the last run
+        QString pace;             // the pace our last run's host was given
         QString notes[Sides];     // what the servers saw of each side's last run
 
         double ratio(Side against) const { return side[against] > 0 ? side[Ours] / side[against] : 0; }
@@ -568,6 +574,7 @@ struct Bench
                 } else if (side == Ours) {
                     const Result r = runOurs(w, outFolder, plan, self);
                     row.endText = endText(r.report);
+                    row.pace = r.pace;
                     if (plan.exact && row.endText != expectedReport)
                         die(QStringLiteral("our run of %1 ended with \"%2\"").arg(w.key, r.report));
                     times[Ours] << r.ms;
@@ -1060,13 +1067,14 @@ int runBench(const QStringList &args)
                              "on the wire, on to the last byte received, on to the end report, and on to the last "
                              "picture in the preview.")
            << QString()
-           << QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections |")
-           << QStringLiteral("|---|---:|---:|---:|---:|---:|");
+           << QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections | Pace found |")
+           << QStringLiteral("|---|---:|---:|---:|---:|---:|---|");
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         const Bench::Row &r = it.value();
-        report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 |")
+        report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 | %7 |")
                       .arg(r.title, ms(r.first), ms(r.transfer), ms(r.toReport), ms(r.preview))
-                      .arg(r.connections);
+                      .arg(r.connections)
+                      .arg(r.pace.isEmpty() ? QStringLiteral("-") : r.pace);
     }
     if (!b.other.isEmpty()) {
         report << QString()
