@@ -174,7 +174,12 @@ QString Inet::paceOf(const QString &url) const
 
 int Inet::paceLimit(const QString &url) const
 {
-    return m_pace.limit(hostKeyOf(addressOf(url)));
+    // Asked for at every pass, for the same address: parsed once.
+    if (url != m_pacedUrl) {
+        m_pacedUrl = url;
+        m_pacedHost = hostKeyOf(addressOf(url));
+    }
+    return m_pace.limit(m_pacedHost);
 }
 
 Inet::Transfer *Inet::find(TransferId id) const

@@ -211,6 +211,8 @@ private:
 
     std::map<TransferId, std::unique_ptr<Transfer>> m_transfers;
     HostPace m_pace;
+    mutable QString m_pacedUrl;         // the address paceLimit() was asked for last, and its host
+    mutable QString m_pacedHost;
     TransferId m_nextId = 0;
     TransferId m_current = 0;     // the transfer being waited for
     int m_waiting = 0;
