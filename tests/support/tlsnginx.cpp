@@ -122,7 +122,7 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize, int windowMs) c
     }
     std::sort(times.begin(), times.end());
     for (qsizetype first = 0, last = 0; last < times.size(); ++last) {
-        while (times[last] - times[first] >= windowMs)
+        while (first < last && times[last] - times[first] >= windowMs)
             ++first;
         result.mostInWindow = qMax(result.mostInWindow, int(last - first + 1));
     }
