@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int burstMs = 800;
+constexpr int retryAfterMs = 1000;   // what every busy answer asks for
 constexpr int stallMs = 3000;
 constexpr char requestEnd[] = "\r\n\r\n";
 
@@ -59,6 +60,12 @@ void FaultServer::reset()
 {
     m_asked.clear();
     m_burst.invalidate();
+    m_busy.invalidate();
+    m_clock.start();
+    m_heldUntil = 0;
+    m_heldMs = 0;
+    m_whileHeld = 0;
+    m_mostOpen = m_open;
     m_requests = 0;
     m_faults = 0;
     m_ranges = 0;
@@ -67,6 +74,8 @@ void FaultServer::reset()
 void FaultServer::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        m_mostOpen = qMax(m_mostOpen.load(), ++m_open);
+        connect(socket, &QTcpSocket::disconnected, this, [this] { --m_open; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
     }
@@ -106,7 +115,10 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
 
     // A request answered 429 in a burst counts as a request for its picture all the same.
     const int asked = m_asked[path]++;
+    if (m_busy.isValid() && m_busy.elapsed() < retryAfterMs)
+        ++m_whileHeld;
     if (m_burst.isValid() && m_burst.elapsed() < burstMs) {
+        askedToWait();
         if (qEnvironmentVariableIsSet("SERIOBENCH_TRACE"))
             qDebug("%lld %s burst", qint64(m_burst.elapsed()), path.constData());
         ++m_faults;
@@ -146,10 +158,12 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
         socket->disconnectFromHost();
         return;
     case Busy503:
+        askedToWait();
         socket->write(busy(503, "Service Unavailable"));
         return;
     case Burst429:
         m_burst.start();
+        askedToWait();
         socket->write(busy(429, "Too Many Requests"));
         return;
     case Stall: {
@@ -180,6 +194,14 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
         return;
     }
     socket->write(whole + body);
+}
+
+void FaultServer::askedToWait()
+{
+    m_busy.start();
+    const qint64 now = m_clock.elapsed();
+    m_heldMs += now + retryAfterMs - qMax(now, m_heldUntil);
+    m_heldUntil = now + retryAfterMs;
 }
 
 // The bytes written reach the client first; then the connection is reset, not closed.

@@ -39,18 +39,32 @@ public:
     int requests() const { return m_requests; }
     int faults() const { return m_faults; }
     int rangeRequests() const { return m_ranges; }
+    /// Requests that came within the wait the last 429 or 503 answer asked for.
+    int requestsWhileHeld() const { return m_whileHeld; }
+    /// The time the busy answers asked a client to wait, overlaps counted once.
+    qint64 heldMs() const { return m_heldMs; }
+    /// The most connections open at once.
+    int mostOpen() const { return m_mostOpen; }
 
 private:
     void accept();
     void serve(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &request);
     void resetSoon(QTcpSocket *socket);
+    void askedToWait();
 
     QString m_folder;
     QTcpServer m_server{this};
     QHash<QByteArray, int> m_asked;   // requests per path in this run
     QElapsedTimer m_burst;            // since the burst of 429 began; invalid: none
+    QElapsedTimer m_busy;             // since the last 429 or 503 answer; invalid: none
+    QElapsedTimer m_clock;
+    qint64 m_heldUntil = 0;           // on m_clock, the end of the wait asked for last
+    std::atomic<qint64> m_heldMs{0};
     std::atomic<int> m_requests{0};
     std::atomic<int> m_faults{0};
     std::atomic<int> m_ranges{0};
+    std::atomic<int> m_whileHeld{0};
+    int m_open = 0;
+    std::atomic<int> m_mostOpen{0};
 };

@@ -332,6 +332,7 @@ int runChild(const QStringList &args)
     out << "RESULT total=" << (shown - click) << " hwm=" << procStatusKb("VmHWM:") << " idle=" << before
         << " report=" << (reportAt - click) << " first=" << (first - click) << " last=" << (last - click)
         << " connections=" << wiretap::connections() << " q1=" << q1 << " q4=" << q4
+        << " pace=" << win.w->inet().paceOf(args.value(1)).replace(QLatin1Char(' '), QLatin1Char('_'))
         << " status=" << win.status()->text() << Qt::endl;
     return 0;
 }
@@ -452,6 +453,7 @@ struct Bench
         double q1 = 0;          // ns a pass in the first quarter of the passes
         double q4 = 0;          // and in the last
         QString report;
+        QString pace;           // what the run's host was given
     };
 
     QString url(const QString &path) const { return (base.isEmpty() ? nginx->url(QString()) : base) + path; }
@@ -475,9 +477,12 @@ struct Bench
         const QString line = text.mid(at + 7).trimmed();
         const qsizetype statusAt = line.indexOf(QStringLiteral("status="));
         QHash<QString, double> v;
-        for (const QString &pair : line.left(statusAt).split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            v.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1).toDouble());
         Result r;
+        for (const QString &pair : line.left(statusAt).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            v.insert(pair.section(QLatin1Char('='), 0, 0), pair.section(QLatin1Char('='), 1).toDouble());
+            if (pair.startsWith(QLatin1String("pace=")))
+                r.pace = pair.mid(5).replace(QLatin1Char('_'), QLatin1Char(' '));
+        }
         r.ms = v.value(QStringLiteral("total")) / 1e6;
         r.reportMs = v.value(QStringLiteral("report")) / 1e6;
         r.firstMs = v.value(QStringLiteral("first")) / 1e6;
@@ -533,6 +538,7 @@ struct Bench
         qint64 startKb = 0;
         QList<Tally> tallies[Sides];
         QString endText;          // ours, of the last run
+        QString pace;             // the pace our last run's host was given
         QString notes[Sides];     // what the servers saw of each side's last run
 
         double ratio(Side against) const { return side[against] > 0 ? side[Ours] / side[against] : 0; }
@@ -568,6 +574,7 @@ struct Bench
                 } else if (side == Ours) {
                     const Result r = runOurs(w, outFolder, plan, self);
                     row.endText = endText(r.report);
+                    row.pace = r.pace;
                     if (plan.exact && row.endText != expectedReport)
                         die(QStringLiteral("our run of %1 ended with \"%2\"").arg(w.key, r.report));
                     times[Ours] << r.ms;
@@ -681,12 +688,16 @@ public:
     }
     /// Connections accepted since the last call.
     int takeConnections() { return m_accepted.exchange(0); }
+    /// The most connections open at once since the last call.
+    int takeMostOpen() { return m_mostOpen.exchange(m_open); }
 
 private:
     void accept()
     {
         while (QTcpSocket *client = m_server.nextPendingConnection()) {
             ++m_accepted;
+            m_mostOpen = qMax(m_mostOpen.load(), ++m_open);
+            connect(client, &QTcpSocket::disconnected, this, [this] { --m_open; });
             auto *upstream = new QTcpSocket(client);
             upstream->connectToHost(QHostAddress::LocalHost, m_target);
             pipe(client, upstream);
@@ -718,6 +729,8 @@ private:
     quint16 m_target;
     int m_delay;
     std::atomic<int> m_accepted{0};
+    std::atomic<int> m_open{0};
+    std::atomic<int> m_mostOpen{0};
 };
 
 // A relay on a thread of its own for as long as it is in scope.
@@ -740,6 +753,7 @@ public:
     }
     quint16 port() const { return m_port; }
     int takeConnections() { return m_relay->takeConnections(); }
+    int takeMostOpen() { return m_relay->takeMostOpen(); }
 
 private:
     QThread m_thread;
@@ -938,7 +952,10 @@ int runBench(const QStringList &args)
         b.base = QStringLiteral("http://127.0.0.1:%1").arg(relay.port());
         Plan plan;
         plan.parallel = true;
-        plan.afterRun = [&relay] { return QStringLiteral("%1 connection(s)").arg(relay.takeConnections()); };
+        plan.beforeRun = [&relay] { relay.takeConnections(); relay.takeMostOpen(); };
+        plan.afterRun = [&relay] {
+            return QStringLiteral("%1 connection(s), at most %2 at once").arg(relay.takeConnections()).arg(relay.takeMostOpen());
+        };
         run("e", firstOfSmall("(e) small JPEGs, 20 ms away", 200, 3), plan);
         b.base.clear();
     }
@@ -967,8 +984,12 @@ int runBench(const QStringList &args)
             faultRequests = server->requests();
             faultsMet = server->faults();
             rangesAsked = server->rangeRequests();
-            return QStringLiteral("%1 requests, %2 failed on purpose, %3 Range requests")
-                .arg(faultRequests).arg(faultsMet).arg(rangesAsked);
+            return QStringLiteral("%1 requests, %2 failed on purpose, %3 Range requests; its busy answers asked "
+                                  "for %4 s of waiting in all, and %5 requests came within the second one asked "
+                                  "to wait; at most %6 connections at once")
+                .arg(faultRequests).arg(faultsMet).arg(rangesAsked)
+                .arg(double(server->heldMs()) / 1000, 0, 'f', 1)
+                .arg(server->requestsWhileHeld()).arg(server->mostOpen());
         };
         run("f", flaky, plan);
         b.base.clear();
@@ -979,7 +1000,7 @@ int runBench(const QStringList &args)
 
     // (h): the small series over HTTPS from a server 20 ms away, with HTTP/2 where offered and
     // with HTTP/1.1 alone; the benchmark's own CA is trusted through [CAFILE] and --cacert.
-    if (wanted("h")) {
+    if (wanted("h") || wanted("h1") || wanted("h2")) {
         const QString certs = QDir(data).absolutePath() + QStringLiteral("/certs");
         const QString why = makeCertificates(certs);
         if (!why.isEmpty())
@@ -988,8 +1009,13 @@ int runBench(const QStringList &args)
         if (!tls.start())
             die(tls.errorText());
         const QString ca = certs + QStringLiteral("/ca.pem");
-        for (const bool http2 : {true, false}) {
-            RelayThread relay(http2 ? tls.port() : tls.http1Port(), 20);
+        struct Variant { const char *letter; bool http2; int delayMs; const char *title; };
+        for (const Variant &v : {Variant{"h", true, 20, "(h) small JPEGs over HTTPS, HTTP/2 offered, 20 ms away"},
+                                 Variant{"h1", false, 20, "(h) the same with HTTP/1.1 alone"},
+                                 Variant{"h2", true, 50, "(h2) small JPEGs over HTTPS, HTTP/2 offered, 50 ms away"}}) {
+            if (!wanted(v.letter) && !wanted("h"))
+                continue;
+            RelayThread relay(v.http2 ? tls.port() : tls.http1Port(), v.delayMs);
             b.base = QStringLiteral("https://127.0.0.1:%1").arg(relay.port());
             qint64 logAt = 0;
             Plan plan;
@@ -997,18 +1023,18 @@ int runBench(const QStringList &args)
             plan.parallel = true;
             plan.caFile = ca;
             plan.curlOptions = {QStringLiteral("--cacert"), ca};
-            plan.beforeRun = [&] { logAt = tls.logSize(); relay.takeConnections(); };
+            plan.beforeRun = [&] { logAt = tls.logSize(); relay.takeConnections(); relay.takeMostOpen(); };
             plan.afterRun = [&] {
                 const int made = relay.takeConnections();
+                const int mostOpen = relay.takeMostOpen();
                 QThread::msleep(50);   // nginx writes its log line as the request ends
-                const TlsNginx::Connections seen = tls.connectionsSince(logAt);
-                return QStringLiteral("%1 connection(s), %2 TLS handshake(s) (%3 resumed), %4")
-                    .arg(made).arg(made).arg(seen.resumed).arg(seen.protocols);
+                // Requests that reach the server within one round trip were in flight together.
+                const TlsNginx::Connections seen = tls.connectionsSince(logAt, 2 * v.delayMs);
+                return QStringLiteral("%1 connection(s) (at most %2 at once), %3 TLS handshake(s) (%4 resumed), %5, "
+                                      "at most %6 requests in one round trip")
+                    .arg(made).arg(mostOpen).arg(made).arg(seen.resumed).arg(seen.protocols).arg(seen.mostInWindow);
             };
-            run(http2 ? "h" : "h1",
-                firstOfSmall(http2 ? "(h) small JPEGs over HTTPS, HTTP/2 offered, 20 ms away"
-                                   : "(h) the same with HTTP/1.1 alone", 200, 3),
-                plan);
+            run(v.letter, firstOfSmall(v.title, 200, 3), plan);
         }
         b.base.clear();
     }
@@ -1041,13 +1067,14 @@ int runBench(const QStringList &args)
                              "on the wire, on to the last byte received, on to the end report, and on to the last "
                              "picture in the preview.")
            << QString()
-           << QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections |")
-           << QStringLiteral("|---|---:|---:|---:|---:|---:|");
+           << QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections | Pace found |")
+           << QStringLiteral("|---|---:|---:|---:|---:|---:|---|");
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         const Bench::Row &r = it.value();
-        report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 |")
+        report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 | %7 |")
                       .arg(r.title, ms(r.first), ms(r.transfer), ms(r.toReport), ms(r.preview))
-                      .arg(r.connections);
+                      .arg(r.connections)
+                      .arg(r.pace.isEmpty() ? QStringLiteral("-") : r.pace);
     }
     if (!b.other.isEmpty()) {
         report << QString()
@@ -1092,7 +1119,7 @@ int runBench(const QStringList &args)
                                  "in curl's: %6.")
                       .arg(r.files).arg(counts(Ours), r.endText, counts(Parallel), r.notes[Ours], r.notes[Parallel]);
     }
-    for (const char *letter : {"e", "h", "h1"}) {
+    for (const char *letter : {"e", "h", "h1", "h2"}) {
         if (!rows.contains(QLatin1String(letter)))
             continue;
         const Bench::Row &r = rows[QLatin1String(letter)];

@@ -141,6 +141,9 @@ void DownloadRun::run()
             break;
     }
     dropAhead();   // before the end report, so no transfer outlasts what it says
+    // The pace the host was given, found as the run went, in the Run Log before the end report.
+    if (const QString pace = m_inet.paceOf(m_firstURL); !pace.isEmpty())
+        m_view.logPass(QStringLiteral("== pace: ") + pace);
     // The run ends on a picture: the last one it saved, when the last pass showed none.
     if (outcome != Outcome::Saved && !m_lastSaved.isEmpty())
         m_view.showPicture(m_lastSaved);
@@ -168,16 +171,20 @@ bool DownloadRun::start()
     }
     m_fileNumber = m_firstNumber = *number;
     m_firstNumberText = m_numberText;
+    m_firstURL = runrules::composeURL(m_urlPrefix, m_numberText, m_urlSuffix);
 
     if (const QString why = Inet::unusable(); !why.isEmpty()) {
         notStarted(why);
         return false;
     }
-    m_inFlight = qBound(1, m_settings.transfers, Settings::maxTransfers);
+    // With the automatic pace the run keeps as many transfers going as a host may take; the
+    // engine holds back what the host's pace does not allow yet.
+    m_automatic = m_settings.transfers == Settings::autoTransfers;
+    m_inFlight = m_automatic ? HostPace::autoStreams : qBound(1, m_settings.transfers, Settings::maxTransfers);
     Inet::Config config;
     config.retries = qBound(0, m_settings.retries, Settings::maxRetries);
     config.pauseMs = qBound(0, m_settings.pauseMs, Settings::maxPauseMs);
-    config.perHost = m_inFlight;
+    config.perHost = m_automatic ? HostPace::automatic : m_inFlight;
     config.referer = m_settings.referer;
     config.cookiesFile = m_settings.cookiesFile;
     config.caFile = m_settings.caFile;
@@ -506,8 +513,11 @@ void DownloadRun::fetchAhead(qint32 passNumber)
     }
     if (m_run.maxMisses > 0 && mostMisses >= m_run.maxMisses)
         return;
-    const qint32 farthest = passNumber + qMax(m_inFlight - 1, 0) * aheadPerTransfer;
-    for (qint32 next = passNumber + 1; next <= farthest && active < m_inFlight - 1; ++next) {
+    // With the automatic pace, as many as the host takes now: what the engine would only hold
+    // back would go out even after the run has learnt that it ends short of them.
+    const int inFlight = m_automatic ? qMin(m_inFlight, m_inet.paceLimit(m_firstURL)) : m_inFlight;
+    const qint32 farthest = passNumber + qMax(inFlight - 1, 0) * aheadPerTransfer;
+    for (qint32 next = passNumber + 1; next <= farthest && active < inFlight - 1; ++next) {
         if (m_settings.stopRequested || !m_settings.multipleDownloads)
             return;
         if (next > qMax<qint32>(1, m_settings.lastFile) || qint32(m_firstNumber) + next - 1 > 32767)

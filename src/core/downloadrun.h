@@ -103,7 +103,9 @@ private:
     qint16 m_fileNumber = 0;
     qint16 m_firstNumber = 0;
     int m_numberWidth = 0;
-    int m_inFlight = 1;            // transfers kept in flight, read once a run
+    int m_inFlight = 1;            // transfers kept in flight at most, read once a run
+    bool m_automatic = false;      // the host's pace decides how many of them
+    QString m_firstURL;            // the run's first address, whose host's pace is asked for
     Inet::TransferId m_current = 0;   // the transfer of the pass being handled
     qint32 m_passNumber = 0;          // the pass waiting for its transfer; 0: none
     QList<Ahead> m_ahead;

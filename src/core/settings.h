@@ -14,7 +14,9 @@ struct Settings
     /// What a run does with a picture whose file name is taken already.
     enum class IfExists { Ask, Skip, Number };
 
-    static constexpr int defaultTransfers = 4;
+    /// [TRANSFERS] "auto": the pace is found per host; 1 to maxTransfers are fixed limits.
+    static constexpr int autoTransfers = 0;
+    static constexpr int defaultTransfers = autoTransfers;
     static constexpr int maxTransfers = 8;
     static constexpr int defaultMaxMisses = 10;
     static constexpr int highestMaxMisses = 9999;
@@ -48,6 +50,22 @@ struct Settings
         return std::nullopt;
     }
 
+    /// How [TRANSFERS] is stored: "auto" or the number.
+    static QString transfersText(int transfers)
+    {
+        return transfers == autoTransfers ? QStringLiteral("auto") : QString::number(transfers);
+    }
+    /// The setting a stored text names: "auto" (blanks and case aside), or a number from 1 to
+    /// maxTransfers; empty for any other.
+    static std::optional<int> transfersFromText(const QString &text)
+    {
+        if (text.trimmed().compare(transfersText(autoTransfers), Qt::CaseInsensitive) == 0)
+            return autoTransfers;
+        bool isNumber = false;
+        const int n = text.trimmed().toInt(&isNumber);
+        return isNumber && n >= 1 && n <= maxTransfers ? std::optional<int>(n) : std::nullopt;
+    }
+
     /// How the kept kinds are stored: "gifjpeg" or "all".
     static QString keepText(Keep keep) { return keep == Keep::All ? QStringLiteral("all") : QStringLiteral("gifjpeg"); }
     /// The kinds a stored text names (blanks around it and case aside); empty for any other.
@@ -69,7 +87,7 @@ struct Settings
     qint16 stopRequested = False;
     QString historyPath;      // the address history where settings are kept (ProgramPlace)
 
-    int transfers = defaultTransfers;   // [TRANSFERS]: transfers in flight, 1 to 8
+    int transfers = defaultTransfers;   // [TRANSFERS]: transfers in flight, 1 to 8, or autoTransfers
     int maxMisses = defaultMaxMisses;   // [MAXMISSES]: a run ends after this many misses in a row; 0: never
     IfExists ifExists = IfExists::Ask;  // [IFEXISTS]: ask, skip or number
     int retries = defaultRetries;       // [RETRIES]: more tries for a transfer that failed in passing, 0 to 10

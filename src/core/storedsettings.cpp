@@ -69,7 +69,9 @@ QStringList readSettings(const ProgramPlace &place, Settings &settings, Missing 
     settings.lastFile = qint16(number("lastFile", -32768, 32767, 0));
     settings.proxyIP = read("proxyIP");
     settings.proxyPort = number("proxyPort", 0, 65535, 0);
-    settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
+    settings.transfers = Settings::transfersFromText(read("transfers")) == Settings::autoTransfers
+        ? Settings::autoTransfers
+        : number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
     settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
     const QString ifExists = read("ifExists");
     const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);

@@ -45,6 +45,18 @@ void initialiseCurlOnce()
     Q_UNUSED(done)
 }
 
+// An address typed without a scheme is meant for the web, as a browser would take it.
+QUrl addressOf(const QString &url)
+{
+    return url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
+}
+
+// A host as its pace knows it: scheme, host and port.
+QString hostKeyOf(const QUrl &url)
+{
+    return url.scheme() + QLatin1String("://") + hostAndPort(url).toLower();
+}
+
 } // namespace
 
 QByteArray Inet::Answer::header(const QByteArray &name) const
@@ -62,7 +74,11 @@ Inet::Inet(QObject *parent)
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &Inet::timerCallback);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_pace.connectionsPerHost()));
+    // Where a server speaks HTTP/2, the transfers to it share one connection, as many at once as
+    // its pace allows.
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_CONCURRENT_STREAMS, long(HostPace::autoStreams));
 
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
@@ -123,6 +139,8 @@ QString Inet::configure(const Config &config)
         if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
             return QStringLiteral("the %1 \"%2\" cannot be read: %3").arg(what, file, f.errorString());
     }
+    if (const QString why = m_trust.prepare(m_multi, config.caFile, m_transfers.empty()); !why.isEmpty())
+        return why;
     // What the transfers of a run share: TLS sessions, so a new connection to a host resumes
     // rather than repeats its handshake; and with a cookies file one cookie store, the file's
     // cookies and what servers set meanwhile, never written back to the file.
@@ -142,11 +160,26 @@ QString Inet::configure(const Config &config)
             ? QStringLiteral("the transfers could not be set up")
             : QStringLiteral("the cookies file \"%1\" could not be loaded").arg(config.cookiesFile);
     m_config = config;
-    m_config.perHost = qMax(1, config.perHost);
+    m_config.perHost = qMax(HostPace::automatic, config.perHost);
     m_share = std::move(share);
     m_pace.reset(m_config.perHost, m_config.pauseMs);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_pace.connectionsPerHost()));
     return QString();
+}
+
+QString Inet::paceOf(const QString &url) const
+{
+    return m_pace.describe(hostKeyOf(addressOf(url)));
+}
+
+int Inet::paceLimit(const QString &url) const
+{
+    // Asked for at every pass, for the same address: parsed once.
+    if (url != m_pacedUrl) {
+        m_pacedUrl = url;
+        m_pacedHost = hostKeyOf(addressOf(url));
+    }
+    return m_pace.limit(m_pacedHost);
 }
 
 Inet::Transfer *Inet::find(TransferId id) const
@@ -188,8 +221,7 @@ Inet::TransferId Inet::start(const Request &request)
         failBeforeStart(t, Failure::Address, CURLE_URL_MALFORMAT, QStringLiteral("No address given"));
         return t.id;
     }
-    // An address typed without a scheme is meant for the web, as a browser would take it.
-    t.url = url.contains(QLatin1String("://")) ? QUrl(url) : QUrl::fromUserInput(url);
+    t.url = addressOf(url);
     if (!isWebScheme(t.url.scheme())) {
         failBeforeStart(t, Failure::Address, CURLE_UNSUPPORTED_PROTOCOL,
                         QStringLiteral("Only http and https addresses can be fetched: %1").arg(url));
@@ -201,7 +233,7 @@ Inet::TransferId Inet::start(const Request &request)
     }
     if (!proxyFor(t, &t.proxy))
         return t.id;
-    t.hostKey = t.url.scheme() + QLatin1String("://") + hostAndPort(t.url).toLower();
+    t.hostKey = hostKeyOf(t.url);
     t.share = m_share;
     pump();
     return t.id;
@@ -250,19 +282,42 @@ void Inet::pump()
 {
     const qint64 t0 = now();
     qint64 wake = -1;
+    // A transfer of a host held down to one that hears nothing (an answer stalled at the server)
+    // does not keep the host's one transfer waiting behind it.
+    QHash<QString, int> silent;
+    qint64 nextSilence = -1;
+    for (auto &[id, owned] : m_transfers) {
+        Transfer &t = *owned;
+        if (!t.inFlight || !m_pace.heldDown(t.hostKey))
+            continue;
+        if (t.bytesIn != t.heardBytes) {
+            t.heardBytes = t.bytesIn;
+            t.heardAt = t0;
+        }
+        if (t0 - t.heardAt >= HostPace::silentMs)
+            ++silent[t.hostKey];
+        else
+            nextSilence = nextSilence < 0 ? t.heardAt + HostPace::silentMs : qMin(nextSilence, t.heardAt + HostPace::silentMs);
+    }
     for (auto &[id, owned] : m_transfers) {
         Transfer &t = *owned;
         if (t.phase != Transfer::Phase::Queued)
             continue;
-        const qint64 due = m_pace.due(t.hostKey, t.notBefore);
-        if (due < 0)
-            continue;   // a transfer to it that ends pumps again
+        const qint64 due = m_pace.due(t.hostKey, t.notBefore, silent.value(t.hostKey));
+        if (due < 0) {
+            // A transfer to it that ends pumps again; one falling silent is waited for.
+            if (nextSilence >= 0)
+                wake = wake < 0 ? nextSilence : qMin(wake, nextSilence);
+            continue;
+        }
         if (due > t0) {
             wake = wake < 0 ? due : qMin(wake, due);
             continue;
         }
         if (launch(t)) {
             t.inFlight = true;
+            t.heardAt = t0;
+            t.heardBytes = 0;
             m_pace.started(t.hostKey, t0);
         }
     }
@@ -348,11 +403,8 @@ bool Inet::launch(Transfer &t)
     // which stays HTTP/1.1, waiting would only hold them back.
     if (t.url.scheme() == QLatin1String("https"))
         SET(CURLOPT_PIPEWAIT, 1L);
-    // Replaces the system's bundle file only: the system's certificate folder (CAPATH, which
-    // holds the same certificates) stays trusted beside it.
-    const QByteArray caFile = QFile::encodeName(m_config.caFile);
-    if (!caFile.isEmpty())
-        SET(CURLOPT_CAINFO, caFile.constData());
+    if (failed == CURLE_OK && (failed = CURLcode(m_trust.apply(e))) != CURLE_OK)
+        failedOption = "CURLOPT_CAINFO";
     const QByteArray range = QByteArray::number(t.resumeFrom) + '-';
     if (t.resumeFrom > 0) {
         SET(CURLOPT_RANGE, range.constData());
@@ -589,9 +641,11 @@ void Inet::finish(Transfer &t, int result)
 {
     const QString curlText = QString::fromLocal8Bit(t.error[0] ? t.error : curl_easy_strerror(CURLcode(result)));
     long connectCode = 0;
+    long httpVersion = 0;
     if (t.easy) {
         curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &t.osErrno);
         curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &httpVersion);
     }
     if (t.phase != Transfer::Phase::Running) {
         detach(t);
@@ -652,7 +706,7 @@ void Inet::finish(Transfer &t, int result)
             retryOrEnd(t, t.status, retrypolicy::statusText(t.status), t.retryAfter);
         return;
     }
-    m_pace.answered(t.hostKey);
+    m_pace.answered(t.hostKey, now(), httpVersion >= CURL_HTTP_VERSION_2_0);
     if (t.wanted && !t.complete()) {
         const QString text = QStringLiteral("The body ended at byte %1 of %2").arg(t.received).arg(t.total);
         emptyPart(t);

@@ -3,6 +3,7 @@
 #include "platform/hostpace.h"
 #include "platform/partfile.h"
 #include "platform/retrypolicy.h"
+#include "platform/tlstrust.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -67,7 +68,7 @@ public:
     {
         int retries = 0;        // more tries for a transfer that failed in passing
         int pauseMs = 0;        // at least this long between two request starts to one host
-        int perHost = 4;        // transfers in flight to one host at most
+        int perHost = HostPace::automatic;   // transfers in flight to one host at most; 0: found per host
         QString referer;        // "": none; "*": the address up to its last "/"; else this address
         QString cookiesFile;    // a cookies.txt file whose cookies go to the hosts it names
         QString caFile;         // PEM certificates trusted beside the system's
@@ -129,6 +130,8 @@ public:
     /// Takes the settings for the transfers that follow and reads the files they name; a file
     /// that cannot be used is named in the result (empty when all is well), and nothing changes.
     QString configure(const Config &config);
+    /// Loads the certificates HTTPS transfers will trust with this extra CA file, ahead of them.
+    void prepareTls(const QString &caFile) { m_trust.prepare(m_multi, caFile, m_transfers.empty()); }
 
     /// Why this machine's libcurl cannot make our transfers (too old); empty when it can.
     static QString unusable();
@@ -150,6 +153,11 @@ public:
     /// For a transfer that has ended but was not waited for yet: whether its answer brought a
     /// body that is kept. Empty while it runs, or for a transfer not known.
     std::optional<bool> keptBody(TransferId id) const;
+    /// The pace the host of this address was given in this run, as "6 connections, HTTP/1.1" or
+    /// "16 streams, HTTP/2"; "" for a host not asked for.
+    QString paceOf(const QString &url) const;
+    /// How many transfers the host of this address may take at once now.
+    int paceLimit(const QString &url) const;
     /// Transfers started and not yet waited for or cancelled.
     int transferCount() const { return int(m_transfers.size()); }
     /// True while a wait goes on.
@@ -211,6 +219,7 @@ private:
     static int timerCallback(void *multi, long timeoutMs, void *self);
 
     void *m_multi = nullptr;
+    TlsTrust m_trust;
     std::shared_ptr<void> m_share;      // what the transfers of a run share: TLS sessions, cookies
     void *m_requestHeaders = nullptr;   // the headers every request sends
     QString m_proxy;
@@ -223,6 +232,8 @@ private:
 
     std::map<TransferId, std::unique_ptr<Transfer>> m_transfers;
     HostPace m_pace;
+    mutable QString m_pacedUrl;         // the address paceLimit() was asked for last, and its host
+    mutable QString m_pacedHost;
     TransferId m_nextId = 0;
     TransferId m_current = 0;     // the transfer being waited for
     int m_waiting = 0;

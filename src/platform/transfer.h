@@ -68,6 +68,8 @@ struct Inet::Transfer
     char error[CURL_ERROR_SIZE] = {};
     curl_slist *ownHeaders = nullptr;   // this try's request headers, when not the common ones
     bool inFlight = false;              // counted among its host's transfers
+    qint64 heardAt = 0;                 // when its bytes last grew, as the pace last looked
+    qint64 heardBytes = 0;
     long osErrno = 0;                   // the system's reason for a failed connection
 
     // What carries over between tries.

@@ -111,6 +111,7 @@ private Q_SLOTS:
         m_settings.localFolder = m_dir->filePath(QStringLiteral("out"));
         m_settings.lastFile = 3;
         m_settings.retries = 0;   // only the tests of retries wait for them
+        m_settings.transfers = 4;   // a fixed pace; the automatic one has tests of its own
         m_view = RecordingView();
         m_view.prefix = m_server->url(QStringLiteral("/pic"));
         m_default = m_dir->filePath(QStringLiteral("default.gif"));
@@ -142,6 +143,78 @@ private Q_SLOTS:
         QCOMPARE(m_inet->AccessType(), 1);
         QCOMPARE(m_inet->Proxy(), QStringLiteral(":0"));
         QVERIFY(m_server->connectionCount() <= m_settings.transfers);
+    }
+
+    // The automatic pace: a host whose answers each take a while gets more connections while the
+    // time per picture falls, up to six on HTTP/1.1.
+    void automaticPaceGrowsToSixConnections()
+    {
+        m_settings.transfers = Settings::autoTransfers;
+        m_settings.lastFile = 60;
+        for (int n = 1; n <= 60; ++n) {
+            Response r = Response::ok("picture " + QByteArray::number(n), jpegType);
+            r.delayMs = 100;
+            m_server->route(ScriptedServer::seriesPath(n), r);
+        }
+        QStringList log;
+        m_view.onLog = [&](const QString &line) { log << line; };
+        m_run->run();
+        QVERIFY2(m_view.messages.last().startsWith(QStringLiteral("Completed downloading maximum number if files (60)")),
+                 qPrintable(m_view.messages.last()));
+        QCOMPARE(m_server->connectionCount(), 6);
+        QVERIFY(log.contains(QStringLiteral("== pace: 6 connections, HTTP/1.1")));
+    }
+
+    // A 429 holds the host down to one transfer at a time; a transfer of it that hears nothing (an
+    // answer held at the server) does not count against that one. Nothing is released until the
+    // server has had time to see more requests than the one.
+    void busyHostDropsToOneTransfer()
+    {
+        m_settings.transfers = Settings::autoTransfers;
+        m_settings.lastFile = 6;
+        m_settings.retries = 1;
+        m_server->routeInTurn(ScriptedServer::seriesPath(1),
+                              {Response::page(429, "slow down").header("Retry-After", "0"),
+                               Response::ok("picture 1", jpegType)});
+        m_server->routeSeries({2, 3, 4}, true);
+        m_server->routeSeries({5, 6});
+        QStringList seenAtRelease;
+        connect(m_server.get(), &ScriptedServer::received, this, [&] {
+            if (m_server->requests().size() != 5)
+                return;
+            QTimer::singleShot(1500, this, [&] {
+                seenAtRelease = m_server->paths();
+                for (int n : {2, 3, 4})
+                    m_server->release(ScriptedServer::seriesPath(n));
+            });
+        });
+        m_run->run();
+        QCOMPARE(seenAtRelease.size(), 5);
+        QCOMPARE(seenAtRelease.last(), ScriptedServer::seriesPath(1));
+        QVERIFY2(m_view.messages.last().startsWith(QStringLiteral("Completed downloading maximum number if files (6) - 6 saved")),
+                 qPrintable(m_view.messages.last()));
+        QVERIFY(m_inet->paceOf(m_server->url("/")).endsWith(QStringLiteral("one at a time after the server said it was busy")));
+    }
+
+    // Transfers the automatic pace keeps ahead stop at a run of misses, as a fixed pace's do, while
+    // the pass before them waits.
+    void automaticPaceStopsAtTheMissesLimit()
+    {
+        m_settings.transfers = Settings::autoTransfers;
+        m_settings.lastFile = 40;
+        m_settings.maxMisses = 3;
+        m_server->routeSeries({1, 2, 3, 4});
+        m_server->routeSeries({5}, true);
+        int highest = 0;
+        connect(m_server.get(), &ScriptedServer::received, this, [&](const QString &path) {
+            highest = qMax(highest, path.mid(4, path.size() - 8).toInt());
+            if (path == ScriptedServer::seriesPath(5))
+                QTimer::singleShot(1000, this, [&] { m_server->release(ScriptedServer::seriesPath(5)); });
+        });
+        m_run->run();
+        QCOMPARE(m_view.messages.last(),
+                 QStringLiteral("Downloading Stopped because 3 numbers in a row gave no picture - 5 saved, 3 gave no picture"));
+        QVERIFY2(highest <= 5 + m_settings.maxMisses + HostPace::autoStart - 1, qPrintable(m_server->paths().join(' ')));
     }
 
     void numberField_data()
@@ -295,7 +368,8 @@ private Q_SLOTS:
                  QStringLiteral("Completed downloading maximum number if files (5) - 2 saved, 1 gave no picture, 1 skipped"
                                 " - 1 failed (last: Recv failure: Connection reset by peer)"));
         QCOMPARE(contents(target(QStringLiteral("pic03.jpg"))), QByteArray("mine"));
-        QCOMPARE(log.size(), 5);
+        QCOMPARE(log.size(), 6);
+        QCOMPARE(log.last(), QStringLiteral("== pace: 4 connections, HTTP/1.1"));
         const QStringList outcomes{QStringLiteral("saved as ") + target(QStringLiteral("pic01.jpg")),
                                    QStringLiteral("no picture: Content-Type \"text/plain\", HTTP status 404"),
                                    QStringLiteral("skipped: \"") + target(QStringLiteral("pic03.jpg"))

@@ -5,6 +5,7 @@
 #include "fixtures.h"
 #include "lookups.h"
 #include "scriptedserver.h"
+#include "tlsnginx.h"
 
 #include <QDir>
 #include <QFile>
@@ -144,6 +145,7 @@ private slots:
     void failedLookUp();
     void certificates_data();
     void certificates();
+    void http2SharesOneConnection();
     void proxyIsWhatTheSettingsSay_data();
     void proxyIsWhatTheSettingsSay();
     void lookUpThatHangs_data();
@@ -716,15 +718,18 @@ void TestInet::failedLookUp()
 void TestInet::certificates_data()
 {
     QTest::addColumn<bool>("trusted");
-    QTest::newRow("not trusted") << false;
-    QTest::newRow("trusted as an extra CA") << true;
+    QTest::addColumn<bool>("rewritten");   // the extra CA file named another CA for a first Get
+    QTest::newRow("not trusted") << false << false;
+    QTest::newRow("trusted as an extra CA") << true << false;
+    QTest::newRow("extra CA file rewritten between two Gets") << true << true;
 }
 
 // A certificate no CA vouches for fails the transfer; the extra CA file of the settings is
-// trusted beside the system's.
+// trusted beside the system's, as it is at the Get, however its certificates were loaded before.
 void TestInet::certificates()
 {
     QFETCH(bool, trusted);
+    QFETCH(bool, rewritten);
     TlsServer server;
     const QString why = server.start("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: 4\r\n\r\nsafe");
     if (!why.isEmpty())
@@ -732,11 +737,28 @@ void TestInet::certificates()
 
     Inet inet;
     Inet::Config config;
+    Kept kept;
     if (trusted)
         config.caFile = server.certificateFile();
+    if (rewritten) {
+        QTemporaryDir dir;
+        config.caFile = dir.filePath("extra.pem");
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        QVERIFY(!system.isEmpty());
+        setContents(config.caFile, system.first().toPem());
+        inet.prepareTls(config.caFile);
+        QCOMPARE(inet.configure(config), QString());
+        QCOMPARE(inet.OpenURL(kept.request(server.url("/pic01.jpg"))).errorCode, int(CURLE_PEER_FAILED_VERIFICATION));
+        QFile cert(server.certificateFile());
+        QVERIFY(cert.open(QIODevice::ReadOnly));
+        setContents(config.caFile, cert.readAll());
+        QCOMPARE(inet.configure(config), QString());
+        QCOMPARE(Kept::body(inet.OpenURL(kept.request(server.url("/pic02.jpg")))), QByteArray("safe"));
+        return;
+    }
+    inet.prepareTls(config.caFile);
     QCOMPARE(inet.configure(config), QString());
     QSignalSpy states(&inet, &Inet::StateChanged);
-    Kept kept;
     const Inet::Answer answer = inet.OpenURL(kept.request(server.url("/pic01.jpg")));
 
     if (trusted) {
@@ -747,6 +769,41 @@ void TestInet::certificates()
     QCOMPARE(inet.ResponseCode(), int(CURLE_PEER_FAILED_VERIFICATION));
     QVERIFY2(inet.ResponseInfo().contains("certificate"), qPrintable(inet.ResponseInfo()));
     QCOMPARE(answer.failure, Inet::Failure::Certificate);
+}
+
+// Where the server speaks HTTP/2 over TLS, the transfers in flight to it are streams of one
+// connection, and the host's pace says so.
+void TestInet::http2SharesOneConnection()
+{
+    QTemporaryDir root, certs;
+    const int pictures = 12;
+    for (int n = 1; n <= pictures; ++n)
+        setContents(root.filePath(QStringLiteral("pic%1.jpg").arg(n)), "picture " + QByteArray::number(n));
+    TlsNginx nginx(root.path(), certs.path());
+    if (!nginx.binary().isEmpty() && !nginx.http2Lacking().isEmpty())
+        QSKIP(qPrintable(nginx.http2Lacking()));
+    if (const QString why = makeCertificates(certs.path()); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    START_FIXTURE_OR_SKIP(nginx);
+
+    Inet inet;
+    Inet::Config config;
+    config.caFile = certs.filePath(QStringLiteral("ca.pem"));
+    QCOMPARE(inet.configure(config), QString());
+    const qint64 logAt = nginx.logSize();
+    const QString base = QStringLiteral("https://127.0.0.1:%1/").arg(nginx.port());
+    Kept kept;
+    QList<Inet::TransferId> ids;
+    for (int n = 1; n <= pictures; ++n)
+        ids << inet.start(kept.request(base + QStringLiteral("pic%1.jpg").arg(n)));
+    for (int n = 1; n <= pictures; ++n)
+        QCOMPARE(Kept::body(inet.wait(ids[n - 1])), "picture " + QByteArray::number(n));
+
+    QTRY_COMPARE(nginx.connectionsSince(logAt).requests, pictures);
+    const TlsNginx::Connections seen = nginx.connectionsSince(logAt);
+    QCOMPARE(seen.protocols, QStringLiteral("HTTP/2.0"));
+    QCOMPARE(seen.connections, 1);
+    QVERIFY2(inet.paceOf(base).endsWith(QStringLiteral(" streams, HTTP/2")), qPrintable(inet.paceOf(base)));
 }
 
 void TestInet::proxyIsWhatTheSettingsSay_data()

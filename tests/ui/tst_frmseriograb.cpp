@@ -117,11 +117,12 @@ private Q_SLOTS:
         row("proxyPort", "65536 is ignored", "65536", 0, true);
         row("proxyPort", "negative is ignored", "-1", 0, true);
         row("proxyPort", "letters are 0", "web", 0);
-        row("transfers", "missing means 4", nullptr, 4);
+        row("transfers", "missing means auto", nullptr, Settings::autoTransfers);
+        row("transfers", "auto, case aside", " Auto ", Settings::autoTransfers);
         row("transfers", "1", "1", 1);
         row("transfers", "8 then text", "8 at once", 8);
-        row("transfers", "0 is ignored", "0", 4, true);
-        row("transfers", "9 is ignored", "9", 4, true);
+        row("transfers", "0 is ignored", "0", Settings::autoTransfers, true);
+        row("transfers", "9 is ignored", "9", Settings::autoTransfers, true);
         row("maxMisses", "missing means 10", nullptr, 10);
         row("maxMisses", "0 means never", "0", 0);
         row("maxMisses", "9999", "9999", 9999);

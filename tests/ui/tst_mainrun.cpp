@@ -500,11 +500,13 @@ private Q_SLOTS:
         w->findChild<QAction *>(QStringLiteral("runLog"))->trigger();
         const QStringList lines = qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"))->shownLines();
         const QString start = QStringLiteral("== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  %1  into %2").arg(server.url("/pic0%1.jpg"), m_folders->out);
-        QVERIFY2(lines.size() == 8 && QRegularExpression(start.arg(1)).match(lines[0]).hasMatch(), qPrintable(lines.join('\n')));
-        QVERIFY(lines[2].startsWith(QLatin1String("Not shown in the preview: ")) && lines[2].endsWith(m_folders->out + "/pic01.jpg)"));
-        QCOMPARE(lines.mid(3, 2), QStringList({QStringLiteral("== ") + report, QString()}));
-        QVERIFY(QRegularExpression(start.arg(2)).match(lines[5]).hasMatch());
-        QCOMPARE(lines[7], QStringLiteral("== ") + status(w));
+        QVERIFY2(lines.size() == 10 && QRegularExpression(start.arg(1)).match(lines[0]).hasMatch(), qPrintable(lines.join('\n')));
+        // Each run's last lines: the pace its host was given, then the end report.
+        QCOMPARE(lines[2], QStringLiteral("== pace: 4 connections, HTTP/1.1"));
+        QVERIFY(lines[3].startsWith(QLatin1String("Not shown in the preview: ")) && lines[3].endsWith(m_folders->out + "/pic01.jpg)"));
+        QCOMPARE(lines.mid(4, 2), QStringList({QStringLiteral("== ") + report, QString()}));
+        QVERIFY(QRegularExpression(start.arg(2)).match(lines[6]).hasMatch());
+        QCOMPARE(lines.mid(8), QStringList({QStringLiteral("== pace: 4 connections, HTTP/1.1"), QStringLiteral("== ") + status(w)}));
     }
 
     void stopWithoutARunOnlySetsTheFlag()

@@ -117,6 +117,8 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
     buildMenus();
     m_run = new DownloadRun(m_settings, *m_inet1, *this, m_place.dataFile(QStringLiteral("default.gif")));
     load();
+    // The certificates HTTPS trusts are loaded once the window is up, not on the first Get.
+    QTimer::singleShot(0, m_inet1, [this] { guarded(sbar1, [this] { m_inet1->prepareTls(m_settings.caFile); }); });
 }
 
 frmSeriograb::~frmSeriograb()

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
+#include <QVersionNumber>
+
+#include <algorithm>
 
 
 namespace {
@@ -69,6 +72,22 @@ TlsNginx::TlsNginx(const QString &documentRoot, const QString &certFolder)
     : NginxFixture(documentRoot)
     , m_certs(QDir(certFolder).absolutePath())
 {
+    if (binary().isEmpty())
+        return;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(binary(), {QStringLiteral("-V")});
+    if (p.waitForFinished(30000))
+        m_build = p.readAll();
+}
+
+QString TlsNginx::http2Lacking() const
+{
+    if (!m_build.contains("--with-http_ssl_module"))
+        return QStringLiteral("this nginx was built without TLS");
+    if (!m_build.contains("--with-http_v2_module"))
+        return QStringLiteral("this nginx was built without HTTP/2");
+    return QString();
 }
 
 TlsNginx::~TlsNginx() = default;
@@ -78,7 +97,7 @@ qint64 TlsNginx::logSize() const
     return QFileInfo(accessLogPath()).size();
 }
 
-TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
+TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize, int windowMs) const
 {
     Connections result;
     QFile log(accessLogPath());
@@ -86,8 +105,13 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
         return result;
     QSet<QByteArray> seen;
     QSet<QByteArray> protocols;
+    QList<double> times;
     for (const QByteArray &line : log.readAll().split('\n')) {
-        const QList<QByteArray> f = line.split(' ');   // connection, session reused, protocol
+        const QList<QByteArray> f = line.split(' ');   // connection, session reused, protocol, time
+        if (f.size() >= 4)
+            times << f[3].toDouble() * 1000;
+        if (f.size() >= 3)
+            ++result.requests;
         if (f.size() < 3 || seen.contains(f[0]))
             continue;
         seen.insert(f[0]);
@@ -95,6 +119,12 @@ TlsNginx::Connections TlsNginx::connectionsSince(qint64 logSize) const
         if (f[1] == "r")
             ++result.resumed;
         protocols.insert(f[2]);
+    }
+    std::sort(times.begin(), times.end());
+    for (qsizetype first = 0, last = 0; last < times.size(); ++last) {
+        while (first < last && times[last] - times[first] >= windowMs)
+            ++first;
+        result.mostInWindow = qMax(result.mostInWindow, int(last - first + 1));
     }
     QStringList names;
     for (const QByteArray &p : std::as_const(protocols))
@@ -110,12 +140,15 @@ QByteArray TlsNginx::servers() const
     const QByteArray certs = m_certs.toLocal8Bit();
     const QByteArray root = documentRoot().toLocal8Bit();
     QByteArray config;
-    config += "  log_format connections '$connection $ssl_session_reused $server_protocol';\n";
+    config += "  log_format connections '$connection $ssl_session_reused $server_protocol $msec';\n";
     config += "  access_log " + accessLogPath().toLocal8Bit() + " connections;\n";
     config += "  ssl_certificate " + certs + "/server.pem;\n";
     config += "  ssl_certificate_key " + certs + "/server.key;\n";
     config += "  ssl_session_cache shared:bench:1m;\n";
-    config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + " ssl http2;\n";
+    // "http2 on" from nginx 1.25.1; before it, a parameter of listen.
+    const QString version = QString::fromLatin1(m_build.mid(m_build.indexOf("nginx/") + 6).split('\n').value(0));
+    const bool http2On = QVersionNumber::fromString(version) >= QVersionNumber(1, 25, 1);
+    config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(port()) + (http2On ? " ssl;\n    http2 on;\n" : " ssl http2;\n");
     config += "    root " + root + ";\n  }\n";
     config += "  server {\n    listen 127.0.0.1:" + QByteArray::number(m_http1Port) + " ssl;\n";
     config += "    root " + root + ";\n  }\n";
