@@ -973,6 +973,7 @@ void TestInet::retryAfter_data()
     QTest::newRow("blanks around") << QByteArray(" 2 ") << 2000;
     QTest::newRow("zero") << QByteArray("0") << 0;
     QTest::newRow("capped") << QByteArray("3600") << retrypolicy::maxRetryAfterMs;
+    QTest::newRow("more seconds than ms fit in 64 bits") << QByteArray("99999999999999999") << retrypolicy::maxRetryAfterMs;
     QTest::newRow("past any integer") << QByteArray("99999999999999999999999") << retrypolicy::maxRetryAfterMs;
     QTest::newRow("IMF-fixdate") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << 7000;
     QTest::newRow("RFC 850") << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << 7000;

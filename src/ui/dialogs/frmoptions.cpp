@@ -401,6 +401,7 @@ void frmOptions::cmdOKClick()
                      {QStringLiteral("proxyPort"), txtProxyPort->text()}};
     change.add(m_moreChange);
     storeSettings(this, messageTitle(), m_settings, m_place, change);
+    emit applied();
     close();
 }
 
