@@ -116,8 +116,6 @@ public:
         /// A header of the answer, name matched without regard to case; "" when absent.
         QByteArray header(const QByteArray &name) const;
         QString contentType() const { return QString::fromLatin1(header("Content-Type")); }
-        /// True for the answers of a server too busy to answer now (429, 503).
-        bool busy() const { return status == 429 || status == 503; }
     };
 
     explicit Inet(QObject *parent = nullptr);

@@ -237,6 +237,27 @@ private Q_SLOTS:
         QCOMPARE(m_inet->transferCount(), 0);
     }
 
+    // Options closed with OK during a run act from the next run: every picture of this one goes
+    // to the folder and under the names of its Get, part files included.
+    void settingsAreTakenAtGet()
+    {
+        const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(elsewhere));
+        m_settings.transfers = 1;   // each transfer starts when its pass begins
+        m_server->routeSeries({1, 2, 3});
+        int opened = 0;
+        m_view.onMessage = [&](const QString &m) {
+            if (m.startsWith(QLatin1String("Opening :")) && ++opened == 2) {
+                m_settings.localFolder = elsewhere;
+                m_settings.headerText = QStringLiteral("new_");
+            }
+        };
+        m_run->run();
+        QCOMPARE(entries(m_dir->filePath(QStringLiteral("out"))),
+                 (QStringList{QStringLiteral("pic01.jpg"), QStringLiteral("pic02.jpg"), QStringLiteral("pic03.jpg")}));
+        QCOMPARE(entries(elsewhere), QStringList());
+    }
+
     // A picture's whole address typed into the prefix box gets nothing: the run says what would
     // split it, at the first pass and in its end report.
     void aWholeAddressInThePrefixBoxIsNamed()
@@ -507,17 +528,22 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("firstReferer");
         QTest::addColumn<QByteArray>("firstCookie");
         QTest::addColumn<QByteArray>("secondCookie");
+        QTest::addColumn<QString>("login");          // put before the host of the address
         const QByteArray mine = "127.0.0.1\tFALSE\t/\tFALSE\t0\tvisitor\tyes\n";
         const QByteArray elsewhere = "example.org\tFALSE\t/\tFALSE\t0\tother\tno\n";
-        QTest::newRow("none") << "" << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+        QTest::newRow("none") << "" << QByteArray() << QByteArray() << QByteArray() << QByteArray() << QString();
         QTest::newRow("the address's folder") << "*" << QByteArray() << QByteArray("%S/gallery/") << QByteArray()
-                                              << QByteArray();
+                                              << QByteArray() << QString();
         QTest::newRow("a fixed address") << "http://pictures.example/page.html" << QByteArray()
-                                         << QByteArray("http://pictures.example/page.html") << QByteArray() << QByteArray();
+                                         << QByteArray("http://pictures.example/page.html") << QByteArray() << QByteArray() << QString();
         QTest::newRow("cookies of the file, for their host only") << "" << QByteArray("# Netscape HTTP Cookie File\n" + mine + elsewhere)
-                                                                  << QByteArray() << QByteArray("visitor=yes") << QByteArray("session=1; visitor=yes");
+                                                                  << QByteArray() << QByteArray("visitor=yes") << QByteArray("session=1; visitor=yes") << QString();
         QTest::newRow("a cookie set during the run") << "" << QByteArray("") << QByteArray() << QByteArray()
-                                                     << QByteArray("session=1");
+                                                     << QByteArray("session=1") << QString();
+        QTest::newRow("the address's folder, without its user") << "*" << QByteArray() << QByteArray("%S/gallery/") << QByteArray()
+                                                                << QByteArray() << "user:secret@";
+        QTest::newRow("a fixed address, without user or fragment") << "http://me:pw@pictures.example/page.html#top" << QByteArray()
+            << QByteArray("http://pictures.example/page.html") << QByteArray() << QByteArray() << QString();
     }
 
     // The Referer and the cookies a site asks for reach it; a cookie it sets is kept for the
@@ -529,6 +555,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, firstReferer);
         QFETCH(QByteArray, firstCookie);
         QFETCH(QByteArray, secondCookie);
+        QFETCH(QString, login);
         const QString server = m_server->url(QString());
         m_settings.referer = QString(referer).replace(QLatin1String("%S"), server);
         if (!cookies.isNull()) {
@@ -537,7 +564,7 @@ private Q_SLOTS:
         }
         m_settings.lastFile = 2;
         m_settings.transfers = 1;   // the second request goes out after the first answer
-        m_view.prefix = m_server->url(QStringLiteral("/gallery/pic"));
+        m_view.prefix = m_server->url(QStringLiteral("/gallery/pic")).insert(7, login);
         m_server->route(QStringLiteral("/gallery/pic01.jpg"), Response::ok("one", jpegType).header("Set-Cookie", "session=1; Path=/"));
         m_server->route(QStringLiteral("/gallery/pic02.jpg"), Response::ok("two", jpegType));
         m_run->run();
@@ -706,6 +733,8 @@ private Q_SLOTS:
         const Response tooMany = Response::page(429, "<html>slow down</html>").header("Retry-After", "1");
         Response failingPicture = Response::ok("GIF89a", "image/gif");
         failingPicture.status = 500;
+        Response missingPicture = failingPicture;
+        missingPicture.status = 404;
         const QString retried = QStringLiteral("Completed downloading maximum number if files (%1) - %1 saved, 0 gave no picture, %1 retried");
         const qsizetype cut = body.size() * 9 / 10;
         const QByteArray from = QByteArray::number(cut) + '-';
@@ -772,6 +801,9 @@ private Q_SLOTS:
             << true << 1 << QByteArray() << "" << ""
             << "Downloading Stopped because the proxy asks for a user name and password (HTTP 407) - 0 saved, 0 gave no picture"
                " - 1 failed (last: The proxy asks for a user name and password (HTTP 407))";
+        QTest::newRow("a missing picture's page typed as a picture") << QList<Response>{missingPicture} << 1 << 0
+            << 1 << 0 << false << 1 << QByteArray() << "" << "no picture: Content-Type \"image/gif\", HTTP status 404"
+            << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
         QTest::newRow("404 not retried") << QList<Response>{Response::page(404, "gone"), picture(body)} << 1 << 3 << 1 << 0 << false << 1
             << QByteArray() << "" << "" << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
         QTest::newRow("Stop during the wait ends it at once")

@@ -185,8 +185,8 @@ private Q_SLOTS:
         QCOMPARE(entries(m_folders->out).size(), passes);
     }
 
-    // New settings act from the next file name on: the pass whose transfer was waiting names
-    // its file after the transfer, so it already takes the new header text.
+    // New settings act from the next run, but for the maximum, which ends this one; the status
+    // line says so.
     void optionsOkDuringARun()
     {
         m_server->routeSeries({1, 2, 3, 4, 5});
@@ -200,12 +200,13 @@ private Q_SLOTS:
             options->findChild<QLineEdit *>(QStringLiteral("txtHead"))->setText(QStringLiteral("new_"));
             options->findChild<QLineEdit *>(QStringLiteral("txtLast"))->setText(QStringLiteral("3"));
             QTest::mouseClick(options->findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+            QVERIFY2(status(w).startsWith(QLatin1String("Options saved: ")), qPrintable(status(w)));
         });
         click(w, "btnGet");
         QVERIFY(w->isEnabled());
         QCOMPARE(endText(status(w)), QStringLiteral("Completed downloading maximum number if files (3)"));
-        QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("new_pic02.jpg"), QStringLiteral("new_pic03.jpg"),
-                                                       QStringLiteral("pic01.jpg")}));
+        QCOMPARE(entries(m_folders->out), QStringList({QStringLiteral("pic01.jpg"), QStringLiteral("pic02.jpg"),
+                                                       QStringLiteral("pic03.jpg")}));
         QVERIFY(contents(m_folders->place.parameterFile()).contains("[HEADERTEXT]\r\nnew_\r\n"));
     }
 };

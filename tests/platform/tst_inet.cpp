@@ -1,4 +1,5 @@
 #include "platform/inet.h"
+#include "platform/retrypolicy.h"
 
 #include "filebytes.h"
 #include "fixtures.h"
@@ -150,6 +151,8 @@ private slots:
     void seriesFromNginx();
     void openWhileBusyFailsCleanly();
     void deletedWhileWaiting();
+    void retryAfter_data();
+    void retryAfter();
 };
 
 void TestInet::answerBodyAndHeaders_data()
@@ -902,6 +905,37 @@ void TestInet::deletedWhileWaiting()
     QVERIFY(inet.isNull());
     QCOMPARE(keptAtDelete.size(), 1);
     QVERIFY(kept.files().isEmpty());
+}
+
+void TestInet::retryAfter_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("ms");
+    // Seen from Sun, 06 Nov 1994 08:49:30 GMT.
+    QTest::newRow("seconds") << QByteArray("7") << 7000;
+    QTest::newRow("blanks around") << QByteArray(" 2 ") << 2000;
+    QTest::newRow("zero") << QByteArray("0") << 0;
+    QTest::newRow("capped") << QByteArray("3600") << retrypolicy::maxRetryAfterMs;
+    QTest::newRow("more seconds than ms fit in 64 bits") << QByteArray("99999999999999999") << retrypolicy::maxRetryAfterMs;
+    QTest::newRow("past any integer") << QByteArray("99999999999999999999999") << retrypolicy::maxRetryAfterMs;
+    QTest::newRow("IMF-fixdate") << QByteArray("Sun, 06 Nov 1994 08:49:37 GMT") << 7000;
+    QTest::newRow("RFC 850") << QByteArray("Sunday, 06-Nov-94 08:49:37 GMT") << 7000;
+    QTest::newRow("asctime") << QByteArray("Sun Nov  6 08:49:37 1994") << 7000;
+    QTest::newRow("a date far ahead") << QByteArray("Wed, 21 Oct 2015 07:28:00 GMT") << retrypolicy::maxRetryAfterMs;
+    QTest::newRow("a past date is now") << QByteArray("Sat, 05 Nov 1994 08:49:37 GMT") << 0;
+    QTest::newRow("negative") << QByteArray("-5") << -1;
+    QTest::newRow("a fraction") << QByteArray("1.5") << -1;
+    QTest::newRow("garbage") << QByteArray("soon, please") << -1;
+    QTest::newRow("absent") << QByteArray() << -1;
+}
+
+// Retry-After in each of its forms; what cannot be read is no wait at all (-1: the back-off).
+void TestInet::retryAfter()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, ms);
+    const QDateTime now(QDate(1994, 11, 6), QTime(8, 49, 30), Qt::UTC);
+    QCOMPARE(retrypolicy::retryAfterMs(value, now), ms);
 }
 
 QTEST_GUILESS_MAIN(TestInet)

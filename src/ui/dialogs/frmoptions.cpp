@@ -510,6 +510,7 @@ void frmOptions::cmdOKClick()
     m_settings.cookiesFile = txtCookies->text();
     m_settings.keep = keep;
     m_settings.caFile = txtCaFile->text();
+    emit applied();
 
     try {
         // One rewrite for all of them: the file holds the old settings or the new ones.

@@ -30,6 +30,10 @@ public:
     void cmdOKClick();
     void cmdCancelClick();
 
+Q_SIGNALS:
+    /// OK has put the new settings in use.
+    void applied();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -435,6 +435,12 @@ void frmSeriograb::optClick()
             return;
         setEnabled(false);
         m_options = new frmOptions(m_settings, m_place, this);
+        // A run keeps the settings of its Get: say so, or the new folder would look ignored.
+        connect(m_options, &frmOptions::applied, this, [this] {
+            if (isRunning())
+                addMsg(QStringLiteral("Options saved: the maximum number of files applies to this run now, "
+                                      "everything else from the next run"));
+        });
         m_options->show();
     });
 }
