@@ -174,6 +174,10 @@ bool DownloadRun::start()
     m_urlSuffix = m_view.suffixText();
     m_settings.stopRequested = Settings::False;
     m_numberWidth = int(m_numberText.size());
+    if (runrules::composeURL(m_urlPrefix, QString(), QString()).isEmpty()) {
+        m_view.addMsg(QStringLiteral("Enter the address of the first picture (or its part before the number)"));
+        return false;
+    }
 
     const std::optional<qint16> number = numbers::leadingNumber16(m_numberText);
     if (!number) {

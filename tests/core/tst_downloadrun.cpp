@@ -455,6 +455,7 @@ private Q_SLOTS:
         QTest::newRow("not there, skip") << "" << ".jpg" << skip << none << none << "pic01.jpg" << none << "";
         QTest::newRow("exists, keep both") << "x_" << ".jpg" << number << QStringList{"x_pic01.jpg", "x_pic01_1.jpg"}
                                            << none << "x_pic01_2.jpg" << none << "";
+        QTest::newRow("encoded letters and space") << "" << "%20%D0%BA.jpg" << ask << none << none << "pic01 к.jpg" << none << "";
     }
 
     // An existing file is never touched: the prompt, skipping or a numbered name decide; a name
@@ -494,6 +495,18 @@ private Q_SLOTS:
         expected.sort();
         QCOMPARE(entries(m_settings.localFolder), expected);
         QCOMPARE(m_view.messages.last().contains(QLatin1String("1 skipped")), saved.isEmpty());
+    }
+
+    void anAddressWithoutASchemeIsFetchedOverHttp()
+    {
+        m_server->routeSeries({1, 2});
+        m_view.prefix = m_server->url(QStringLiteral("/pic")).mid(int(qstrlen("http://")));
+        m_settings.lastFile = 2;
+        m_run->run();
+        QStringList paths = m_server->paths();
+        paths.sort();
+        QCOMPARE(paths, QStringList({QStringLiteral("/pic01.jpg"), QStringLiteral("/pic02.jpg")}));
+        QCOMPARE(m_view.saved, 2);
     }
 
     void refererAndCookies_data()
@@ -599,22 +612,30 @@ private Q_SLOTS:
 
     void runsThatCannotStart_data()
     {
+        QTest::addColumn<QString>("prefix");   // "%S": the scripted server's
         QTest::addColumn<QString>("number");
         QTest::addColumn<bool>("historyFails");
-        QTest::newRow("number above 16 bits") << "40000" << false;
+        QTest::addColumn<QString>("message");
+        QTest::newRow("number above 16 bits") << "%S/pic" << "40000" << false << "Not started: the number";
+        QTest::newRow("empty prefix box") << "  " << "01" << false
+                                          << "Enter the address of the first picture (or its part before the number)";
     }
 
     void runsThatCannotStart()
     {
+        QFETCH(QString, prefix);
         QFETCH(QString, number);
         QFETCH(bool, historyFails);
+        QFETCH(QString, message);
+        m_view.prefix = prefix.replace(QLatin1String("%S"), m_server->url(QString()));
         m_view.number = number;
         m_view.historyFails = historyFails;
         m_settings.stopRequested = Settings::True;
         m_run->run();
         QVERIFY(m_server->requests().isEmpty());
         QCOMPARE(m_view.messages.size(), 1);
-        QVERIFY(m_view.messages.first().startsWith(QLatin1String("Not started")));
+        QVERIFY2(m_view.messages.first().startsWith(message), qPrintable(m_view.messages.first()));
+        QCOMPARE(m_view.historySaves, 0);
         QCOMPARE(m_view.number, number);
         QVERIFY(!m_run->isRunning());
     }
