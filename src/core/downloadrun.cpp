@@ -111,7 +111,8 @@ void DownloadRun::run()
         return;
     RunningGuard guard(m_running, m_view);
     m_saved = m_noPicture = m_failed = m_skipped = m_retried = m_notKeptKinds = 0;
-    m_missesInRow = m_failuresInRow = 0;
+    m_missesInRow = m_failuresInRow = m_refusedInRow = m_repeatsInRow = m_repeated = 0;
+    m_repeats.clear();
     m_lastFailure.clear();
     m_stopReason.clear();
     m_saveFailures = 0;
@@ -270,8 +271,19 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
         }
 
         const QString type = answer.answered() ? answer.contentType() : QString();
+        std::optional<qint32> earlier;
+        if (answer.part.isValid() && m_settings.repeats == Settings::Repeats::Skip)
+            earlier = m_repeats.earlierPass(answer.part.digest(), passNumber);
         if (checkContentType(type)) {
-            if (answer.part.isValid())
+            if (earlier) {
+                // A site's placeholder for what it does not have: no picture of the series.
+                const QString why = QStringLiteral("the same picture as ") + numberTextOf(*earlier);
+                ++m_repeated;
+                m_view.showPicture(m_defaultPicture);
+                m_view.addMsg(QStringLiteral("Not saved: ") + why);
+                m_view.logPass(log + QStringLiteral("not saved: ") + why + tries);
+                outcome = Outcome::Repeated;
+            } else if (answer.part.isValid())
                 outcome = keepPicture(log, std::move(answer.part));
             else if (!answer.keepFailure.text.isEmpty())
                 outcome = notSaved(log, answer.keepFailure, localFileName());
@@ -304,6 +316,23 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
                     outcome = Outcome::Busy;
                     break;
                 }
+                if (answer.status == 407) {
+                    m_stopReason = QStringLiteral("the proxy refused its user name and password (HTTP 407)");
+                    m_lastFailure = m_stopReason;
+                    ++m_failed;
+                    m_view.logPass(log + QStringLiteral("failed: ") + m_stopReason);
+                    outcome = Outcome::Everywhere;
+                    break;
+                }
+                if (answer.status == 401 || answer.status == 403 || answer.status == 451) {
+                    ++m_failed;
+                    ++m_refusedInRow;
+                    m_lastRefusal = answer.status;
+                    m_lastFailure = QStringLiteral("the server refused it, HTTP status %1").arg(answer.status);
+                    m_view.logPass(log + QStringLiteral("failed: ") + m_lastFailure + tries);
+                    outcome = Outcome::Failed;
+                    break;
+                }
                 ++m_noPicture;
                 if (runrules::isPngOrWebpType(type))
                     ++m_notKeptKinds;
@@ -324,7 +353,13 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
         m_wholeAddressHint = true;
         m_view.addMsg(QStringLiteral("File is not a image - ") + wholeAddressHint());
     }
+    if (outcome != Outcome::Failed)
+        m_refusedInRow = 0;
     switch (outcome) {
+    case Outcome::Repeated:
+        ++m_repeatsInRow;
+        ++m_missesInRow;
+        break;
     case Outcome::Failed:
         ++m_failuresInRow;
         [[fallthrough]];
@@ -335,7 +370,7 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
     case Outcome::Cancelled:
         break;
     default:
-        m_missesInRow = m_failuresInRow = 0;
+        m_missesInRow = m_failuresInRow = m_repeatsInRow = 0;
         break;
     }
     return outcome;
@@ -528,6 +563,14 @@ QString DownloadRun::endText(qint32 passNumber, Outcome last) const
         return QStringLiteral("Completed downloading maximum number if files (")
              + QString::number(passNumber - 1) + QLatin1Char(')');
     if (m_settings.maxMisses > 0 && m_missesInRow >= m_settings.maxMisses) {
+        if (m_refusedInRow == m_missesInRow)
+            return QStringLiteral("Downloading Stopped because the server refused %1 numbers in a row (HTTP %2): the site "
+                                  "may want a Referer, cookies or another Identify as (Options)")
+                    .arg(m_missesInRow)
+                    .arg(m_lastRefusal);
+        if (m_repeatsInRow == m_missesInRow)
+            return QStringLiteral("Downloading Stopped because %1 numbers in a row repeated an earlier picture")
+                    .arg(m_missesInRow);
         const QString what = m_failuresInRow == 0              ? QStringLiteral("gave no picture")
                            : m_failuresInRow == m_missesInRow  ? QStringLiteral("failed")
                                                                : QStringLiteral("gave no picture or failed");
@@ -546,6 +589,8 @@ void DownloadRun::endReport(const QString &text)
         message += QStringLiteral(", %1 skipped").arg(m_skipped);
     if (m_retried > 0)
         message += QStringLiteral(", %1 retried").arg(m_retried);
+    if (m_repeated > 0)
+        message += QStringLiteral(" - %1 repeated an earlier picture").arg(m_repeated);
     if (m_failed > 0)
         message += QStringLiteral(" - %1 failed (last: %2)").arg(m_failed).arg(m_lastFailure);
     if (m_notKeptKinds > 0)

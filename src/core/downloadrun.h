@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/repeats.h"
 #include "core/runview.h"
 #include "core/settings.h"
 #include "platform/inet.h"
@@ -39,7 +40,7 @@ private:
     /// answers beyond the next few wait on disk (in their part files) for their turn.
     static constexpr int aheadPerTransfer = 16;
 
-    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, Busy, Cancelled, Everywhere, FolderFull };
+    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Repeated, Failed, Busy, Cancelled, Everywhere, FolderFull };
     // A transfer started for a pass that is still to come.
     struct Ahead
     {
@@ -92,6 +93,11 @@ private:
     int m_notKeptKinds = 0;        // PNG or WebP answers that the settings do not keep
     int m_missesInRow = 0;
     int m_failuresInRow = 0;       // of those misses, the failed transfers
+    int m_refusedInRow = 0;        // of those failures, the server's refusals (401, 403, 451)
+    int m_repeatsInRow = 0;        // of those misses, pictures the run had had before
+    int m_lastRefusal = 0;         // its HTTP status
+    int m_repeated = 0;
+    RepeatedPictures m_repeats;
     QString m_lastFailure;
     QString m_stopReason;          // why the run ends at once, for the end report
     int m_saveFailures = 0;

@@ -182,23 +182,43 @@ private Q_SLOTS:
         QTest::addColumn<int>("newLastFile");   // at that pass: 0 switches Multiple Downloads OFF
         QTest::addColumn<int>("passes");
         QTest::addColumn<QString>("report");
+        // What number n answers, by the n-th letter: p its own picture, x the site's placeholder
+        // (the same bytes each time), r 403 with a page; "-" and past the end, a text page.
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<bool>("saveRepeats");
 
         const QString off = QStringLiteral("Downloading Stopped because Multiple Download Option is OFF");
-        QTest::newRow("multiple off") << 3 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
-        QTest::newRow("multiple off, limit 1") << 1 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
+        QTest::newRow("multiple off") << 3 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture" << "" << false;
+        QTest::newRow("multiple off, limit 1") << 1 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture" << "" << false;
         QTest::newRow("limit 1") << 1 << true << 10 << 0 << 0 << 1
-                                 << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+                                 << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture" << "" << false;
         QTest::newRow("limit 0 ends after one pass") << 0 << true << 10 << 0 << 0 << 1
-                                                     << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+                                                     << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture" << "" << false;
         QTest::newRow("negative limit ends after one pass") << -3 << true << 10 << 0 << 0 << 1
-                                                            << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
-        QTest::newRow("switched off during a run") << 10 << true << 10 << 2 << 0 << 2 << off + " - 0 saved, 2 gave no picture";
+                                                            << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture" << "" << false;
+        QTest::newRow("switched off during a run") << 10 << true << 10 << 2 << 0 << 2 << off + " - 0 saved, 2 gave no picture" << "" << false;
         QTest::newRow("limit lowered below the passes made") << 10 << true << 10 << 4 << 2 << 4
-                                                             << "Completed downloading maximum number if files (4) - 0 saved, 4 gave no picture";
+                                                             << "Completed downloading maximum number if files (4) - 0 saved, 4 gave no picture" << "" << false;
         QTest::newRow("series ends after K misses") << 30 << true << 3 << 0 << 0 << 3
-                                                    << "Downloading Stopped because 3 numbers in a row gave no picture - 0 saved, 3 gave no picture";
+                                                    << "Downloading Stopped because 3 numbers in a row gave no picture - 0 saved, 3 gave no picture" << "" << false;
         QTest::newRow("K = 0 runs to the maximum") << 12 << true << 0 << 0 << 0 << 12
-                                                   << "Completed downloading maximum number if files (12) - 0 saved, 12 gave no picture";
+                                                   << "Completed downloading maximum number if files (12) - 0 saved, 12 gave no picture" << "" << false;
+        const QString repeated = QStringLiteral("Downloading Stopped because 3 numbers in a row repeated an earlier picture");
+        QTest::newRow("placeholders end the series") << 30 << true << 3 << 0 << 0 << 6
+                                                     << repeated + " - 3 saved, 0 gave no picture - 3 repeated an earlier picture"
+                                                     << "ppxxxxxxxxxx" << false;
+        QTest::newRow("placeholders saved when asked") << 6 << true << 3 << 0 << 0 << 6
+                                                       << "Completed downloading maximum number if files (6) - 6 saved, 0 gave no picture"
+                                                       << "ppxxxxxxxxxx" << true;
+        QTest::newRow("a repeat among other misses") << 30 << true << 3 << 0 << 0 << 5
+                                                            << "Downloading Stopped because 3 numbers in a row gave no picture"
+                                                               " - 2 saved, 2 gave no picture - 1 repeated an earlier picture"
+                                                            << "px-x" << false;
+        QTest::newRow("refusals end the series") << 30 << true << 3 << 0 << 0 << 4
+                                                 << "Downloading Stopped because the server refused 3 numbers in a row (HTTP 403): the "
+                                                    "site may want a Referer, cookies or another Identify as (Options) - 1 saved, 0 gave "
+                                                    "no picture - 3 failed (last: the server refused it, HTTP status 403)"
+                                                 << "prrrrrrr" << false;
     }
 
     // Every run ends with its reason and its counts; no request goes past the window of
@@ -212,6 +232,19 @@ private Q_SLOTS:
         QFETCH(int, newLastFile);
         QFETCH(int, passes);
         QFETCH(QString, report);
+        QFETCH(QString, served);
+        QFETCH(bool, saveRepeats);
+        for (int n = 1; n <= served.size(); ++n) {
+            const char kind = served.at(n - 1).toLatin1();
+            const QString path = ScriptedServer::seriesPath(n);
+            if (kind == 'p')
+                m_server->routeSeries({n});
+            else if (kind == 'x')
+                m_server->route(path, Response::ok("not available", jpegType));
+            else if (kind == 'r')
+                m_server->route(path, Response::page(403, "<p>Forbidden</p>"));
+        }
+        m_settings.repeats = saveRepeats ? Settings::Repeats::Save : Settings::Repeats::Skip;
         m_settings.lastFile = qint16(lastFile);
         m_settings.maxMisses = maxMisses;
         m_settings.multipleDownloads = multiple ? Settings::True : Settings::False;
@@ -227,7 +260,10 @@ private Q_SLOTS:
         m_run->run();
         QCOMPARE(opened, passes);
         QCOMPARE(m_view.messages.last(), report);
-        const int bound = multiple ? qMin(qMax(lastFile, 1), passes + m_settings.transfers - 1) : 1;
+        // Pictures wait on disk for their turn, so transfers may run further ahead of them.
+        const int bound = !multiple        ? 1
+                        : served.isEmpty() ? qMin(qMax(lastFile, 1), passes + m_settings.transfers - 1)
+                                           : qMax(lastFile, 1);
         QVERIFY2(m_server->requests().size() >= passes && m_server->requests().size() <= bound,
                  qPrintable(m_server->paths().join(QLatin1Char(' '))));
         QCOMPARE(m_inet->transferCount(), 0);
@@ -742,6 +778,7 @@ private Q_SLOTS:
         m_settings.lastFile = qint16(numbers);
         m_settings.retries = retries;
         m_settings.maxMisses = 1;
+        m_settings.repeats = Settings::Repeats::Save;   // every number has the same picture here
         for (int n = 1; n <= numbers; ++n)
             m_server->routeInTurn(ScriptedServer::seriesPath(n), answers);
         const bool stops = report.startsWith(QLatin1String("User Terminated"));

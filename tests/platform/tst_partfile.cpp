@@ -65,6 +65,46 @@ class TestPartFile : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // The digest follows the bytes, not how the network cut them up, and starts again with the body.
+    void digest_data()
+    {
+        QTest::addColumn<QList<int>>("cuts");   // chunk lengths of the second writing
+        QTest::addColumn<bool>("restartFirst"); // a false start emptied before it
+        QTest::newRow("one piece") << QList<int>{40000} << false;
+        QTest::newRow("odd pieces across blocks") << QList<int>{1, 8191, 8193, 3, 23612} << false;
+        QTest::newRow("after a restart") << QList<int>{20000, 20000} << true;
+    }
+
+    void digest()
+    {
+        QFETCH(QList<int>, cuts);
+        QFETCH(bool, restartFirst);
+        QTemporaryDir dir;
+        PartFile::Failure why;
+        QByteArray body(40000, '\0');
+        for (int i = 0; i < body.size(); ++i)
+            body[i] = char(i * 31 + i / 7);
+        PartFile whole = PartFile::create(dir.path(), &why);
+        PartFile cut = PartFile::create(dir.path(), &why);
+        QVERIFY(whole.write(body.constData(), body.size(), &why));
+        if (restartFirst) {
+            QVERIFY(cut.write("a false start", 13, &why));
+            QVERIFY(cut.restart(&why));
+        }
+        qsizetype at = 0;
+        for (const int n : cuts) {
+            QVERIFY(cut.write(body.constData() + at, n, &why));
+            at += n;
+        }
+        QCOMPARE(cut.digest().length(), whole.digest().length());
+        QCOMPARE(cut.digest().value(), whole.digest().value());
+        // One byte more, or one byte changed, is another body.
+        PartFile changed = PartFile::create(dir.path(), &why);
+        body[39999] = char(body[39999] + 1);
+        QVERIFY(changed.write(body.constData(), body.size(), &why));
+        QVERIFY(changed.digest().value() != whole.digest().value());
+    }
+
     void commit_data()
     {
         QTest::addColumn<QString>("existing");   // what the final name is before the commit

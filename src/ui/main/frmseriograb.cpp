@@ -311,7 +311,8 @@ void frmSeriograb::load()
     try {
         stored = modPara::readParas(m_place, {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort",
                                               "transfers", "maxMisses", "ifExists", "retries", "pause", "keep",
-                                              "referer", "cookies", "caFile"});
+                                              "referer", "cookies", "caFile", "repeats", "userAgent", "proxyType",
+                                              "proxyUser"});
     } catch (const std::exception &e) {
         problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
     }
@@ -339,19 +340,18 @@ void frmSeriograb::load()
     m_settings.proxyPort = number("proxyPort", 0, 65535, 0);
     m_settings.transfers = number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
     m_settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
-    const QString ifExists = read("ifExists");
-    const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);
-    m_settings.ifExists = choice.value_or(Settings::IfExists::Ask);
-    if (!choice && !ifExists.trimmed().isEmpty())
-        problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
-                            .arg(ifExists.left(40));
+    auto choice = [&](const char *key, auto fromText, auto missing, const char *choices) {
+        const QString text = read(key);
+        const auto chosen = fromText(text);
+        if (!chosen && !text.trimmed().isEmpty())
+            problems << QStringLiteral("stored %1 \"%2\" ignored: it must be %3")
+                                .arg(QLatin1String(key), text.left(40), QLatin1String(choices));
+        return chosen.value_or(missing);
+    };
+    m_settings.ifExists = choice("ifExists", Settings::ifExistsFromText, Settings::IfExists::Ask, "ask, skip or number");
     m_settings.retries = number("retries", 0, Settings::maxRetries, Settings::defaultRetries);
     m_settings.pauseMs = number("pause", 0, Settings::maxPauseMs, 0);
-    const QString keep = read("keep");
-    const std::optional<Settings::Keep> kept = Settings::keepFromText(keep);
-    m_settings.keep = kept.value_or(Settings::Keep::GifJpeg);
-    if (!kept && !keep.trimmed().isEmpty())
-        problems << QStringLiteral("stored keep \"%1\" ignored: it must be gifjpeg or all").arg(keep.left(40));
+    m_settings.keep = choice("keep", Settings::keepFromText, Settings::Keep::GifJpeg, "gifjpeg or all");
     const QString referer = read("referer").trimmed();
     if (referer.isEmpty() || referer == QLatin1String("*") || runrules::isWebAddress(referer))
         m_settings.referer = referer;
@@ -360,6 +360,10 @@ void frmSeriograb::load()
                             .arg(referer.left(40));
     m_settings.cookiesFile = read("cookies");
     m_settings.caFile = read("caFile");
+    m_settings.repeats = choice("repeats", Settings::repeatsFromText, Settings::Repeats::Skip, "skip or save");
+    m_settings.proxyType = choice("proxyType", Settings::proxyTypeFromText, Settings::ProxyType::Http, "http or socks5");
+    m_settings.userAgent = read("userAgent");
+    m_settings.proxyUser = read("proxyUser");
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
