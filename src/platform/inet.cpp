@@ -1,6 +1,8 @@
 #include "platform/inet.h"
 
-#include <QDateTime>
+#include "platform/retrypolicy.h"
+#include "platform/transfer.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QPointer>
@@ -12,8 +14,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <deque>
-#include <sys/socket.h>
 #include <utility>
 
 namespace {
@@ -25,14 +25,6 @@ bool isWebScheme(const QString &scheme)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
-QString sizeText(qint64 bytes)
-{
-    constexpr qint64 mib = 1024 * 1024;
-    if (bytes >= mib && bytes % mib == 0)
-        return QStringLiteral("%1 MiB").arg(bytes / mib);
-    return QStringLiteral("%1 bytes").arg(bytes);
-}
-
 const QString canceledText = QStringLiteral("Operation canceled");
 
 constexpr long maxRedirects = 10;
@@ -40,15 +32,6 @@ constexpr long receiveBuffer = 256 * 1024;
 // The options this engine relies on came with this libcurl (CURLOPT_QUICK_EXIT).
 constexpr unsigned oldestCurl = CURL_VERSION_BITS(7, 87, 0);
 static_assert(LIBCURL_VERSION_NUM >= oldestCurl, "libcurl 7.87.0 or newer is needed");
-
-QByteArray headerValue(const Inet::Headers &headers, const QByteArray &name)
-{
-    for (const auto &[key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return QByteArray();
-}
 
 void initialiseCurlOnce()
 {
@@ -62,335 +45,7 @@ void initialiseCurlOnce()
     Q_UNUSED(done)
 }
 
-// Failures of the moment: the same address may well work a little later.
-bool isPassing(int code)
-{
-    switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Answers that say "not now" rather than "not here".
-bool isRetryableStatus(int status)
-{
-    switch (status) {
-    case 408: case 429: case 500: case 502: case 503: case 504:
-        return true;
-    default:
-        return false;
-    }
-}
-
-QString statusText(int status)
-{
-    switch (status) {
-    case 408: return QStringLiteral("HTTP 408 Request Timeout");
-    case 429: return QStringLiteral("HTTP 429 Too Many Requests");
-    case 500: return QStringLiteral("HTTP 500 Internal Server Error");
-    case 502: return QStringLiteral("HTTP 502 Bad Gateway");
-    case 503: return QStringLiteral("HTTP 503 Service Unavailable");
-    case 504: return QStringLiteral("HTTP 504 Gateway Timeout");
-    default: return QStringLiteral("HTTP %1").arg(status);
-    }
-}
-
-// Retry-After as seconds or as an HTTP date; -1 when absent or unreadable.
-int retryAfterMs(const QByteArray &value)
-{
-    const QByteArray text = value.trimmed();
-    if (text.isEmpty())
-        return -1;
-    bool isNumber = false;
-    const qlonglong seconds = text.toLongLong(&isNumber);
-    if (isNumber)
-        return seconds < 0 ? -1 : int(qMin<qlonglong>(seconds * 1000, qlonglong(Inet::maxRetryAfterMs)));
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
-    if (!when.isValid())
-        return -1;
-    return int(qBound<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when), qint64(Inet::maxRetryAfterMs)));
-}
-
-// The wait before the next try when the server names none: 1 s, doubled with each try made.
-int backOffMs(int tries)
-{
-    return int(qMin<qint64>(qint64(1000) << qMin(tries - 1, 16), Inet::maxBackOffMs));
-}
-
-QString hostAndPort(const QUrl &url)
-{
-    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
-    return QStringLiteral("%1:%2").arg(url.host()).arg(port);
-}
-
 } // namespace
-
-// One address on its way: its easy handle while a request is out, the states it went through,
-// the answer as it arrives, and what carries over from one try to the next.
-struct Inet::Transfer
-{
-    enum class Phase { Queued, Running, Answered, Failed };
-    // Why a callback ended the try early.
-    enum class Stop { None, KeepFailed, Enough, TooLarge, Downgrade, RangeRefused };
-    struct Event
-    {
-        enum class Kind { State, Retry };
-        Kind kind = Kind::State;
-        qint16 state = 0;
-        qint32 code = 0;     // state 11: the error's number; a retry: the wait in seconds
-        QString info;
-    };
-
-    Inet *owner = nullptr;
-    TransferId id = 0;
-    Request request;
-    QUrl url;
-    QString hostKey;
-    QByteArray proxy;
-    std::shared_ptr<void> share;
-    CURL *easy = nullptr;
-    Phase phase = Phase::Queued;
-    bool cancelled = false;
-    qint64 notBefore = 0;       // the next try starts no earlier (ms on the engine's clock)
-    int tries = 0;
-    Failure failure = Failure::None;
-    QString everywhereReason;
-
-    QList<Event> events;        // in order
-    qsizetype reported = 0;     // how many of them have been reported
-    bool resolved = false;
-
-    // The try under way.
-    Headers headers;            // of the answer being read
-    int status = 0;
-    bool finalAnswer = false;   // the headers of the answer that is not a redirect are complete
-    bool wanted = false;
-    bool retryStatus = false;   // the answer says "not now"
-    int retryAfter = -1;
-    Stop stop = Stop::None;
-    QString stopText;
-    qint64 received = 0;        // body bytes of the whole answer, a resumed part included
-    qint64 total = -1;
-    qint64 bytesIn = 0;         // every byte of this try, headers too
-    qint64 requestSentAt = -1;
-    std::deque<QPair<qint64, qint64>> samples;   // (time, bytesIn) over the last stall window
-    char error[CURL_ERROR_SIZE] = {};
-    curl_slist *ownHeaders = nullptr;   // this try's request headers, when not the common ones
-    bool inFlight = false;              // counted among its host's transfers
-    long osErrno = 0;                   // the system's reason for a failed connection
-
-    // What carries over between tries.
-    PartFile part;
-    PartFile::Failure keepFailure;
-    QByteArray validator;       // ETag or Last-Modified of an answer that offered byte ranges
-    bool validatorIsEtag = false;
-    qint64 resumeFrom = 0;      // the Range this try asks for (0: the whole body)
-
-    qint64 shownReceived = -1;
-    qint64 shownTotal = -2;
-
-    void record(qint16 state, qint32 code = 0, const QString &info = QString())
-    {
-        events.append(Event{Event::Kind::State, state, code, info});
-    }
-
-    void markResolved()
-    {
-        if (!resolved) {
-            resolved = true;
-            record(HostResolved);
-        }
-    }
-
-    void beginTry()
-    {
-        headers.clear();
-        status = 0;
-        finalAnswer = wanted = retryStatus = false;
-        retryAfter = -1;
-        stop = Stop::None;
-        stopText.clear();
-        received = resumeFrom;
-        total = -1;
-        bytesIn = 0;
-        requestSentAt = -1;
-        samples.clear();
-        error[0] = 0;
-        resolved = false;
-        ++tries;
-        record(ResolvingHost);
-    }
-
-    // A redirect from https to http would send what followed in the clear; it is refused at
-    // every hop, whatever the first address was.
-    bool redirectAllowed()
-    {
-        const char *current = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current);
-        const QUrl from(QString::fromUtf8(current));
-        const QUrl to = from.resolved(QUrl(QString::fromUtf8(headerValue(headers, "Location"))));
-        if (from.scheme() == QLatin1String("https") && to.scheme() != QLatin1String("https")) {
-            stop = Stop::Downgrade;
-            stopText = QStringLiteral("Refused a redirect from https to %1: %2")
-                               .arg(to.scheme(), to.toDisplayString());
-            return false;
-        }
-        return true;
-    }
-
-    // The answer to a Range request carries on the part only when it is the same file.
-    bool resumes()
-    {
-        const QByteArray range = headerValue(headers, "Content-Range").trimmed();
-        const QByteArray expected = "bytes " + QByteArray::number(resumeFrom) + '-';
-        const QByteArray repeated = headerValue(headers, validatorIsEtag ? "ETag" : "Last-Modified");
-        return status == 206 && range.startsWith(expected) && repeated == validator;
-    }
-
-    void rememberValidator()
-    {
-        validator.clear();
-        if (!headerValue(headers, "Accept-Ranges").toLower().contains("bytes"))
-            return;
-        // A weak ETag may not stand for the same bytes, so it cannot vouch for a resumed body.
-        const QByteArray etag = headerValue(headers, "ETag");
-        validatorIsEtag = !etag.isEmpty() && !etag.startsWith("W/");
-        validator = validatorIsEtag ? etag : headerValue(headers, "Last-Modified");
-    }
-
-    // The headers of an answer are complete: decide whether its body is kept.
-    bool answerBegins()
-    {
-        long code = 0;
-        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
-        status = int(code);
-        if (code >= 100 && code < 200)
-            return true;   // an interim answer; the real one follows
-        if (code >= 300 && code < 400 && !headerValue(headers, "Location").isEmpty())
-            return redirectAllowed();   // libcurl follows it: its body is not the answer
-        finalAnswer = true;
-        curl_off_t length = -1;
-        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (isRetryableStatus(status)) {
-            retryStatus = true;
-            retryAfter = retryAfterMs(headerValue(headers, "Retry-After"));
-            return true;   // a page saying why, never kept
-        }
-        if (resumeFrom > 0) {
-            if (resumes()) {
-                total = length >= 0 ? resumeFrom + qint64(length) : -1;
-                wanted = true;
-                return true;
-            }
-            if (status != 200) {
-                stop = Stop::RangeRefused;
-                return false;
-            }
-            resumeFrom = received = 0;   // the whole file again
-        }
-        total = length >= 0 ? qint64(length) : -1;
-        if (!request.wanted || !request.wanted(QString::fromLatin1(headerValue(headers, "Content-Type")))) {
-            part.remove();
-            return true;
-        }
-        if (total > owner->m_bodyLimit) {
-            stop = Stop::TooLarge;
-            stopText = QStringLiteral("Answer of %1 bytes is larger than the limit of %2")
-                               .arg(total).arg(sizeText(owner->m_bodyLimit));
-            return false;
-        }
-        const bool ready = part.isValid() ? part.restart(&keepFailure)
-                                          : (part = PartFile::create(request.folder, &keepFailure)).isValid();
-        if (!ready) {
-            stop = Stop::KeepFailed;
-            return false;
-        }
-        rememberValidator();
-        wanted = true;
-        return true;
-    }
-
-    static size_t onHeader(char *buffer, size_t size, size_t count, void *self)
-    {
-        auto *t = static_cast<Transfer *>(self);
-        const size_t n = size * count;
-        t->bytesIn += qint64(n);
-        QByteArray line(buffer, qsizetype(n));
-        while (line.endsWith('\n') || line.endsWith('\r'))
-            line.chop(1);
-        if (line.startsWith("HTTP/")) {
-            // A new answer: a redirect's or an interim answer's headers are forgotten.
-            t->headers.clear();
-            t->status = 0;
-            t->finalAnswer = false;
-            return n;
-        }
-        if (line.isEmpty())
-            return t->finalAnswer || t->answerBegins() ? n : 0;
-        if (t->finalAnswer)
-            return n;   // trailers of a chunked body
-        if ((line.startsWith(' ') || line.startsWith('\t')) && !t->headers.isEmpty()) {
-            t->headers.last().second += ' ' + line.trimmed();   // a folded header line
-            return n;
-        }
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            t->headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-        return n;
-    }
-
-    static size_t onBody(char *data, size_t size, size_t count, void *self)
-    {
-        auto *t = static_cast<Transfer *>(self);
-        const size_t n = size * count;
-        t->bytesIn += qint64(n);
-        if (!t->finalAnswer)
-            return n;
-        t->received += qint64(n);
-        if (!t->wanted) {
-            if (t->received <= discardBytes)
-                return n;
-            t->stop = Stop::Enough;
-            return 0;
-        }
-        if (t->received > t->owner->m_bodyLimit) {
-            t->stop = Stop::TooLarge;
-            t->stopText = QStringLiteral("Answer is larger than the limit of %1").arg(sizeText(t->owner->m_bodyLimit));
-            return 0;
-        }
-        if (!t->part.write(data, qint64(n), &t->keepFailure)) {
-            t->stop = Stop::KeepFailed;
-            return 0;
-        }
-        return n;
-    }
-
-    // A new connection: the host (or the proxy) was found.
-    static curl_socket_t onOpenSocket(void *self, curlsocktype, curl_sockaddr *address)
-    {
-        static_cast<Transfer *>(self)->markResolved();
-        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-    }
-
-    // The request is about to go out, on a new connection or a kept-alive one: from now on the
-    // server owes an answer, so the silence clock starts here.
-    static int onRequestReady(void *self, char *, char *, int, int)
-    {
-        auto *t = static_cast<Transfer *>(self);
-        t->markResolved();
-        t->requestSentAt = t->owner->now();
-        t->samples.assign(1, {t->requestSentAt, t->bytesIn});
-        return CURL_PREREQFUNC_OK;
-    }
-};
 
 QByteArray Inet::Answer::header(const QByteArray &name) const
 {
@@ -489,7 +144,7 @@ QString Inet::configure(const Config &config)
     m_config = config;
     m_config.perHost = qMax(1, config.perHost);
     m_share = std::move(share);
-    m_hosts.clear();
+    m_pace.reset(m_config.perHost, m_config.pauseMs);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAX_HOST_CONNECTIONS, long(m_config.perHost));
     return QString();
 }
@@ -601,23 +256,16 @@ void Inet::pump()
         Transfer &t = *owned;
         if (t.phase != Transfer::Phase::Queued)
             continue;
-        auto found = m_hosts.find(t.hostKey);
-        if (found == m_hosts.end())
-            found = m_hosts.insert(t.hostKey, Host{0, m_config.perHost, 0, -1});
-        Host &host = *found;
-        if (host.inFlight >= host.limit)
+        const qint64 due = m_pace.due(t.hostKey, t.notBefore);
+        if (due < 0)
             continue;   // a transfer to it that ends pumps again
-        qint64 due = qMax(t.notBefore, host.heldUntil);
-        if (host.lastStart >= 0 && m_config.pauseMs > 0)
-            due = qMax(due, host.lastStart + m_config.pauseMs);
         if (due > t0) {
             wake = wake < 0 ? due : qMin(wake, due);
             continue;
         }
         if (launch(t)) {
             t.inFlight = true;
-            ++host.inFlight;
-            host.lastStart = t0;
+            m_pace.started(t.hostKey, t0);
         }
     }
     if (wake >= 0)
@@ -742,7 +390,7 @@ void Inet::detach(Transfer &t)
     t.easy = nullptr;
     curl_slist_free_all(std::exchange(t.ownHeaders, nullptr));
     if (std::exchange(t.inFlight, false))
-        --m_hosts[t.hostKey].inFlight;
+        m_pace.ended(t.hostKey);
 }
 
 Inet::Answer Inet::wait(TransferId id)
@@ -884,7 +532,7 @@ void Inet::end(Transfer &t, qint32 code, const QString &text)
         break;
     }
     t.failure = !t.everywhereReason.isEmpty() ? Failure::Everywhere
-              : isPassing(code)                ? Failure::Passing
+              : retrypolicy::isPassing(code)                ? Failure::Passing
                                                : Failure::Other;
 }
 
@@ -901,7 +549,7 @@ void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAf
         }
         return;
     }
-    const int delay = retryAfter >= 0 ? retryAfter : backOffMs(t.tries);
+    const int delay = retryAfter >= 0 ? retryAfter : retrypolicy::backOffMs(t.tries);
     t.notBefore = now() + delay;
     // A broken-off body goes on where it stopped when the server offered byte ranges;
     // anything else starts over.
@@ -950,7 +598,7 @@ void Inet::finish(Transfer &t, int result)
         return;
     case Transfer::Stop::None:
         if (result != CURLE_OK) {
-            if (isPassing(result))
+            if (retrypolicy::isPassing(result))
                 retryOrEnd(t, result, curlText, -1);
             else
                 end(t, result, curlText);
@@ -962,17 +610,13 @@ void Inet::finish(Transfer &t, int result)
         }
         break;
     }
-    Host &host = m_hosts[t.hostKey];
     if (t.retryStatus) {
-        if (t.status == 429 || t.status == 503) {
-            // A busy host: nothing more to it before its wait is over, then one at a time.
-            host.heldUntil = qMax(host.heldUntil, now() + (t.retryAfter >= 0 ? t.retryAfter : backOffMs(t.tries)));
-            host.limit = 1;
-        }
-        retryOrEnd(t, 0, statusText(t.status), t.retryAfter);
+        if (t.status == 429 || t.status == 503)
+            m_pace.hold(t.hostKey, now() + (t.retryAfter >= 0 ? t.retryAfter : retrypolicy::backOffMs(t.tries)));
+        retryOrEnd(t, 0, retrypolicy::statusText(t.status), t.retryAfter);
         return;
     }
-    host.limit = qMin(host.limit + 1, m_config.perHost);
+    m_pace.answered(t.hostKey);
     t.phase = Transfer::Phase::Answered;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/hostpace.h"
 #include "platform/partfile.h"
+#include "platform/retrypolicy.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -45,8 +47,8 @@ public:
     static constexpr qint64 discardBytes = qint64(1) * 1024 * 1024;
     /// Waits before another try: 1 s doubled each time up to the first; a server's Retry-After up
     /// to the second.
-    static constexpr int maxBackOffMs = 30000;
-    static constexpr int maxRetryAfterMs = 60000;
+    static constexpr int maxBackOffMs = retrypolicy::maxBackOffMs;
+    static constexpr int maxRetryAfterMs = retrypolicy::maxRetryAfterMs;
 
     using Headers = QList<QPair<QByteArray, QByteArray>>;
     using TransferId = quint64;
@@ -169,13 +171,6 @@ Q_SIGNALS:
 
 private:
     struct Transfer;
-    struct Host
-    {
-        int inFlight = 0;
-        int limit = 1;           // transfers at once; one after the host said it was busy
-        qint64 heldUntil = 0;    // no request starts before this (ms on m_clock)
-        qint64 lastStart = -1;   // when the last request to it started
-    };
 
     Transfer *find(TransferId id) const;
     void failBeforeStart(Transfer &t, qint32 code, const QString &text);
@@ -206,7 +201,7 @@ private:
     QElapsedTimer m_clock;
 
     std::map<TransferId, std::unique_ptr<Transfer>> m_transfers;
-    QHash<QString, Host> m_hosts;
+    HostPace m_pace;
     TransferId m_nextId = 0;
     TransferId m_current = 0;     // the transfer being waited for
     int m_waiting = 0;
