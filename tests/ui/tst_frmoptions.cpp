@@ -1,6 +1,7 @@
 #include "core/settings.h"
 #include "platform/programplace.h"
 #include "platform/twips.h"
+#include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
 #include "windowharness.h"
 
@@ -26,11 +27,11 @@
 
 namespace {
 
-// The blocks OK writes, in their order; a file written by hand may hold the first five only.
+// The blocks OK writes, in their order: Options' five, then those of More Options.
 QByteArray blocks(const QStringList &values)
 {
     static const char *const keys[] = {"LOCALFOLDER", "HEADERTEXT", "LASTFILE", "PROXYIP", "PROXYPORT", "MAXMISSES",
-                                       "IFEXISTS", "RETRIES", "PAUSE", "REFERER", "COOKIES", "KEEP", "CAFILE"};
+                                       "IFEXISTS", "RETRIES", "PAUSE", "KEEP", "REFERER", "COOKIES", "CAFILE"};
     QByteArray out;
     for (int i = 0; i < values.size(); ++i)
         out += QByteArray("[") + keys[i] + "]\r\n" + values.at(i).toUtf8() + "\r\n";
@@ -69,6 +70,16 @@ private:
     static QPushButton *button(QWidget *dlg, const char *name)
     {
         return dlg->findChild<QPushButton *>(QLatin1String(name));
+    }
+
+    // Opens More Options with the Options dialog's More… button.
+    static QPointer<frmMore> openMore(QWidget *dlg)
+    {
+        QTest::mouseClick(button(dlg, "cmdMore"), Qt::LeftButton);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *more = qobject_cast<frmMore *>(w); more && more->isVisible())
+                return more;
+        return nullptr;
     }
 
     QByteArray parFile() const { return contents(m_place.parameterFile()); }
@@ -115,9 +126,6 @@ private Q_SLOTS:
         QCOMPARE(field(dlg, "txtLast")->text(), QStringLiteral("9999"));
         QCOMPARE(field(dlg, "txtProxyIP")->text(), QString());
         QCOMPARE(field(dlg, "txtProxyPort")->text(), QString());
-        QCOMPARE(field(dlg, "txtMaxMisses")->text(), QStringLiteral("10"));
-        QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), QStringLiteral("Ask"));
-        QCOMPARE(field(dlg, "txtRetries")->text() + field(dlg, "txtPause")->text(), QStringLiteral("30"));
         QVERIFY(field(dlg, "txtDir")->isReadOnly());
         QCOMPARE(dlg->focusWidget(), button(dlg, "cmdOK"));
         QVERIFY(!m_main->isEnabled());
@@ -133,16 +141,12 @@ private Q_SLOTS:
         m_settings.lastFile = -5;
         m_settings.proxyIP = QStringLiteral("127.0.0.1");
         m_settings.proxyPort = 40000;
-        m_settings.maxMisses = 0;
-        m_settings.ifExists = Settings::IfExists::Number;
         QPointer<frmOptions> dlg = open();
         QCOMPARE(field(dlg, "txtDir")->text(), QStringLiteral("/srv/pictures"));
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral("cat_"));
         QCOMPARE(field(dlg, "txtLast")->text(), QStringLiteral("-5"));
         QCOMPARE(field(dlg, "txtProxyIP")->text(), QStringLiteral("127.0.0.1"));
         QCOMPARE(field(dlg, "txtProxyPort")->text(), QStringLiteral("40000"));
-        QCOMPARE(field(dlg, "txtMaxMisses")->text(), QStringLiteral("0"));
-        QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), QStringLiteral("Keep both"));
     }
 
     void okRightAfterFirstStartWritesTheBlocks()
@@ -150,7 +154,7 @@ private Q_SLOTS:
         QPointer<frmOptions> dlg = open();
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
-        QCOMPARE(parFile(), blocks({"", "", "9999", "", "", "10", "ask", "3", "0", "", "", "gifjpeg", ""}));
+        QCOMPARE(parFile(), blocks({"", "", "9999", "", ""}));
         QCOMPARE(m_settings.lastFile, qint16(9999));
         QCOMPARE(m_settings.proxyPort, qint16(0));
     }
@@ -165,24 +169,17 @@ private Q_SLOTS:
         QTest::addColumn<int>("proxyPort");
         QTest::addColumn<QString>("reopenLast");
         QTest::addColumn<QString>("reopenPort");
-        QTest::addColumn<QString>("misses");
-        QTest::addColumn<int>("maxMisses");
-        QTest::addColumn<QString>("ifExists");   // the choice, then how it is stored
-        QTest::addColumn<QString>("stored");
 
-        QTest::newRow("port 8080") << "9999" << "8080" << 9999 << 8080 << "9999" << "8080" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("letters in the port") << "9999" << "abc" << 9999 << 0 << "9999" << "" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("digits then letters in the port") << "9999" << "81x" << 9999 << 81 << "9999" << "81" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("port with a fraction") << "9999" << "80.5" << 9999 << 80 << "9999" << "80" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("port above 32767") << "9999" << "40000" << 9999 << 40000 << "9999" << "40000" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("limit 007") << "007" << "" << 7 << 0 << "7" << "" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("limit 0 stays 0") << "0" << "" << 0 << 0 << "0" << "" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("limit with blanks") << " 12 " << "" << 12 << 0 << "12" << "" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("negative limit") << "-3" << "" << -3 << 0 << "-3" << "" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("limit 2.5 to even") << "2.5" << "" << 2 << 0 << "2" << "" << "10" << 10 << "Ask" << "ask";
-        QTest::newRow("at the tops") << "32767" << "65535" << 32767 << 65535 << "32767" << "65535" << "9999" << 9999 << "Skip" << "skip";
-        QTest::newRow("misses 0: never") << "9999" << "" << 9999 << 0 << "9999" << "" << "0" << 0 << "Keep both" << "number";
-        QTest::newRow("misses with blanks") << "9999" << "" << 9999 << 0 << "9999" << "" << " 025 " << 25 << "Ask" << "ask";
+        QTest::newRow("port 8080") << "9999" << "8080" << 9999 << 8080 << "9999" << "8080";
+        QTest::newRow("letters in the port") << "9999" << "abc" << 9999 << 0 << "9999" << "";
+        QTest::newRow("digits then letters in the port") << "9999" << "81x" << 9999 << 81 << "9999" << "81";
+        QTest::newRow("port with a fraction") << "9999" << "80.5" << 9999 << 80 << "9999" << "80";
+        QTest::newRow("port above 32767") << "9999" << "40000" << 9999 << 40000 << "9999" << "40000";
+        QTest::newRow("limit 007") << "007" << "" << 7 << 0 << "7" << "";
+        QTest::newRow("limit 0 stays 0") << "0" << "" << 0 << 0 << "0" << "";
+        QTest::newRow("limit with blanks") << " 12 " << "" << 12 << 0 << "12" << "";
+        QTest::newRow("limit 2.5 to even") << "2.5" << "" << 2 << 0 << "2" << "";
+        QTest::newRow("at the tops") << "32767" << "65535" << 32767 << 65535 << "32767" << "65535";
     }
 
     void okSetsAndStores()
@@ -193,10 +190,6 @@ private Q_SLOTS:
         QFETCH(int, proxyPort);
         QFETCH(QString, reopenLast);
         QFETCH(QString, reopenPort);
-        QFETCH(QString, misses);
-        QFETCH(int, maxMisses);
-        QFETCH(QString, ifExists);
-        QFETCH(QString, stored);
         // A proxy server needs a port; without one the run goes direct.
         const QString proxy = proxyPort == 0 ? QString() : QStringLiteral("proxy.example.org");
 
@@ -209,70 +202,111 @@ private Q_SLOTS:
         field(dlg, "txtLast")->setText(last);
         field(dlg, "txtProxyIP")->setText(proxy);
         field(dlg, "txtProxyPort")->setText(port);
-        field(dlg, "txtMaxMisses")->setText(misses);
-        auto *choice = dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
-        choice->setCurrentText(ifExists);
-        // The download settings, the same in every row: as typed, or trimmed for the Referer.
-        field(dlg, "txtRetries")->setText(QStringLiteral(" 10 "));
-        field(dlg, "txtPause")->setText(QStringLiteral("60000"));
-        dlg->findChild<QComboBox *>(QStringLiteral("cmbKeep"))->setCurrentIndex(1);
-        dlg->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);
-        field(dlg, "txtReferer")->setText(QStringLiteral(" https://h.org/g/ "));
-        field(dlg, "txtCaFile")->setText(QStringLiteral("~/ca.pem"));
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
 
         QCOMPARE(int(m_settings.lastFile), lastFile);
         QCOMPARE(int(m_settings.proxyPort), proxyPort);
-        QCOMPARE(m_settings.maxMisses, maxMisses);
-        QCOMPARE(Settings::ifExistsText(m_settings.ifExists), stored);
         QCOMPARE(m_settings.headerText, QStringLiteral(" pic_ "));
         QCOMPARE(m_settings.proxyIP, proxy);
-        QVERIFY(m_settings.retries == 10 && m_settings.pauseMs == 60000 && m_settings.keep == Settings::Keep::All);
-        QCOMPARE(m_settings.referer + m_settings.caFile, QStringLiteral("https://h.org/g/~/ca.pem"));
-        QCOMPARE(parFile(), blocks({"", " pic_ ", last, proxy, port, misses, stored, " 10 ", "60000", "https://h.org/g/", "",
-                                    "all", "~/ca.pem"}));
+        QCOMPARE(parFile(), blocks({"", " pic_ ", last, proxy, port}));
 
         dlg = open();
         QCOMPARE(field(dlg, "txtLast")->text(), reopenLast);
         QCOMPARE(field(dlg, "txtProxyPort")->text(), reopenPort);
-        QCOMPARE(field(dlg, "txtMaxMisses")->text(), QString::number(maxMisses));
-        QCOMPARE(dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), ifExists);
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral(" pic_ "));
-        QCOMPARE(field(dlg, "txtRetries")->text() + field(dlg, "txtReferer")->text(), QStringLiteral("10https://h.org/g/"));
     }
 
+    // More Options from Options: its OK hands its settings back, Options' OK stores both in one
+    // rewrite and Options' Cancel drops both. From the menu, its own OK stores them.
+    void moreStoresWithOptions_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("OK in both") << "ok" << true;
+        QTest::newRow("OK in More, Cancel in Options") << "cancel" << false;
+        QTest::newRow("Cancel in More, OK in Options") << "moreCancel" << false;
+    }
+
+    void moreStoresWithOptions()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, stored);
+        const QString ca = m_tmp->filePath(QStringLiteral("ca.pem"));
+        setContents(ca, "-----BEGIN CERTIFICATE-----\n");
+        QPointer<frmOptions> dlg = open();
+        field(dlg, "txtHead")->setText(QStringLiteral("new_"));
+        QPointer<frmMore> more = openMore(dlg);
+        QVERIFY(more);
+        QVERIFY(!dlg->isEnabled());
+        QCOMPARE(field(more, "txtMaxMisses")->text() + field(more, "txtRetries")->text() + field(more, "txtPause")->text(),
+                 QStringLiteral("1030"));
+        QCOMPARE(more->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->currentText(), QStringLiteral("Ask"));
+        field(more, "txtMaxMisses")->setText(QStringLiteral(" 025 "));
+        more->findChild<QComboBox *>(QStringLiteral("cmbIfExists"))->setCurrentText(QStringLiteral("Keep both"));
+        field(more, "txtRetries")->setText(QStringLiteral(" 10 "));
+        field(more, "txtPause")->setText(QStringLiteral("60000"));
+        more->findChild<QComboBox *>(QStringLiteral("cmbKeep"))->setCurrentIndex(1);
+        more->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);
+        field(more, "txtReferer")->setText(QStringLiteral(" https://h.org/g/ "));
+        field(more, "txtCaFile")->setText(ca);
+        QTest::mouseClick(button(more, how == QLatin1String("moreCancel") ? "cmdCancel" : "cmdOK"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(more.isNull());
+        QVERIFY(dlg->isEnabled());
+        QCOMPARE(parFile(), QByteArray("<missing>"));   // nothing stored before Options' OK
+        QCOMPARE(m_settings.retries, Settings::defaultRetries);
+        // Opened again before Options' OK, More shows what its OK took.
+        more = openMore(dlg);
+        QCOMPARE(field(more, "txtRetries")->text(), QString::number(how == QLatin1String("moreCancel") ? 3 : 10));
+        QTest::mouseClick(button(more, "cmdCancel"), Qt::LeftButton);
+        QTest::mouseClick(button(dlg, how == QLatin1String("cancel") ? "cmdCancel" : "cmdOK"), Qt::LeftButton);
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(m_settings.maxMisses, stored ? 25 : Settings::defaultMaxMisses);
+        QCOMPARE(m_settings.retries + m_settings.pauseMs, stored ? 60010 : 3);
+        QCOMPARE(m_settings.referer + m_settings.caFile, stored ? QStringLiteral("https://h.org/g/") + ca : QString());
+        QCOMPARE(m_settings.keep == Settings::Keep::All && m_settings.ifExists == Settings::IfExists::Number, stored);
+        const QByteArray more5 = blocks({"", "", "", "", "", "025", "number", "10", "60000", "all",
+                                         "https://h.org/g/", "", ca}).mid(blocks({"", "", "", "", ""}).size());
+        if (how == QLatin1String("ok"))
+            QCOMPARE(parFile(), blocks({"", "new_", "9999", "", ""}) + more5);
+        else if (how == QLatin1String("cancel"))
+            QCOMPARE(parFile(), QByteArray("<missing>"));
+        else
+            QCOMPARE(parFile(), blocks({"", "new_", "9999", "", ""}));
+    }
+
+    // Options' fields, then More Options' (opened with More… for the field named in "other").
     void badNumberKeepsDialogOpen_data()
     {
         QTest::addColumn<QString>("last");
-        QTest::addColumn<QString>("misses");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("named");   // what the message names
         QTest::addColumn<QString>("other");   // one more field and its text, "NAME=TEXT"
 
-        QTest::newRow("empty limit") << "" << "10" << "8080" << "Max Number of Files" << "";
-        QTest::newRow("letters in the limit") << "many" << "10" << "8080" << "Max Number of Files" << "";
-        QTest::newRow("digits then letters in the limit") << "12x" << "10" << "8080" << "Max Number of Files" << "";
-        QTest::newRow("limit above range") << "32768" << "10" << "8080" << "Max Number of Files" << "";
-        QTest::newRow("limit below range") << "-32769" << "10" << "8080" << "Max Number of Files" << "";
-        QTest::newRow("empty misses") << "10" << "" << "8080" << "Stop after misses in a row" << "";
-        QTest::newRow("misses above range") << "10" << "10000" << "8080" << "0 to 9999" << "";
-        QTest::newRow("negative misses") << "10" << "-1" << "8080" << "0 to 9999" << "";
-        QTest::newRow("digits then letters in misses") << "10" << "5x" << "8080" << "Stop after misses in a row" << "";
-        QTest::newRow("port above range") << "10" << "10" << "65536" << "1 to 65535" << "";
-        QTest::newRow("port below range") << "10" << "10" << "-1" << "1 to 65535" << "";
-        QTest::newRow("proxy without a port") << "10" << "10" << "" << "1 to 65535" << "";
-        QTest::newRow("proxy with letters for a port") << "10" << "10" << "web" << "Proxy Port" << "";
-        QTest::newRow("slash in the header") << "10" << "10" << "8080" << "\"/\"" << "txtHead=pics/cat_";
-        QTest::newRow("retries above range") << "10" << "10" << "8080" << "Retries" << "txtRetries=11";
-        QTest::newRow("negative pause") << "10" << "10" << "8080" << "0 to 60000" << "txtPause=-5";
-        QTest::newRow("Referer of another scheme") << "10" << "10" << "8080" << "Send Referer" << "txtReferer=ftp://h.org/";
+        QTest::newRow("empty limit") << "" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("letters in the limit") << "many" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("digits then letters in the limit") << "12x" << "8080" << "Max Number of Files" << "";
+        QTest::newRow("limit above range") << "32768" << "8080" << "0 to 32767" << "";
+        QTest::newRow("negative limit") << "-5" << "8080" << "0 to 32767" << "";
+        QTest::newRow("port above range") << "10" << "65536" << "1 to 65535" << "";
+        QTest::newRow("port below range") << "10" << "-1" << "1 to 65535" << "";
+        QTest::newRow("proxy without a port") << "10" << "" << "1 to 65535" << "";
+        QTest::newRow("proxy with letters for a port") << "10" << "web" << "Proxy Port" << "";
+        QTest::newRow("slash in the header") << "10" << "8080" << "\"/\"" << "txtHead=pics/cat_";
+        QTest::newRow("empty misses") << "10" << "8080" << "Stop after misses in a row" << "txtMaxMisses=";
+        QTest::newRow("misses above range") << "10" << "8080" << "0 to 9999" << "txtMaxMisses=10000";
+        QTest::newRow("digits then letters in misses") << "10" << "8080" << "Stop after misses" << "txtMaxMisses=5x";
+        QTest::newRow("retries above range") << "10" << "8080" << "Retries" << "txtRetries=11";
+        QTest::newRow("negative pause") << "10" << "8080" << "0 to 60000" << "txtPause=-5";
+        QTest::newRow("Referer of another scheme") << "10" << "8080" << "Send Referer" << "txtReferer=ftp://h.org/";
+        QTest::newRow("missing cookies file") << "10" << "8080" << "Cookies file" << "txtCookies=/nonexistent/cookies.txt";
+        QTest::newRow("CA file that is a folder") << "10" << "8080" << "cannot be read" << "txtCaFile=/";
     }
 
     void badNumberKeepsDialogOpen()
     {
         QFETCH(QString, last);
-        QFETCH(QString, misses);
         QFETCH(QString, port);
         QFETCH(QString, named);
         QFETCH(QString, other);
@@ -288,22 +322,34 @@ private Q_SLOTS:
         field(dlg, "txtHead")->setText(QStringLiteral("new_"));
         field(dlg, "txtProxyIP")->setText(QStringLiteral("10.0.0.1"));
         field(dlg, "txtLast")->setText(last);
-        field(dlg, "txtMaxMisses")->setText(misses);
         field(dlg, "txtProxyPort")->setText(port);
-        dlg->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);   // with a good address
-        field(dlg, "txtReferer")->setText(QStringLiteral("http://h.org/"));
-        if (!other.isEmpty())
-            field(dlg, qPrintable(other.section(QLatin1Char('='), 0, 0)))->setText(other.section(QLatin1Char('='), 1));
+        QWidget *refusing = dlg;
+        if (!other.isEmpty()) {
+            const QString name = other.section(QLatin1Char('='), 0, 0);
+            if (!dlg->findChild<QLineEdit *>(name)) {
+                refusing = openMore(dlg);
+                // The Referer row chooses a fixed address, so its field takes the text.
+                refusing->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);
+                field(refusing, "txtReferer")->setText(QStringLiteral("http://h.org/"));
+            }
+            field(refusing, qPrintable(name))->setText(other.section(QLatin1Char('='), 1));
+        }
 
         harness::MessageBoxCloser closer;
-        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QTest::mouseClick(button(refusing, "cmdOK"), Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(closer.count, 1);
         QVERIFY2(closer.text.contains(named), qPrintable(closer.text));
 
-        QVERIFY(!dlg.isNull());
-        QVERIFY(dlg->isVisible());
+        QVERIFY(refusing->isVisible());
         QVERIFY(!m_main->isEnabled());
+        // The focus is in the refused field, ready to be corrected.
+        if (!other.isEmpty())
+            QCOMPARE(refusing->focusWidget()->objectName(), other.section(QLatin1Char('='), 0, 0));
+        else
+            QCOMPARE(refusing->focusWidget()->objectName(),
+                     QLatin1String(named.contains(QLatin1String("Port")) || named.contains(QLatin1String("65535"))
+                                       ? "txtProxyPort" : "txtLast"));
         QCOMPARE(parFile(), before);
         QCOMPARE(m_settings.headerText, settingsBefore.headerText);
         QCOMPARE(m_settings.localFolder, settingsBefore.localFolder);
@@ -472,22 +518,21 @@ private Q_SLOTS:
         row("txtDir", "frmOptions", 1080, 120, 6015, 375);
         row("drv", "frmOptions", 240, 600, 2775, 315);
         row("dir", "frmOptions", 240, 1080, 2775, 1665);
-        row("Frame1", "frmOptions", 3240, 480, 3855, 2175);
+        row("Frame1", "frmOptions", 3240, 480, 3855, 1215);
         row("Label1", "Frame1", 120, 240, 1095, 375, "Header Text");
         row("txtHead", "Frame1", 1320, 240, 2175, 375);
         row("Label2", "Frame1", 120, 720, 2415, 255, "Max Number  of Files");
         row("txtLast", "Frame1", 1800, 720, 1695, 375);
-        row("frame2", "frmOptions", 3240, 2640, 3855, 975);
+        row("frame2", "frmOptions", 3240, 1680, 3855, 975);
         row("Label3", "frame2", 120, 240, 1455, 255, "Proxy Server");
         row("txtProxyIP", "frame2", 120, 480, 2295, 375);
         row("Label4", "frame2", 2880, 240, 855, 255, "Proxy Port");
         row("txtProxyPort", "frame2", 2880, 480, 615, 375);
         row("cmdOK", "frmOptions", 240, 3000, 1215, 375, "OK");
         row("cmdCancel", "frmOptions", 1800, 3000, 1215, 375, "Cancel");
-        // The download settings beside Frame1 and frame2, as tall as both; Browse… in the first row.
-        row("cmdBrowse", "frmOptions", 7320, 120, 1215, 375, "Browse…");
-        row("fraDownloads", "frmOptions", 7320, 480, 5700, 3135, "Downloads");
-        row("cmdCaFile", "fraDownloads", 4365, 2640, 1215, 345, "Browse…");
+        // The two added buttons end the row of OK and Cancel at the frames' right edge.
+        row("cmdBrowse", "frmOptions", 4545, 3000, 1215, 375, "Browse…");
+        row("cmdMore", "frmOptions", 5880, 3000, 1215, 375, "More…");
     }
 
     void layout()
@@ -498,7 +543,7 @@ private Q_SLOTS:
         QFETCH(QString, caption);
 
         QPointer<frmOptions> dlg = open();
-        QCOMPARE(dlg->size(), QSize(twips::toPixels(13200), twips::toPixels(3825)));
+        QCOMPARE(dlg->size(), QSize(twips::toPixels(7275), twips::toPixels(3585)));
         auto *w = dlg->findChild<QWidget *>(name);
         QVERIFY(w);
         QCOMPARE(w->parentWidget()->objectName(), container);
@@ -517,9 +562,8 @@ private Q_SLOTS:
     void tabOrder()
     {
         QPointer<frmOptions> dlg = open();
-        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "cmdBrowse", "drv", "dir", "txtHead", "txtLast", "txtMaxMisses",
-                                      "cmbIfExists", "txtProxyIP", "txtProxyPort", "txtRetries", "txtPause", "cmbKeep",
-                                      "cmbReferer", "txtCookies", "cmdCookies", "txtCaFile", "cmdCaFile"};
+        const QStringList expected = {"cmdOK", "cmdCancel", "txtDir", "drv", "dir", "txtHead", "txtLast",
+                                      "txtProxyIP", "txtProxyPort", "cmdBrowse", "cmdMore"};
         QStringList order;
         QWidget *w = button(dlg, "cmdOK");
         do {
@@ -532,18 +576,18 @@ private Q_SLOTS:
         order.removeAll(QString());
         QCOMPARE(order, expected);
 
-        // The new rows follow "Max Number  of Files" in its frame, each caption before its field.
-        int above = 0;
-        for (const auto &[name, caption] : {std::pair{"Label2", "Max Number  of Files"},
-                                            {"Label6", "Stop after misses in a row"},
-                                            {"Label7", "If the file exists"}}) {
-            auto *l = dlg->findChild<QLabel *>(QLatin1String(name));
-            QVERIFY(l && l->isVisible() && l->parentWidget()->objectName() == QLatin1String("Frame1"));
-            QCOMPARE(l->text(), QLatin1String(caption));
-            QVERIFY(l->y() > above);
-            above = l->y();
-        }
-        auto *choice = dlg->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
+
+        // More Options: the captions in order down its sections, and the choices on existing files.
+        QPointer<frmMore> more = openMore(dlg);
+        QVERIFY(more);
+        QStringList captions;
+        for (QLabel *l : more->findChildren<QLabel *>())
+            captions << l->parentWidget()->objectName() + QLatin1Char(':') + l->text();
+        QCOMPARE(captions, QStringList({"fraDownloads:Stop after misses in a row", "fraDownloads:If the file exists",
+                                        "fraDownloads:Retries", "fraDownloads:Pause between requests (ms)",
+                                        "fraDownloads:Keep pictures", "fraSiteAccess:Send Referer",
+                                        "fraSiteAccess:Cookies file", "fraSiteAccess:Extra CA certificates"}));
+        auto *choice = more->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
         QCOMPARE(QStringList({choice->itemText(0), choice->itemText(1), choice->itemText(2)}),
                  QStringList({"Ask", "Skip", "Keep both"}));
     }

@@ -5,6 +5,7 @@
 #include "platform/filesystem.h"
 #include "platform/twips.h"
 #include "storage/modpara.h"
+#include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/placement.h"
 
 #include <QCloseEvent>
@@ -50,29 +51,13 @@ QLabel *label(QWidget *container, const char *name, const char *caption,
 
 QString messageTitle() { return QStringLiteral("Options"); }
 
-// Frame1 holds two more rows than in its first design (misses in a row, an existing file);
-// the proxy frame below it moves down by as much, and the window grows to keep the margin
-// under it that the buttons had.
-constexpr int addedRows = 2 * 480;
-constexpr int windowHeight = 1680 + addedRows + 975 + 210;
-
-// The download settings have a frame of their own to the right of the first design, as tall
-// as Frame1 and frame2 together, with the margins the first design keeps: the folder list's
-// gap to the frames before it, the frames' right margin after it.
-constexpr int downloadsLeft = 3240 + 3855 + 225;
-constexpr int downloadsWidth = 5700;
-constexpr int windowWidth = downloadsLeft + downloadsWidth + 180;
-// Its rows: captions on the left; fields, lists and buttons ending on one right edge, as in Frame1.
-constexpr int rowTop = 300;
-constexpr int rowPitch = 390;
-constexpr int rowHeight = 345;
-constexpr int fieldLeft = 2160;
-constexpr int rightEdge = downloadsWidth - 120;
-constexpr int numberWidth = 735;
+// The described client area, and two buttons more on the row of OK and Cancel: the Save To
+// folder's Browse… and More… for the settings beyond these, ending on the frames' right edge.
+constexpr int windowWidth = 7275;
+constexpr int windowHeight = 3585;
 constexpr int buttonWidth = 1215;
-constexpr int row(int n) { return rowTop + n * rowPitch; }
-
-enum RefererChoice { RefererNone, RefererFolder, RefererFixed };
+constexpr int moreLeft = 3240 + 3855 - buttonWidth;
+constexpr int browseLeft = moreLeft - 120 - buttonWidth;
 
 } // namespace
 
@@ -108,68 +93,31 @@ void frmOptions::buildControls()
     Label5 = label(this, "Label5", "Save To", 240, 160, 735, 255);
     txtDir = place<QLineEdit>(this, "txtDir", 1080, 120, 6015, 375);
     txtDir->setReadOnly(true);
-    cmdBrowse = place<QPushButton>(this, "cmdBrowse", downloadsLeft, 120, buttonWidth, 375);
-    cmdBrowse->setText(QStringLiteral("Browse…"));
     drv = place<QComboBox>(this, "drv", 240, 600, 2775, 315);
     dir = place<QTreeView>(this, "dir", 240, 1080, 2775, 1665);
 
-    Frame1 = place<QGroupBox>(this, "Frame1", 3240, 480, 3855, 1215 + addedRows);
+    Frame1 = place<QGroupBox>(this, "Frame1", 3240, 480, 3855, 1215);
     Label1 = label(Frame1, "Label1", "Header Text", 120, 240, 1095, 375);
     txtHead = place<QLineEdit>(Frame1, "txtHead", 1320, 240, 2175, 375);
     Label2 = label(Frame1, "Label2", "Max Number  of Files", 120, 720, 2415, 255);
     txtLast = place<QLineEdit>(Frame1, "txtLast", 1800, 720, 1695, 375);
-    Label6 = label(Frame1, "Label6", "Stop after misses in a row", 120, 1200, 2535, 255);
-    txtMaxMisses = place<QLineEdit>(Frame1, "txtMaxMisses", 2760, 1200, 735, 375);
-    Label7 = label(Frame1, "Label7", "If the file exists", 120, 1680, 1815, 255);
-    cmbIfExists = place<QComboBox>(Frame1, "cmbIfExists", 2040, 1680, 1455, 375);
-    cmbIfExists->addItem(QStringLiteral("Ask"), int(Settings::IfExists::Ask));
-    cmbIfExists->addItem(QStringLiteral("Skip"), int(Settings::IfExists::Skip));
-    cmbIfExists->addItem(QStringLiteral("Keep both"), int(Settings::IfExists::Number));
 
-    frame2 = place<QGroupBox>(this, "frame2", 3240, 1680 + addedRows, 3855, 975);
+    frame2 = place<QGroupBox>(this, "frame2", 3240, 1680, 3855, 975);
     Label3 = label(frame2, "Label3", "Proxy Server", 120, 240, 1455, 255);
     txtProxyIP = place<QLineEdit>(frame2, "txtProxyIP", 120, 480, 2295, 375);
     Label4 = label(frame2, "Label4", "Proxy Port", 2880, 240, 855, 255);
     txtProxyPort = place<QLineEdit>(frame2, "txtProxyPort", 2880, 480, 615, 375);
 
-    fraDownloads = place<QGroupBox>(this, "fraDownloads", downloadsLeft, 480, downloadsWidth,
-                                             1680 + addedRows + 975 - 480);
-    fraDownloads->setTitle(QStringLiteral("Downloads"));
-    auto caption = [this](const char *name, const char *text, int n, int width) {
-        return label(fraDownloads, name, text, 120, row(n) + (rowHeight - 255) / 2, width, 255);
-    };
-    Label8 = caption("Label8", "Retries", 0, 1980);
-    txtRetries = place<QLineEdit>(fraDownloads, "txtRetries", rightEdge - numberWidth, row(0), numberWidth, rowHeight);
-    Label9 = caption("Label9", "Pause between requests (ms)", 1, 3000);
-    txtPause = place<QLineEdit>(fraDownloads, "txtPause", rightEdge - numberWidth, row(1), numberWidth, rowHeight);
-    Label10 = caption("Label10", "Keep pictures", 2, 1980);
-    cmbKeep = place<QComboBox>(fraDownloads, "cmbKeep", fieldLeft, row(2), rightEdge - fieldLeft, rowHeight);
-    cmbKeep->addItem(QStringLiteral("GIF and JPEG"), int(Settings::Keep::GifJpeg));
-    cmbKeep->addItem(QStringLiteral("GIF, JPEG, PNG and WebP"), int(Settings::Keep::All));
-    Label11 = caption("Label11", "Send Referer", 3, 1980);
-    cmbReferer = place<QComboBox>(fraDownloads, "cmbReferer", fieldLeft, row(3), rightEdge - fieldLeft, rowHeight);
-    cmbReferer->addItem(QStringLiteral("None"), RefererNone);
-    cmbReferer->addItem(QStringLiteral("The address's folder"), RefererFolder);
-    cmbReferer->addItem(QStringLiteral("A fixed address"), RefererFixed);
-    txtReferer = place<QLineEdit>(fraDownloads, "txtReferer", fieldLeft, row(4), rightEdge - fieldLeft, rowHeight);
-    txtReferer->setPlaceholderText(QStringLiteral("https://"));
-    txtReferer->setEnabled(false);
-    const int fileWidth = rightEdge - buttonWidth - 60 - fieldLeft;
-    Label12 = caption("Label12", "Cookies file", 5, 1980);
-    txtCookies = place<QLineEdit>(fraDownloads, "txtCookies", fieldLeft, row(5), fileWidth, rowHeight);
-    cmdCookies = place<QPushButton>(fraDownloads, "cmdCookies", rightEdge - buttonWidth, row(5), buttonWidth, rowHeight);
-    cmdCookies->setText(QStringLiteral("Browse…"));
-    Label13 = caption("Label13", "Extra CA certificates", 6, 1980);
-    txtCaFile = place<QLineEdit>(fraDownloads, "txtCaFile", fieldLeft, row(6), fileWidth, rowHeight);
-    cmdCaFile = place<QPushButton>(fraDownloads, "cmdCaFile", rightEdge - buttonWidth, row(6), buttonWidth, rowHeight);
-    cmdCaFile->setText(QStringLiteral("Browse…"));
-
     cmdOK = place<QPushButton>(this, "cmdOK", 240, 3000, 1215, 375);
     cmdOK->setText(QStringLiteral("OK"));
     cmdCancel = place<QPushButton>(this, "cmdCancel", 1800, 3000, 1215, 375);
     cmdCancel->setText(QStringLiteral("Cancel"));
+    cmdBrowse = place<QPushButton>(this, "cmdBrowse", browseLeft, 3000, buttonWidth, 375);
+    cmdBrowse->setText(QStringLiteral("Browse…"));
+    cmdMore = place<QPushButton>(this, "cmdMore", moreLeft, 3000, buttonWidth, 375);
+    cmdMore->setText(QStringLiteral("More…"));
     // A plain window has no default button; make sure Enter in a field does not press one.
-    for (QPushButton *b : {cmdOK, cmdCancel, cmdBrowse, cmdCookies, cmdCaFile})
+    for (QPushButton *b : {cmdOK, cmdCancel, cmdBrowse, cmdMore})
         b->setAutoDefault(false);
 
     m_folders = new QFileSystemModel(this);
@@ -182,13 +130,12 @@ void frmOptions::buildControls()
     dir->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     for (QWidget *w : {static_cast<QWidget *>(Label5), static_cast<QWidget *>(Frame1),
-                       static_cast<QWidget *>(frame2), static_cast<QWidget *>(fraDownloads)})
+                       static_cast<QWidget *>(frame2)})
         w->setFocusPolicy(Qt::NoFocus);
 
-    // Down the first design, then down the download settings.
-    const QList<QWidget *> order = {cmdOK, cmdCancel, txtDir, cmdBrowse, drv, dir, txtHead, txtLast,
-                                    txtMaxMisses, cmbIfExists, txtProxyIP, txtProxyPort, txtRetries, txtPause,
-                                    cmbKeep, cmbReferer, txtReferer, txtCookies, cmdCookies, txtCaFile, cmdCaFile};
+    // Down the described design, then the two buttons added to it.
+    const QList<QWidget *> order = {cmdOK, cmdCancel, txtDir, drv, dir, txtHead, txtLast,
+                                    txtProxyIP, txtProxyPort, cmdBrowse, cmdMore};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 
@@ -196,19 +143,7 @@ void frmOptions::buildControls()
     connect(cmdCancel, &QPushButton::clicked, this, &frmOptions::cmdCancelClick);
     connect(dir, &QTreeView::activated, this, &frmOptions::dirOpen);
     connect(cmdBrowse, &QPushButton::clicked, this, &frmOptions::cmdBrowseClick);
-    connect(cmdCookies, &QPushButton::clicked, this, [this] {
-        browseFile(txtCookies, QStringLiteral("Cookies file"), QStringLiteral("Cookies files (*.txt);;All files (*)"));
-    });
-    connect(cmdCaFile, &QPushButton::clicked, this, [this] {
-        browseFile(txtCaFile, QStringLiteral("Extra CA certificates"),
-                   QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
-    });
-    connect(cmbReferer, &QComboBox::currentIndexChanged, this,
-            [this] { txtReferer->setEnabled(cmbReferer->currentData().toInt() == RefererFixed); });
-    connect(cmbReferer, &QComboBox::activated, this, [this] {
-        if (txtReferer->isEnabled())
-            txtReferer->setFocus();
-    });
+    connect(cmdMore, &QPushButton::clicked, this, &frmOptions::cmdMoreClick);
     // Once the user has moved the highlight or scrolled, a change on disk leaves the list as
     // the user left it.
     connect(dir->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
@@ -254,16 +189,8 @@ void frmOptions::fitCaptions()
         {Label5, txtDir->x() - Label5->x()},
         {Label1, txtHead->x() - Label1->x()},
         {Label2, txtLast->x() - Label2->x()},
-        {Label6, txtMaxMisses->x() - Label6->x()},
-        {Label7, cmbIfExists->x() - Label7->x()},
         {Label3, Label3->width()},
         {Label4, Frame1->width() - Label4->x()},
-        {Label8, txtRetries->x() - Label8->x()},
-        {Label9, txtPause->x() - Label9->x()},
-        {Label10, cmbKeep->x() - Label10->x()},
-        {Label11, cmbReferer->x() - Label11->x()},
-        {Label12, txtCookies->x() - Label12->x()},
-        {Label13, txtCaFile->x() - Label13->x()},
     };
     QFont f = font();
     const qreal minimum = 6.0;
@@ -286,24 +213,9 @@ void frmOptions::fillFields()
     txtDir->setText(m_settings.localFolder);
     txtHead->setText(m_settings.headerText);
     txtLast->setText(numbers::decimalText(m_settings.lastFile));
-    txtMaxMisses->setText(numbers::decimalText(m_settings.maxMisses));
-    cmbIfExists->setCurrentIndex(cmbIfExists->findData(int(m_settings.ifExists)));
     txtProxyIP->setText(m_settings.proxyIP);
     txtProxyPort->setText(m_settings.proxyPort == 0 ? QString()
                                                     : numbers::decimalText(m_settings.proxyPort));
-    txtRetries->setText(numbers::decimalText(m_settings.retries));
-    txtPause->setText(numbers::decimalText(m_settings.pauseMs));
-    cmbKeep->setCurrentIndex(cmbKeep->findData(int(m_settings.keep)));
-    if (m_settings.referer.isEmpty()) {
-        cmbReferer->setCurrentIndex(cmbReferer->findData(RefererNone));
-    } else if (m_settings.referer == QLatin1String("*")) {
-        cmbReferer->setCurrentIndex(cmbReferer->findData(RefererFolder));
-    } else {
-        cmbReferer->setCurrentIndex(cmbReferer->findData(RefererFixed));
-        txtReferer->setText(m_settings.referer);
-    }
-    txtCookies->setText(m_settings.cookiesFile);
-    txtCaFile->setText(m_settings.caFile);
 }
 
 // The drive list holds the mounted, ready file-system roots, "/" first. It and the folder list
@@ -378,11 +290,18 @@ void frmOptions::cmdBrowseClick()
     txtDir->setText(chosen);
 }
 
-void frmOptions::browseFile(QLineEdit *field, const QString &title, const QString &filter)
+// The settings beyond these, in a dialog of their own. Its OK hands them back; they are
+// stored with this dialog's own on OK here, and dropped with them on Cancel.
+void frmOptions::cmdMoreClick()
 {
-    const QString chosen = QFileDialog::getOpenFileName(this, title, QFileInfo(field->text()).path(), filter);
-    if (!chosen.isEmpty())
-        field->setText(chosen);
+    if (m_more)
+        return;
+    Settings shown = m_settings;
+    m_moreChange.applyTo(shown);
+    setEnabled(false);
+    m_more = new frmMore(shown, this);
+    connect(m_more, &frmMore::accepted, this, [this](const SettingsChange &change) { m_moreChange = change; });
+    m_more->show();
 }
 
 void frmOptions::dirOpen(const QModelIndex &index)
@@ -422,32 +341,29 @@ void frmOptions::refuse(QLineEdit *field, const QString &message)
     field->selectAll();
 }
 
-std::optional<frmOptions::Numbers> frmOptions::validate()
+// Every field is checked before anything is set, so a refused field never leaves the
+// settings half-changed. The described five keys keep their order in the file; the More
+// dialog's follow.
+void frmOptions::cmdOKClick()
 {
     if (txtHead->text().contains(QLatin1Char('/'))) {
         refuse(txtHead, QStringLiteral("Header Text: \"/\" cannot be part of it. It would name a folder, and "
                                        "no picture could be saved."));
-        return std::nullopt;
+        return;
     }
-    const std::optional<qint16> last = numbers::strictNumber16(txtLast->text());
+    // A negative maximum would end a run after its first file.
+    const std::optional<qint32> last = numbers::strictNumberWithin(txtLast->text(), 0, 32767);
     if (!last) {
         refuse(txtLast, QStringLiteral("Max Number of Files: please enter a whole number "
-                                       "from -32768 to 32767."));
-        return std::nullopt;
-    }
-    const std::optional<qint32> misses = numbers::strictNumberWithin(txtMaxMisses->text(), 0, Settings::highestMaxMisses);
-    if (!misses) {
-        refuse(txtMaxMisses, QStringLiteral("Stop after misses in a row: please enter a whole number "
-                                            "from 0 to %1 (0: a run never stops for misses).")
-                                 .arg(Settings::highestMaxMisses));
-        return std::nullopt;
+                                       "from 0 to 32767."));
+        return;
     }
     // The port is read as ever (letters alone mean 0, "no port"), but must be a port.
     const std::optional<qint32> port = numbers::leadingNumberWithin(txtProxyPort->text(), 0, 65535);
     if (!port) {
         refuse(txtProxyPort, QStringLiteral("Proxy Port: please enter a port from 1 to 65535, "
                                             "or leave the field empty."));
-        return std::nullopt;
+        return;
     }
     // The run goes through the proxy whenever a server is named; without a port every
     // transfer would fail.
@@ -455,83 +371,27 @@ std::optional<frmOptions::Numbers> frmOptions::validate()
         refuse(txtProxyPort, QStringLiteral("Proxy Port: the proxy server needs its port, a number "
                                             "from 1 to 65535. To connect without a proxy, leave "
                                             "Proxy Server empty."));
-        return std::nullopt;
-    }
-    const std::optional<qint32> retries = numbers::strictNumberWithin(txtRetries->text(), 0, Settings::maxRetries);
-    if (!retries) {
-        refuse(txtRetries, QStringLiteral("Retries: please enter a whole number from 0 to %1.").arg(Settings::maxRetries));
-        return std::nullopt;
-    }
-    const std::optional<qint32> pause = numbers::strictNumberWithin(txtPause->text(), 0, Settings::maxPauseMs);
-    if (!pause) {
-        refuse(txtPause, QStringLiteral("Pause between requests (ms): please enter a whole number from 0 to %1.")
-                                 .arg(Settings::maxPauseMs));
-        return std::nullopt;
-    }
-    QString referer;
-    switch (cmbReferer->currentData().toInt()) {
-    case RefererFolder:
-        referer = QStringLiteral("*");
-        break;
-    case RefererFixed:
-        referer = txtReferer->text().trimmed();
-        if (!runrules::isWebAddress(referer)) {
-            refuse(txtReferer, QStringLiteral("Send Referer: please enter an http or https address, such as "
-                                              "https://example.org/gallery/, or choose None."));
-            return std::nullopt;
-        }
-        break;
-    default:
-        break;
-    }
-    return Numbers{*last, *misses, *port, *retries, *pause, referer};
-}
-
-// Every field is checked before anything is set, so a refused field never leaves the
-// settings half-changed. The first five keys keep their order in the file; newer ones follow.
-void frmOptions::cmdOKClick()
-{
-    const std::optional<Numbers> checked = validate();
-    if (!checked)
         return;
-    const auto ifExists = Settings::IfExists(cmbIfExists->currentData().toInt());
-    const auto keep = Settings::Keep(cmbKeep->currentData().toInt());
-
-    m_settings.localFolder = txtDir->text();
-    m_settings.headerText = txtHead->text();
-    m_settings.lastFile = checked->lastFile;
-    m_settings.proxyIP = txtProxyIP->text();
-    m_settings.proxyPort = checked->proxyPort;
-    m_settings.maxMisses = checked->maxMisses;
-    m_settings.ifExists = ifExists;
-    m_settings.retries = checked->retries;
-    m_settings.pauseMs = checked->pauseMs;
-    m_settings.referer = checked->referer;
-    m_settings.cookiesFile = txtCookies->text();
-    m_settings.keep = keep;
-    m_settings.caFile = txtCaFile->text();
-
-    try {
-        // One rewrite for all of them: the file holds the old settings or the new ones.
-        modPara::writeParas(m_place, {{QStringLiteral("localFolder"), txtDir->text()},
-                                      {QStringLiteral("headerText"), txtHead->text()},
-                                      {QStringLiteral("lastFile"), txtLast->text()},
-                                      {QStringLiteral("proxyIP"), txtProxyIP->text()},
-                                      {QStringLiteral("proxyPort"), txtProxyPort->text()},
-                                      {QStringLiteral("maxMisses"), txtMaxMisses->text()},
-                                      {QStringLiteral("ifExists"), Settings::ifExistsText(ifExists)},
-                                      {QStringLiteral("retries"), txtRetries->text()},
-                                      {QStringLiteral("pause"), txtPause->text()},
-                                      {QStringLiteral("referer"), checked->referer},
-                                      {QStringLiteral("cookies"), txtCookies->text()},
-                                      {QStringLiteral("keep"), Settings::keepText(keep)},
-                                      {QStringLiteral("caFile"), txtCaFile->text()}});
-    } catch (const std::exception &e) {
-        QMessageBox::warning(this, messageTitle(),
-                             QStringLiteral("The settings are in use now, but they could not "
-                                            "be stored for the next start:\n%1")
-                                 .arg(QString::fromStdString(e.what())));
     }
+
+    SettingsChange change;
+    const QString folder = txtDir->text(), head = txtHead->text(), proxy = txtProxyIP->text();
+    const auto lastFile = qint16(*last);
+    const qint32 proxyPort = *port;
+    change.apply = {[=](Settings &s) {
+        s.localFolder = folder;
+        s.headerText = head;
+        s.lastFile = lastFile;
+        s.proxyIP = proxy;
+        s.proxyPort = proxyPort;
+    }};
+    change.stored = {{QStringLiteral("localFolder"), folder},
+                     {QStringLiteral("headerText"), head},
+                     {QStringLiteral("lastFile"), txtLast->text()},
+                     {QStringLiteral("proxyIP"), proxy},
+                     {QStringLiteral("proxyPort"), txtProxyPort->text()}};
+    change.add(m_moreChange);
+    storeSettings(this, messageTitle(), m_settings, m_place, change);
     close();
 }
 
@@ -553,6 +413,8 @@ void frmOptions::keyPressEvent(QKeyEvent *event)
 void frmOptions::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    if (m_more)
+        m_more->close();
     hide();
     enableMainWindow();
 }

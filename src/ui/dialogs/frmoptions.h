@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/settings.h"
+#include "ui/dialogs/frmmore.h"
 #include "platform/programplace.h"
 
 #include <QPointer>
@@ -43,17 +44,7 @@ private:
     void dirOpen(const QModelIndex &index);
     void setFolder(const QString &path);
     void cmdBrowseClick();
-    void browseFile(QLineEdit *field, const QString &title, const QString &filter);
-    struct Numbers
-    {
-        qint16 lastFile;
-        qint32 maxMisses;
-        qint32 proxyPort;
-        qint32 retries;
-        qint32 pauseMs;
-        QString referer;
-    };
-    std::optional<Numbers> validate();
+    void cmdMoreClick();
     void refuse(QLineEdit *field, const QString &message);
     void enableMainWindow();
 
@@ -71,33 +62,16 @@ private:
     QLineEdit *txtHead = nullptr;
     QLabel *Label2 = nullptr;
     QLineEdit *txtLast = nullptr;
-    QLabel *Label6 = nullptr;
-    QLineEdit *txtMaxMisses = nullptr;
-    QLabel *Label7 = nullptr;
-    QComboBox *cmbIfExists = nullptr;
     QGroupBox *frame2 = nullptr;
     QLabel *Label3 = nullptr;
     QLineEdit *txtProxyIP = nullptr;
     QLabel *Label4 = nullptr;
     QLineEdit *txtProxyPort = nullptr;
-    QGroupBox *fraDownloads = nullptr;
-    QLabel *Label8 = nullptr;
-    QLineEdit *txtRetries = nullptr;
-    QLabel *Label9 = nullptr;
-    QLineEdit *txtPause = nullptr;
-    QLabel *Label10 = nullptr;
-    QComboBox *cmbKeep = nullptr;
-    QLabel *Label11 = nullptr;
-    QComboBox *cmbReferer = nullptr;
-    QLineEdit *txtReferer = nullptr;
-    QLabel *Label12 = nullptr;
-    QLineEdit *txtCookies = nullptr;
-    QPushButton *cmdCookies = nullptr;
-    QLabel *Label13 = nullptr;
-    QLineEdit *txtCaFile = nullptr;
-    QPushButton *cmdCaFile = nullptr;
     QPushButton *cmdOK = nullptr;
     QPushButton *cmdCancel = nullptr;
+    QPushButton *cmdMore = nullptr;
+    QPointer<frmMore> m_more;
+    SettingsChange m_moreChange;   // what More's OK decided, stored with this dialog's OK
 
     QFileSystemModel *m_folders = nullptr;
     QString m_folder;           // the folder list's current folder

@@ -20,6 +20,21 @@ inline QPoint centredIn(const QRect &area, const QSize &outer)
     return area.topLeft() + QPoint(twips::toPixels(left), twips::toPixels(top));
 }
 
+/// `window` moved as little as it takes to lie wholly in `area`; one larger than the area
+/// keeps its top-left corner in it, so its title bar stays within reach.
+inline QRect whollyIn(const QRect &area, QRect window)
+{
+    if (window.right() > area.right())
+        window.moveRight(area.right());
+    if (window.bottom() > area.bottom())
+        window.moveBottom(area.bottom());
+    if (window.left() < area.left())
+        window.moveLeft(area.left());
+    if (window.top() < area.top())
+        window.moveTop(area.top());
+    return window;
+}
+
 /// The outer size `window` will have once shown. Before the window manager has framed it,
 /// its frame is estimated from the main window's, which the same window manager decorates.
 inline QSize outerSize(const QWidget *window, const QWidget *mainWindow)

@@ -9,6 +9,7 @@
 #include "storage/bassavelist.h"
 #include "storage/modpara.h"
 #include "ui/dialogs/frmhelp.h"
+#include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
 #include "ui/dialogs/frmrunlog.h"
 #include "ui/main/desktopnotice.h"
@@ -159,6 +160,8 @@ void frmSeriograb::closeSecondaryWindows()
 {
     if (m_options)
         m_options->close();
+    if (m_more)
+        m_more->close();
     if (m_help)
         m_help->close();
     if (m_runLogWindow)
@@ -286,6 +289,8 @@ void frmSeriograb::buildMenus()
     op0->setObjectName(QStringLiteral("op0"));
     QAction *opt = op0->addAction(QStringLiteral("Options"));
     opt->setObjectName(QStringLiteral("opt"));
+    QAction *more = op0->addAction(QStringLiteral("More Options…"));
+    more->setObjectName(QStringLiteral("more"));
     m_mul = op0->addAction(QStringLiteral("Multiple Downloads - ON"));
     m_mul->setObjectName(QStringLiteral("mul"));
 
@@ -299,6 +304,7 @@ void frmSeriograb::buildMenus()
     connect(openFolder, &QAction::triggered, this, &frmSeriograb::openFolderClick);
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(opt, &QAction::triggered, this, &frmSeriograb::optClick);
+    connect(more, &QAction::triggered, this, &frmSeriograb::moreClick);
     connect(m_mul, &QAction::triggered, this, &frmSeriograb::mulClick);
     connect(hlp, &QAction::triggered, this, &frmSeriograb::hlpClick);
 }
@@ -440,6 +446,21 @@ void frmSeriograb::optClick()
         setEnabled(false);
         m_options = new frmOptions(m_settings, m_place, this);
         m_options->show();
+    });
+}
+
+// The same settings as Options' More… button, stored when their own OK is pressed.
+void frmSeriograb::moreClick()
+{
+    guarded(sbar1, [this] {
+        if (m_options || m_more)
+            return;
+        setEnabled(false);
+        m_more = new frmMore(m_settings, this);
+        connect(m_more, &frmMore::accepted, this, [this](const SettingsChange &change) {
+            storeSettings(m_more, m_more->windowTitle(), m_settings, m_place, change);
+        });
+        m_more->show();
     });
 }
 

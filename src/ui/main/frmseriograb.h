@@ -28,6 +28,7 @@ class DownloadRun;
 class StatusLine;
 class UpDown;
 class frmOptions;
+class frmMore;
 class frmHelp;
 class frmRunLog;
 
@@ -46,6 +47,7 @@ public:
     void btnStopClick();
     void mulClick();
     void optClick();
+    void moreClick();
     void hlpClick();
     void runLogClick();
     void pasteAddressClick();
@@ -161,6 +163,7 @@ private:
     bool m_closeRequested = false;
     bool m_shownOnce = false;
     QPointer<frmOptions> m_options;
+    QPointer<frmMore> m_more;
     QPointer<frmHelp> m_help;
     QPointer<frmRunLog> m_runLogWindow;
 };

@@ -1,0 +1,336 @@
+#include "ui/dialogs/frmmore.h"
+
+#include "core/numbers.h"
+#include "core/runrules.h"
+#include "storage/modpara.h"
+#include "ui/dialogs/placement.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+
+QString title() { return QStringLiteral("More Options"); }
+
+enum RefererChoice { RefererNone, RefererFolder, RefererFixed };
+
+SettingsChange change(std::function<void(Settings &)> apply, const char *key, const QString &text)
+{
+    SettingsChange c;
+    c.apply.append(std::move(apply));
+    c.stored.append({QLatin1String(key), text});
+    return c;
+}
+
+} // namespace
+
+void storeSettings(QWidget *parent, const QString &title, Settings &settings, const ProgramPlace &place,
+                   const SettingsChange &change)
+{
+    change.applyTo(settings);
+    try {
+        modPara::writeParas(place, change.stored);
+    } catch (const std::exception &e) {
+        QMessageBox::warning(parent, title,
+                             QStringLiteral("The settings are in use now, but they could not "
+                                            "be stored for the next start:\n%1")
+                                 .arg(QString::fromStdString(e.what())));
+    }
+}
+
+frmMore::frmMore(const Settings &shown, QWidget *opener)
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_opener(opener)
+{
+    setObjectName(QStringLiteral("frmMore"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(title());
+    if (opener)
+        setWindowIcon(opener->windowIcon());
+
+    auto *page = new QVBoxLayout(this);
+    const char *names[] = {"fraDownloads", "fraSiteAccess", "fraProxy"};
+    const QString titles[] = {QStringLiteral("Downloads"), QStringLiteral("Site access"), QStringLiteral("Proxy")};
+    for (int s = 0; s < 3; ++s) {
+        m_sections[s] = new QGroupBox(titles[s], this);
+        m_sections[s]->setObjectName(QLatin1String(names[s]));
+        m_forms[s] = new QFormLayout(m_sections[s]);
+        m_forms[s]->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+        page->addWidget(m_sections[s]);
+    }
+    page->addStretch(1);
+    auto *buttons = new QHBoxLayout;
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    buttons->addWidget(cmdOK);
+    buttons->addWidget(cmdCancel);
+    buttons->addStretch(1);
+    page->addLayout(buttons);
+
+    buildRows();
+    // One column of captions through every section, so the fields line up.
+    int captions = 0;
+    for (QFormLayout *form : m_forms) {
+        for (int r = 0; r < form->rowCount(); ++r)
+            captions = qMax(captions, form->itemAt(r, QFormLayout::LabelRole)->widget()->sizeHint().width());
+    }
+    for (int s = 0; s < 3; ++s) {
+        m_sections[s]->setVisible(m_forms[s]->rowCount() > 0);
+        for (int r = 0; r < m_forms[s]->rowCount(); ++r)
+            m_forms[s]->itemAt(r, QFormLayout::LabelRole)->widget()->setMinimumWidth(captions);
+    }
+    for (QPushButton *b : findChildren<QPushButton *>())
+        b->setAutoDefault(false);
+    for (const Show &show : std::as_const(m_show))
+        show(shown);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmMore::cmdOKClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmMore::cmdCancelClick);
+
+    adjustSize();
+    resize(qMax(width(), sizeHint().width() * 5 / 4), height());
+    placement::stayWithMainWindow(this, opener);
+    const QScreen *scr = opener && opener->screen() ? opener->screen() : screen();
+    if (scr)
+        move(placement::whollyIn(scr->availableGeometry(),
+                                 QRect(placement::centredIn(scr->availableGeometry(),
+                                                            placement::outerSize(this, opener)),
+                                       placement::outerSize(this, opener)))
+                 .topLeft());
+    cmdOK->setFocus();
+}
+
+frmMore::~frmMore() = default;
+
+void frmMore::addRow(Section section, const char *labelName, const QString &caption, QWidget *field,
+                     Show show, Take take, const QString &description)
+{
+    const int s = int(section);
+    auto *label = new QLabel(caption, m_sections[s]);
+    label->setObjectName(QLatin1String(labelName));
+    // The field's own name is what a screen reader says when the focus lands in it.
+    QWidget *named = field->focusProxy() ? field->focusProxy() : field;
+    label->setBuddy(named);
+    named->setAccessibleName(caption);
+    if (!description.isEmpty())
+        named->setAccessibleDescription(description);
+    m_forms[s]->addRow(label, field);
+    m_show.append(std::move(show));
+    m_take.append(std::move(take));
+}
+
+QLineEdit *frmMore::numberRow(Section section, const char *labelName, const char *name, const QString &caption,
+                              const char *key, int Settings::*member, int lowest, int highest,
+                              const QString &range)
+{
+    auto *field = new QLineEdit(this);
+    field->setObjectName(QLatin1String(name));
+    field->setMaximumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
+    addRow(
+        section, labelName, caption, field,
+        [field, member](const Settings &s) { field->setText(numbers::decimalText(s.*member)); },
+        [this, field, member, key, lowest, highest, caption, range]() -> std::optional<SettingsChange> {
+            const std::optional<qint32> value = numbers::strictNumberWithin(field->text(), lowest, highest);
+            if (!value) {
+                refuse(field, QStringLiteral("%1: please enter a whole number from %2 to %3%4.")
+                                  .arg(caption)
+                                  .arg(lowest)
+                                  .arg(highest)
+                                  .arg(range));
+                return std::nullopt;
+            }
+            const int v = *value;
+            return change([member, v](Settings &s) { s.*member = v; }, key, field->text());
+        });
+    return field;
+}
+
+template <typename Choice>
+void frmMore::choiceRow(Section section, const char *labelName, const char *name, const QString &caption,
+                        const char *key, Choice Settings::*member, QString (*text)(Choice),
+                        const QList<std::pair<QString, Choice>> &items)
+{
+    auto *box = new QComboBox(this);
+    box->setObjectName(QLatin1String(name));
+    for (const auto &[shown, value] : items)
+        box->addItem(shown, int(value));
+    addRow(
+        section, labelName, caption, box,
+        [box, member](const Settings &s) { box->setCurrentIndex(qMax(0, box->findData(int(s.*member)))); },
+        [box, member, key, text]() -> std::optional<SettingsChange> {
+            const auto v = Choice(box->currentData().toInt());
+            return change([member, v](Settings &s) { s.*member = v; }, key, text(v));
+        });
+}
+
+// A file the transfers read: chosen with Browse… or typed; OK refuses one that cannot be read
+// now rather than let every Get fail on it later.
+QLineEdit *frmMore::fileRow(Section section, const char *labelName, const char *name, const QString &caption,
+                            const char *key, QString Settings::*member, const QString &filter)
+{
+    auto *row = new QWidget(this);
+    auto *line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto *field = new QLineEdit(row);
+    field->setObjectName(QLatin1String(name));
+    auto *browse = new QPushButton(QStringLiteral("Browse…"), row);
+    browse->setObjectName(QStringLiteral("cmd") + QLatin1String(name + 3));
+    browse->setAccessibleName(QStringLiteral("Browse for the %1").arg(caption.toLower()));
+    line->addWidget(field, 1);
+    line->addWidget(browse);
+    row->setFocusProxy(field);
+    connect(browse, &QPushButton::clicked, this, [this, field, caption, filter] {
+        const QString chosen = QFileDialog::getOpenFileName(this, caption, QFileInfo(field->text()).path(), filter);
+        if (!chosen.isEmpty())
+            field->setText(chosen);
+    });
+    addRow(
+        section, labelName, caption, row, [field, member](const Settings &s) { field->setText(s.*member); },
+        [this, field, member, key, caption]() -> std::optional<SettingsChange> {
+            const QString path = field->text();
+            if (!path.isEmpty() && !(QFileInfo(path).isFile() && QFileInfo(path).isReadable())) {
+                refuse(field, QStringLiteral("%1: %2 cannot be read. Please choose a file that exists, "
+                                             "or leave the field empty.")
+                                  .arg(caption, path));
+                return std::nullopt;
+            }
+            return change([member, path](Settings &s) { s.*member = path; }, key, path);
+        });
+    return field;
+}
+
+// The rows, section by section; each is a caption, a field, how the field shows the setting
+// and how OK takes it. The stored keys follow one another in the file in this order.
+void frmMore::buildRows()
+{
+    using S = Section;
+    numberRow(S::Downloads, "Label6", "txtMaxMisses", QStringLiteral("Stop after misses in a row"), "maxMisses",
+              &Settings::maxMisses, 0, Settings::highestMaxMisses, QStringLiteral(" (0: a run never stops for misses)"));
+    choiceRow<Settings::IfExists>(S::Downloads, "Label7", "cmbIfExists", QStringLiteral("If the file exists"),
+                                  "ifExists", &Settings::ifExists, &Settings::ifExistsText,
+                                  {{QStringLiteral("Ask"), Settings::IfExists::Ask},
+                                   {QStringLiteral("Skip"), Settings::IfExists::Skip},
+                                   {QStringLiteral("Keep both"), Settings::IfExists::Number}});
+    numberRow(S::Downloads, "Label8", "txtRetries", QStringLiteral("Retries"), "retries", &Settings::retries, 0,
+              Settings::maxRetries, {});
+    numberRow(S::Downloads, "Label9", "txtPause", QStringLiteral("Pause between requests (ms)"), "pause",
+              &Settings::pauseMs, 0, Settings::maxPauseMs, {});
+    choiceRow<Settings::Keep>(S::Downloads, "Label10", "cmbKeep", QStringLiteral("Keep pictures"), "keep",
+                              &Settings::keep, &Settings::keepText,
+                              {{QStringLiteral("GIF and JPEG"), Settings::Keep::GifJpeg},
+                               {QStringLiteral("GIF, JPEG, PNG and WebP"), Settings::Keep::All}});
+
+    // The Referer: a choice, and the fixed address when that is the choice.
+    auto *refererRow = new QWidget(this);
+    auto *line = new QHBoxLayout(refererRow);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto *cmbReferer = new QComboBox(refererRow);
+    cmbReferer->setObjectName(QStringLiteral("cmbReferer"));
+    cmbReferer->addItem(QStringLiteral("None"), RefererNone);
+    cmbReferer->addItem(QStringLiteral("The address's folder"), RefererFolder);
+    cmbReferer->addItem(QStringLiteral("A fixed address"), RefererFixed);
+    auto *txtReferer = new QLineEdit(refererRow);
+    txtReferer->setObjectName(QStringLiteral("txtReferer"));
+    txtReferer->setPlaceholderText(QStringLiteral("https://"));
+    txtReferer->setAccessibleName(QStringLiteral("Fixed Referer address"));
+    txtReferer->setEnabled(false);
+    line->addWidget(cmbReferer);
+    line->addWidget(txtReferer, 1);
+    refererRow->setFocusProxy(cmbReferer);
+    connect(cmbReferer, &QComboBox::currentIndexChanged, this,
+            [cmbReferer, txtReferer] { txtReferer->setEnabled(cmbReferer->currentData().toInt() == RefererFixed); });
+    connect(cmbReferer, &QComboBox::activated, this, [txtReferer] {
+        if (txtReferer->isEnabled())
+            txtReferer->setFocus();
+    });
+    addRow(
+        S::SiteAccess, "Label11", QStringLiteral("Send Referer"), refererRow,
+        [cmbReferer, txtReferer](const Settings &s) {
+            const RefererChoice choice = s.referer.isEmpty()                  ? RefererNone
+                                         : s.referer == QLatin1String("*") ? RefererFolder
+                                                                           : RefererFixed;
+            cmbReferer->setCurrentIndex(cmbReferer->findData(choice));
+            txtReferer->setText(choice == RefererFixed ? s.referer : QString());
+        },
+        [this, cmbReferer, txtReferer]() -> std::optional<SettingsChange> {
+            QString referer;
+            if (cmbReferer->currentData().toInt() == RefererFolder)
+                referer = QStringLiteral("*");
+            if (cmbReferer->currentData().toInt() == RefererFixed) {
+                referer = txtReferer->text().trimmed();
+                if (!runrules::isWebAddress(referer)) {
+                    refuse(txtReferer, QStringLiteral("Send Referer: please enter an http or https address, such as "
+                                                      "https://example.org/gallery/, or choose None."));
+                    return std::nullopt;
+                }
+            }
+            return change([referer](Settings &s) { s.referer = referer; }, "referer", referer);
+        },
+        QStringLiteral("The page address sent with each request"));
+    fileRow(S::SiteAccess, "Label12", "txtCookies", QStringLiteral("Cookies file"), "cookies", &Settings::cookiesFile,
+            QStringLiteral("Cookies files (*.txt);;All files (*)"));
+    fileRow(S::SiteAccess, "Label13", "txtCaFile", QStringLiteral("Extra CA certificates"), "caFile", &Settings::caFile,
+            QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+}
+
+void frmMore::refuse(QWidget *field, const QString &message)
+{
+    QMessageBox::warning(this, title(), message);
+    field->setFocus();
+    if (auto *edit = qobject_cast<QLineEdit *>(field))
+        edit->selectAll();
+}
+
+// Every row is taken before anything is handed on, so a refused row leaves nothing half-done.
+void frmMore::cmdOKClick()
+{
+    SettingsChange all;
+    for (const Take &take : std::as_const(m_take)) {
+        const std::optional<SettingsChange> one = take();
+        if (!one)
+            return;
+        all.add(*one);
+    }
+    Q_EMIT accepted(all);
+    close();
+}
+
+void frmMore::cmdCancelClick()
+{
+    close();
+}
+
+void frmMore::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        cmdCancel->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void frmMore::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    hide();
+    if (m_opener && !m_opener->isEnabled()) {
+        m_opener->setEnabled(true);
+        if (m_opener->isVisible())
+            m_opener->activateWindow();
+    }
+}
