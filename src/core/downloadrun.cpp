@@ -201,6 +201,10 @@ bool DownloadRun::start()
     config.referer = m_settings.referer;
     config.cookiesFile = m_settings.cookiesFile;
     config.caFile = m_settings.caFile;
+    config.userAgent = m_settings.userAgent;
+    config.socks5 = m_settings.proxyType == Settings::ProxyType::Socks5;
+    config.proxyUser = m_settings.proxyUser;
+    config.proxyPassword = m_settings.proxyPassword;
     // Files the transfers need are read now, so a Get that cannot work asks nothing of anyone.
     if (const QString why = m_inet.configure(config); !why.isEmpty()) {
         m_view.addMsg(QStringLiteral("Not started: ") + why);
@@ -317,7 +321,7 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
                     break;
                 }
                 if (answer.status == 407) {
-                    m_stopReason = QStringLiteral("the proxy refused its user name and password (HTTP 407)");
+                    m_stopReason = Inet::proxyRefused();
                     m_lastFailure = m_stopReason;
                     ++m_failed;
                     m_view.logPass(log + QStringLiteral("failed: ") + m_stopReason);

@@ -241,8 +241,17 @@ bool Inet::proxyFor(Transfer &t, QByteArray *proxyUrl)
                         QStringLiteral("Proxy port \"%1\" is not a port from 1 to 65535").arg(portText));
         return false;
     }
+    // A user name and password belong in their own fields, and are never repeated in a message.
+    if (host.contains(QLatin1Char('@')) || host.contains(QLatin1Char('/'))) {
+        failBeforeStart(t, CURLE_COULDNT_RESOLVE_PROXY,
+                        QStringLiteral("Proxy \"%1\" is not a server name").arg(host.section(QLatin1Char('@'), -1)));
+        return false;
+    }
     const QString bracketed = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    *proxyUrl = QStringLiteral("http://%1:%2").arg(bracketed).arg(port).toUtf8();
+    *proxyUrl = QStringLiteral("%1://%2:%3")
+                        .arg(m_config.socks5 ? QLatin1String("socks5h") : QLatin1String("http"), bracketed)
+                        .arg(port)
+                        .toUtf8();
     return true;
 }
 
@@ -309,12 +318,19 @@ bool Inet::launch(Transfer &t)
     SET(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     SET(CURLOPT_HTTPHEADER, m_requestHeaders);
     SET(CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    SET(CURLOPT_USERAGENT, "Seriograb/" SERIOGRAB_VERSION);
+    const QByteArray userAgent = m_config.userAgent.isEmpty() ? QByteArray("Seriograb/" SERIOGRAB_VERSION)
+                                                               : m_config.userAgent.toUtf8();
+    SET(CURLOPT_USERAGENT, userAgent.constData());
     // The proxy is what Options says: an empty one, and an empty exception list, keep the
     // proxy variables of the environment (http_proxy, NO_PROXY and the rest) out.
     SET(CURLOPT_PROXY, t.proxy.constData());
     SET(CURLOPT_NOPROXY, "");
-    SET(CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+    SET(CURLOPT_PROXYTYPE, long(m_config.socks5 ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
+    const QByteArray proxyUser = m_config.proxyUser.toUtf8(), proxyPassword = m_config.proxyPassword.toUtf8();
+    if (!t.proxy.isEmpty() && !proxyUser.isEmpty()) {
+        SET(CURLOPT_PROXYUSERNAME, proxyUser.constData());
+        SET(CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+    }
     SET(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     SET(CURLOPT_NOSIGNAL, 1L);
     // Removing a transfer whose host name is still being looked up must not wait for the look-up.
@@ -525,6 +541,13 @@ void Inet::end(Transfer &t, qint32 code, const QString &text)
             ? QStringLiteral("the server at %1 does not speak https").arg(server)
             : QStringLiteral("no secure connection could be made to the server at %1").arg(server);
         break;
+    case CURLE_LOGIN_DENIED:
+        if (viaProxy)
+            t.everywhereReason = proxyRefused();
+        break;
+    case CURLE_PROXY:
+        t.everywhereReason = QStringLiteral("the proxy %1:%2 refused: %3").arg(proxy.host()).arg(proxy.port()).arg(text);
+        break;
     case CURLE_SSL_CACERT_BADFILE:
         t.everywhereReason = QStringLiteral("the extra CA certificates cannot be used");
         break;
@@ -568,8 +591,11 @@ void Inet::retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAf
 void Inet::finish(Transfer &t, int result)
 {
     const QString curlText = QString::fromLocal8Bit(t.error[0] ? t.error : curl_easy_strerror(CURLcode(result)));
-    if (t.easy)
+    long connectCode = 0;
+    if (t.easy) {
         curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &t.osErrno);
+        curl_easy_getinfo(t.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    }
     detach(t);
     if (t.phase != Transfer::Phase::Running)
         return;
@@ -598,7 +624,9 @@ void Inet::finish(Transfer &t, int result)
         return;
     case Transfer::Stop::None:
         if (result != CURLE_OK) {
-            if (retrypolicy::isPassing(result))
+            if (connectCode == 407)
+                end(t, CURLE_LOGIN_DENIED, curlText);
+            else if (retrypolicy::isPassing(result))
                 retryOrEnd(t, result, curlText, -1);
             else
                 end(t, result, curlText);

@@ -70,7 +70,14 @@ public:
         QString referer;        // "": none; "*": the address up to its last "/"; else this address
         QString cookiesFile;    // a cookies.txt file whose cookies go to the hosts it names
         QString caFile;         // PEM certificates trusted beside the system's
+        QString userAgent;      // "": the program's own name and version
+        bool socks5 = false;    // the proxy speaks SOCKS5 and looks host names up itself; else HTTP
+        QString proxyUser;      // "": no proxy authentication
+        QString proxyPassword;
     };
+
+    /// Why a run cannot go on when the proxy refuses its credentials.
+    static QString proxyRefused() { return QStringLiteral("the proxy refused its user name and password (HTTP 407)"); }
 
     /// What a failure means for the addresses that follow.
     enum class Failure {

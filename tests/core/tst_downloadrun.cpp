@@ -533,6 +533,34 @@ private Q_SLOTS:
         QCOMPARE(m_view.messages.last().contains(QLatin1String("1 skipped")), saved.isEmpty());
     }
 
+    // A site that wants a browser refuses the program's own name; another Identify as gets the pictures.
+    void identifyAs_data()
+    {
+        QTest::addColumn<QString>("userAgent");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("saved");
+        QTest::newRow("the program's name") << "" << QByteArray("Seriograb/" SERIOGRAB_VERSION) << 0;
+        QTest::newRow("a browser") << "Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0"
+                                   << QByteArray("Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0") << 2;
+    }
+
+    void identifyAs()
+    {
+        QFETCH(QString, userAgent);
+        QFETCH(QByteArray, sent);
+        QFETCH(int, saved);
+        m_server->refuseAgent("Seriograb/");
+        m_server->routeSeries({1, 2});
+        m_settings.userAgent = userAgent;
+        m_settings.lastFile = 2;
+        m_run->run();
+        QCOMPARE(m_server->requests().first().header("User-Agent"), sent);
+        QCOMPARE(m_view.saved, saved);
+        if (saved == 0)
+            QVERIFY2(m_view.messages.last().contains(QLatin1String("2 failed (last: the server refused it, HTTP status 403)")),
+                     qPrintable(m_view.messages.last()));
+    }
+
     void anAddressWithoutASchemeIsFetchedOverHttp()
     {
         m_server->routeSeries({1, 2});
