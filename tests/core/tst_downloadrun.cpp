@@ -674,6 +674,52 @@ private Q_SLOTS:
         QCOMPARE(m_inet->AccessType(), access);
     }
 
+    void proxiesWithAPassword_data()
+    {
+        QTest::addColumn<bool>("socks");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("report");   // %P: the proxy's port
+        const QString done = QStringLiteral("Completed downloading maximum number if files (2) - 2 saved, 0 gave no picture");
+        QTest::newRow("HTTP proxy") << false << "s3cret" << done;
+        QTest::newRow("HTTP proxy, wrong password") << false << "wrong"
+                                                    << "Downloading Stopped because the proxy refused its user name and "
+                                                       "password (HTTP 407) - 0 saved, 0 gave no picture - 1 failed";
+        QTest::newRow("SOCKS5 proxy") << true << "s3cret" << done;
+        QTest::newRow("SOCKS5 proxy, wrong password") << true << "wrong"
+                                                      << "Downloading Stopped because the proxy 127.0.0.1:%P refused";
+    }
+
+    // The user and password reach a real proxy that asks for them; a refusal ends the run at
+    // once and names no password.
+    void proxiesWithAPassword()
+    {
+        QFETCH(bool, socks);
+        QFETCH(QString, password);
+        QFETCH(QString, report);
+        SquidFixture squid(QStringLiteral("alice"), QStringLiteral("s3cret"));
+        MicrosocksFixture microsocks(QStringLiteral("alice"), QStringLiteral("s3cret"));
+        ServerProcessFixture &proxy = socks ? static_cast<ServerProcessFixture &>(microsocks) : squid;
+        START_FIXTURE_OR_SKIP(proxy);
+        m_server->routeSeries({1, 2});
+        m_settings.lastFile = 2;
+        m_settings.proxyIP = QStringLiteral("127.0.0.1");
+        m_settings.proxyPort = proxy.port();
+        m_settings.proxyType = socks ? Settings::ProxyType::Socks5 : Settings::ProxyType::Http;
+        m_settings.proxyUser = QStringLiteral("alice");
+        m_settings.proxyPassword = password;
+        QStringList logged;
+        m_view.onLog = [&](const QString &line) { logged << line; };
+        m_run->run();
+        QVERIFY2(m_view.messages.last().startsWith(report.replace(QLatin1String("%P"), QString::number(proxy.port()))),
+                 qPrintable(m_view.messages.last()));
+        QCOMPARE(m_view.saved, password == QLatin1String("s3cret") ? 2 : 0);
+        QCOMPARE(m_server->requests().isEmpty(), m_view.saved == 0);
+        if (!socks && m_view.saved > 0)
+            QVERIFY(!m_server->requests().first().header("Via").isEmpty());
+        for (const QString &text : m_view.messages + m_view.states + logged)
+            QVERIFY2(!text.contains(password), qPrintable(text));
+    }
+
     void runsThatCannotStart_data()
     {
         QTest::addColumn<QString>("prefix");   // "%S": the scripted server's

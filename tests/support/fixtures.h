@@ -115,6 +115,37 @@ protected:
     QString logForErrors() const override;
 };
 
+/// Real squid on 127.0.0.1:port(), an HTTP proxy that lets through only the user it is given,
+/// checked by its basic_ncsa_auth helper. Logs nothing: the server sees what it forwards.
+class SquidFixture : public ServerProcessFixture
+{
+public:
+    SquidFixture(const QString &user, const QString &password);
+    ~SquidFixture() override;
+
+protected:
+    QStringList prepare() override;
+    QString logForErrors() const override { return {}; }
+
+private:
+    QString m_user, m_password;
+};
+
+/// Real microsocks on 127.0.0.1:port(), a SOCKS5 proxy asking for the user it is given.
+class MicrosocksFixture : public ServerProcessFixture
+{
+public:
+    MicrosocksFixture(const QString &user, const QString &password);
+    ~MicrosocksFixture() override;
+
+protected:
+    QStringList prepare() override;
+    QString logForErrors() const override { return {}; }
+
+private:
+    QString m_user, m_password;
+};
+
 /// Starts a fixture; skips the test when its program is missing, but fails it under CI.
 #define START_FIXTURE_OR_SKIP(fixture)                                                            \
     do {                                                                                          \
