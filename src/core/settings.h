@@ -107,4 +107,12 @@ struct Settings
     ProxyType proxyType = ProxyType::Http;   // [PROXYTYPE]: http or socks5
     QString proxyUser;                  // [PROXYUSER]: "" no authentication
     QString proxyPassword;              // never in the parameter file: the keyring's, or this session's
+    /// Whether the desktop's keyring answered when it was last asked (start-up, or Options' OK).
+    enum class Keyring { NotAsked, Answers, None };
+    Keyring keyring = Keyring::NotAsked;
+    /// A current desktop browser's User-Agent, for "Identify as"; updated with each release.
+    static QString browserUserAgent()
+    {
+        return QStringLiteral("Mozilla/5.0 (X11; Linux x86_64; rv:140.0) Gecko/20100101 Firefox/140.0");
+    }
 };

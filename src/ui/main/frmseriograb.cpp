@@ -8,6 +8,7 @@
 #include "platform/twips.h"
 #include "storage/bassavelist.h"
 #include "storage/modpara.h"
+#include "ui/main/keyring.h"
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
@@ -370,6 +371,13 @@ void frmSeriograb::load()
     m_settings.proxyType = choice("proxyType", Settings::proxyTypeFromText, Settings::ProxyType::Http, "http or socks5");
     m_settings.userAgent = read("userAgent");
     m_settings.proxyUser = read("proxyUser");
+    if (!m_settings.proxyUser.isEmpty()) {
+        const keyring::Answer kept = keyring::readProxyPassword(m_settings.proxyUser);
+        m_settings.proxyPassword = kept.secret;
+        m_settings.keyring = kept.answered ? Settings::Keyring::Answers : Settings::Keyring::None;
+        if (!kept.answered)
+            problems << QStringLiteral("the proxy password could not be read from the keyring (%1)").arg(kept.why);
+    }
     m_settings.multipleDownloads = Settings::True;
     if (m_settings.lastFile == 0)
         m_settings.lastFile = 9999;
