@@ -6,6 +6,8 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libcurl4-openssl-dev ca-certificates fonts-dejavu-core nginx-light tinyproxy xvfb xauth curl openssl
+# The proxy password's keyring, and the real proxies and Secret Service its tests talk to.
+PACKAGES += qtkeychain-qt6-dev libsecret-1-0 squid microsocks dbus-daemon gnome-keyring
 # For `make package` and its checks (tests/package).
 PACKAGES += dpkg-dev file desktop-file-utils appstream lintian man-db strace
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
