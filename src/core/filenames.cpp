@@ -36,13 +36,7 @@ QString readableName(const QString &piece)
     const QByteArray bytes = QByteArray::fromPercentEncoding(piece.toUtf8());
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decoded = utf8.decode(bytes);
-    if (utf8.hasError() || isDotName(decoded)) {
-        QString encoded = piece;
-        if (isDotName(encoded))
-            encoded.replace(QLatin1Char('.'), QLatin1String("%2E"));
-        return withoutSeparators(encoded);
-    }
-    return withoutSeparators(decoded);
+    return withoutSeparators(utf8.hasError() || isDotName(decoded) ? piece : decoded);
 }
 
 } // namespace filenames

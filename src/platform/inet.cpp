@@ -212,7 +212,7 @@ void Inet::failBeforeStart(Transfer &t, qint32 code, const QString &text)
     t.phase = Transfer::Phase::Failed;
     t.failure = Failure::Everywhere;
     t.everywhereReason = code == CURLE_COULDNT_RESOLVE_PROXY
-        ? QStringLiteral("the proxy setting \"%1\" names no server and port").arg(m_proxy)
+        ? QStringLiteral("the proxy setting \"%1\" names no server and port").arg(m_proxy.section(QLatin1Char('@'), -1))
         : QStringLiteral("the address \"%1\" is not one that can be fetched").arg(t.request.url.trimmed());
     t.record(Error, code, text);
 }

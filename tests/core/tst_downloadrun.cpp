@@ -235,14 +235,11 @@ private Q_SLOTS:
         QFETCH(QString, served);
         QFETCH(bool, saveRepeats);
         for (int n = 1; n <= served.size(); ++n) {
-            const char kind = served.at(n - 1).toLatin1();
-            const QString path = ScriptedServer::seriesPath(n);
-            if (kind == 'p')
-                m_server->routeSeries({n});
-            else if (kind == 'x')
-                m_server->route(path, Response::ok("not available", jpegType));
-            else if (kind == 'r')
-                m_server->route(path, Response::page(403, "<p>Forbidden</p>"));
+            const QChar kind = served.at(n - 1);
+            m_server->route(ScriptedServer::seriesPath(n), kind == u'p'   ? Response::ok("picture " + QByteArray::number(n), jpegType)
+                                                           : kind == u'x' ? Response::ok("not available", jpegType)
+                                                           : kind == u'r' ? Response::page(403, "<p>Forbidden</p>")
+                                                                          : Response::ok("no such path\n", "text/plain"));
         }
         m_settings.repeats = saveRepeats ? Settings::Repeats::Save : Settings::Repeats::Skip;
         m_settings.lastFile = qint16(lastFile);
@@ -533,191 +530,62 @@ private Q_SLOTS:
         QCOMPARE(m_view.messages.last().contains(QLatin1String("1 skipped")), saved.isEmpty());
     }
 
-    // A site that wants a browser refuses the program's own name; another Identify as gets the pictures.
-    void identifyAs_data()
+    // A site that refuses the program's own name, reached without "http://", directly or through
+    // a real proxy that asks for a password: what is sent, what is saved, and that no message
+    // names the password.
+    void whatTheSiteIsTold_data()
     {
-        QTest::addColumn<QString>("userAgent");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<int>("saved");
-        QTest::newRow("the program's name") << "" << QByteArray("Seriograb/" SERIOGRAB_VERSION) << 0;
-        QTest::newRow("a browser") << "Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0"
-                                   << QByteArray("Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0") << 2;
-    }
-
-    void identifyAs()
-    {
-        QFETCH(QString, userAgent);
-        QFETCH(QByteArray, sent);
-        QFETCH(int, saved);
-        m_server->refuseAgent("Seriograb/");
-        m_server->routeSeries({1, 2});
-        m_settings.userAgent = userAgent;
-        m_settings.lastFile = 2;
-        m_run->run();
-        QCOMPARE(m_server->requests().first().header("User-Agent"), sent);
-        QCOMPARE(m_view.saved, saved);
-        if (saved == 0)
-            QVERIFY2(m_view.messages.last().contains(QLatin1String("2 failed (last: the server refused it, HTTP status 403)")),
-                     qPrintable(m_view.messages.last()));
-    }
-
-    void anAddressWithoutASchemeIsFetchedOverHttp()
-    {
-        m_server->routeSeries({1, 2});
-        m_view.prefix = m_server->url(QStringLiteral("/pic")).mid(int(qstrlen("http://")));
-        m_settings.lastFile = 2;
-        m_run->run();
-        QStringList paths = m_server->paths();
-        paths.sort();
-        QCOMPARE(paths, QStringList({QStringLiteral("/pic01.jpg"), QStringLiteral("/pic02.jpg")}));
-        QCOMPARE(m_view.saved, 2);
-    }
-
-    void refererAndCookies_data()
-    {
-        QTest::addColumn<QString>("referer");        // the setting; %S: the server
-        QTest::addColumn<QByteArray>("cookies");     // the cookies file; null: none
-        QTest::addColumn<QByteArray>("firstReferer");
-        QTest::addColumn<QByteArray>("firstCookie");
-        QTest::addColumn<QByteArray>("secondCookie");
-        const QByteArray mine = "127.0.0.1\tFALSE\t/\tFALSE\t0\tvisitor\tyes\n";
-        const QByteArray elsewhere = "example.org\tFALSE\t/\tFALSE\t0\tother\tno\n";
-        QTest::newRow("none") << "" << QByteArray() << QByteArray() << QByteArray() << QByteArray();
-        QTest::newRow("the address's folder") << "*" << QByteArray() << QByteArray("%S/gallery/") << QByteArray()
-                                              << QByteArray();
-        QTest::newRow("a fixed address") << "http://pictures.example/page.html" << QByteArray()
-                                         << QByteArray("http://pictures.example/page.html") << QByteArray() << QByteArray();
-        QTest::newRow("cookies of the file, for their host only") << "" << QByteArray("# Netscape HTTP Cookie File\n" + mine + elsewhere)
-                                                                  << QByteArray() << QByteArray("visitor=yes") << QByteArray("session=1; visitor=yes");
-        QTest::newRow("a cookie set during the run") << "" << QByteArray("") << QByteArray() << QByteArray()
-                                                     << QByteArray("session=1");
-    }
-
-    // The Referer and the cookies a site asks for reach it; a cookie it sets is kept for the
-    // run and never written to the file.
-    void refererAndCookies()
-    {
-        QFETCH(QString, referer);
-        QFETCH(QByteArray, cookies);
-        QFETCH(QByteArray, firstReferer);
-        QFETCH(QByteArray, firstCookie);
-        QFETCH(QByteArray, secondCookie);
-        const QString server = m_server->url(QString());
-        m_settings.referer = QString(referer).replace(QLatin1String("%S"), server);
-        if (!cookies.isNull()) {
-            m_settings.cookiesFile = m_dir->filePath(QStringLiteral("cookies.txt"));
-            setContents(m_settings.cookiesFile, cookies);
-        }
-        m_settings.lastFile = 2;
-        m_settings.transfers = 1;   // the second request goes out after the first answer
-        m_view.prefix = m_server->url(QStringLiteral("/gallery/pic"));
-        m_server->route(QStringLiteral("/gallery/pic01.jpg"), Response::ok("one", jpegType).header("Set-Cookie", "session=1; Path=/"));
-        m_server->route(QStringLiteral("/gallery/pic02.jpg"), Response::ok("two", jpegType));
-        m_run->run();
-
-        QCOMPARE(m_server->requests().size(), 2);
-        const ReceivedRequest &first = m_server->requests().first();
-        QCOMPARE(first.header("Referer"), firstReferer.replace("%S", server.toLatin1()));
-        QCOMPARE(first.header("Cookie"), firstCookie);
-        QCOMPARE(m_server->requests().last().header("Cookie"), secondCookie);
-        if (!cookies.isNull())
-            QCOMPARE(contents(m_settings.cookiesFile), cookies);
-        QCOMPARE(contents(target(QStringLiteral("pic02.jpg"))), QByteArray("two"));
-    }
-
-    void filesTheRunNeedsAreReadFirst_data()
-    {
-        QTest::addColumn<bool>("cookies");   // else the extra CA certificates
-        QTest::newRow("cookies file") << true;
-        QTest::newRow("extra CA certificates") << false;
-    }
-
-    // A file that the transfers need and cannot read ends Get before any request, saying why.
-    void filesTheRunNeedsAreReadFirst()
-    {
-        QFETCH(bool, cookies);
-        const QString missing = m_dir->filePath(QStringLiteral("nowhere.txt"));
-        (cookies ? m_settings.cookiesFile : m_settings.caFile) = missing;
-        m_server->routeSeries({1});
-        m_run->run();
-        QVERIFY(m_server->requests().isEmpty());
-        QCOMPARE(m_view.messages.size(), 1);
-        QCOMPARE(m_view.messages.first(), QStringLiteral("Not started: the %1 \"%2\" cannot be read: No such file or directory")
-                                              .arg(cookies ? QStringLiteral("cookies file") : QStringLiteral("extra CA certificates"), missing));
-        QCOMPARE(m_view.historySaves, 0);
-    }
-
-    void proxySettings_data()
-    {
-        QTest::addColumn<QString>("ip");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("proxy");
-        QTest::addColumn<int>("access");
-        QTest::newRow("none") << "" << 80 << ":80" << 1;
-        QTest::newRow("blank address counts as one") << " " << 3128 << " :3128" << 2;
-        QTest::newRow("negative port") << "p" << -5 << "p:-5" << 2;
-    }
-
-    void proxySettings()
-    {
-        QFETCH(QString, ip);
-        QFETCH(int, port);
-        QFETCH(QString, proxy);
-        QFETCH(int, access);
-        m_settings.proxyIP = ip;
-        m_settings.proxyPort = qint16(port);
-        m_settings.multipleDownloads = Settings::False;
-        RefusedPort refused;
-        m_view.prefix = refused.url(QStringLiteral("/pic"));   // nothing is kept either way
-        m_run->run();
-        QCOMPARE(m_inet->Proxy(), proxy);
-        QCOMPARE(m_inet->AccessType(), access);
-    }
-
-    void proxiesWithAPassword_data()
-    {
-        QTest::addColumn<bool>("socks");
+        QTest::addColumn<int>("proxy");   // 0 none, 1 squid (HTTP), 2 microsocks (SOCKS5)
         QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("userAgent");
         QTest::addColumn<QString>("report");   // %P: the proxy's port
+        const QString browser = Settings::browserUserAgent();
         const QString done = QStringLiteral("Completed downloading maximum number if files (2) - 2 saved, 0 gave no picture");
-        QTest::newRow("HTTP proxy") << false << "s3cret" << done;
-        QTest::newRow("HTTP proxy, wrong password") << false << "wrong"
+        QTest::newRow("the program's name") << 0 << "" << "" << "Completed downloading maximum number if files (2) - 0 saved, "
+                                                               "0 gave no picture - 2 failed (last: the server refused it, HTTP status 403)";
+        QTest::newRow("a browser's name") << 0 << "" << browser << done;
+        QTest::newRow("HTTP proxy") << 1 << "s3cret" << browser << done;
+        QTest::newRow("HTTP proxy, wrong password") << 1 << "wrong" << browser
                                                     << "Downloading Stopped because the proxy refused its user name and "
                                                        "password (HTTP 407) - 0 saved, 0 gave no picture - 1 failed";
-        QTest::newRow("SOCKS5 proxy") << true << "s3cret" << done;
-        QTest::newRow("SOCKS5 proxy, wrong password") << true << "wrong"
+        QTest::newRow("SOCKS5 proxy") << 2 << "s3cret" << browser << done;
+        QTest::newRow("SOCKS5 proxy, wrong password") << 2 << "wrong" << browser
                                                       << "Downloading Stopped because the proxy 127.0.0.1:%P refused";
     }
 
-    // The user and password reach a real proxy that asks for them; a refusal ends the run at
-    // once and names no password.
-    void proxiesWithAPassword()
+    void whatTheSiteIsTold()
     {
-        QFETCH(bool, socks);
+        QFETCH(int, proxy);
         QFETCH(QString, password);
+        QFETCH(QString, userAgent);
         QFETCH(QString, report);
-        SquidFixture squid(QStringLiteral("alice"), QStringLiteral("s3cret"));
-        MicrosocksFixture microsocks(QStringLiteral("alice"), QStringLiteral("s3cret"));
-        ServerProcessFixture &proxy = socks ? static_cast<ServerProcessFixture &>(microsocks) : squid;
-        START_FIXTURE_OR_SKIP(proxy);
+        AuthProxyFixture fixture(proxy == 2, QStringLiteral("alice"), QStringLiteral("s3cret"));
+        if (proxy > 0) {
+            START_FIXTURE_OR_SKIP(fixture);
+            m_settings.proxyIP = QStringLiteral("127.0.0.1");
+            m_settings.proxyPort = fixture.port();
+            m_settings.proxyType = proxy == 2 ? Settings::ProxyType::Socks5 : Settings::ProxyType::Http;
+            m_settings.proxyUser = QStringLiteral("alice");
+            m_settings.proxyPassword = password;
+        }
+        m_server->refuseAgent("Seriograb/");
         m_server->routeSeries({1, 2});
+        m_view.prefix = m_server->url(QStringLiteral("/pic")).mid(int(qstrlen("http://")));
+        m_settings.userAgent = userAgent;
         m_settings.lastFile = 2;
-        m_settings.proxyIP = QStringLiteral("127.0.0.1");
-        m_settings.proxyPort = proxy.port();
-        m_settings.proxyType = socks ? Settings::ProxyType::Socks5 : Settings::ProxyType::Http;
-        m_settings.proxyUser = QStringLiteral("alice");
-        m_settings.proxyPassword = password;
         QStringList logged;
         m_view.onLog = [&](const QString &line) { logged << line; };
         m_run->run();
-        QVERIFY2(m_view.messages.last().startsWith(report.replace(QLatin1String("%P"), QString::number(proxy.port()))),
+        QVERIFY2(m_view.messages.last().startsWith(report.replace(QLatin1String("%P"), QString::number(fixture.port()))),
                  qPrintable(m_view.messages.last()));
-        QCOMPARE(m_view.saved, password == QLatin1String("s3cret") ? 2 : 0);
-        QCOMPARE(m_server->requests().isEmpty(), m_view.saved == 0);
-        if (!socks && m_view.saved > 0)
-            QVERIFY(!m_server->requests().first().header("Via").isEmpty());
+        QCOMPARE(m_view.saved == 2, report.endsWith(QLatin1String("2 saved, 0 gave no picture")));
+        if (!m_server->requests().isEmpty())
+            QCOMPARE(m_server->requests().first().header("User-Agent"),
+                     userAgent.isEmpty() ? QByteArray("Seriograb/" SERIOGRAB_VERSION) : userAgent.toUtf8());
+        QCOMPARE(m_server->requests().isEmpty(), password == QLatin1String("wrong"));
+        QCOMPARE(!m_server->requests().isEmpty() && !m_server->requests().first().header("Via").isEmpty(), proxy == 1 && m_view.saved == 2);
         for (const QString &text : m_view.messages + m_view.states + logged)
-            QVERIFY2(!text.contains(password), qPrintable(text));
+            QVERIFY2(password.isEmpty() || !text.contains(password), qPrintable(text));
     }
 
     void runsThatCannotStart_data()

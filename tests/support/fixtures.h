@@ -115,28 +115,13 @@ protected:
     QString logForErrors() const override;
 };
 
-/// Real squid on 127.0.0.1:port(), an HTTP proxy that lets through only the user it is given,
-/// checked by its basic_ncsa_auth helper. Logs nothing: the server sees what it forwards.
-class SquidFixture : public ServerProcessFixture
+/// A real proxy on 127.0.0.1:port() that lets through only the user it is given: squid (HTTP,
+/// checked by its basic_ncsa_auth helper) or microsocks (SOCKS5). Logs nothing.
+class AuthProxyFixture : public ServerProcessFixture
 {
 public:
-    SquidFixture(const QString &user, const QString &password);
-    ~SquidFixture() override;
-
-protected:
-    QStringList prepare() override;
-    QString logForErrors() const override { return {}; }
-
-private:
-    QString m_user, m_password;
-};
-
-/// Real microsocks on 127.0.0.1:port(), a SOCKS5 proxy asking for the user it is given.
-class MicrosocksFixture : public ServerProcessFixture
-{
-public:
-    MicrosocksFixture(const QString &user, const QString &password);
-    ~MicrosocksFixture() override;
+    AuthProxyFixture(bool socks, const QString &user, const QString &password);
+    ~AuthProxyFixture() override;
 
 protected:
     QStringList prepare() override;

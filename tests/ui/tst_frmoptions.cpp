@@ -218,47 +218,38 @@ private Q_SLOTS:
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral(" pic_ "));
     }
 
-    // A proxy typed or pasted whole into Proxy Server is split into its fields at OK.
+    // Proxy Server typed whole is split at OK into "server|port|kind|user"; the server is stored alone.
     void proxyTextForms_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("port");      // the Proxy Port field
-        QTest::addColumn<QString>("proxyIP");
-        QTest::addColumn<int>("proxyPort");
-        QTest::addColumn<bool>("socks");
-        QTest::addColumn<QString>("user");
-        const QString none;
-        QTest::newRow("a name") << "proxy.example.org" << "3128" << "proxy.example.org" << 3128 << false << none;
-        QTest::newRow("host:port") << "127.0.0.1:3129" << "" << "127.0.0.1" << 3129 << false << none;
-        QTest::newRow("the port typed wins") << "127.0.0.1:3129" << "8080" << "127.0.0.1" << 3129 << false << none;
-        QTest::newRow("http://host") << "http://127.0.0.1" << "8080" << "127.0.0.1" << 8080 << false << none;
-        QTest::newRow("socks5://host:port") << "socks5://127.0.0.1:1080" << "" << "127.0.0.1" << 1080 << true << none;
-        QTest::newRow("socks5h://host") << "socks5h://tor.example" << "9050" << "tor.example" << 9050 << true << none;
-        QTest::newRow("user@host") << "alice@proxy.example.org" << "3128" << "proxy.example.org" << 3128 << false << "alice";
-        QTest::newRow("IPv6 address") << "::1" << "3128" << "::1" << 3128 << false << none;
-        QTest::newRow("bracketed IPv6 and port") << "http://[::1]:3128" << "" << "::1" << 3128 << false << none;
+        QTest::addColumn<QString>("port");   // the Proxy Port field
+        QTest::addColumn<QString>("split");
+        QTest::newRow("a name") << "proxy.example.org" << "3128" << "proxy.example.org|3128|http|";
+        QTest::newRow("host:port") << "127.0.0.1:3129" << "" << "127.0.0.1|3129|http|";
+        QTest::newRow("the port typed wins") << "127.0.0.1:3129" << "8080" << "127.0.0.1|3129|http|";
+        QTest::newRow("http://host") << "http://127.0.0.1" << "8080" << "127.0.0.1|8080|http|";
+        QTest::newRow("socks5://host:port") << "socks5://127.0.0.1:1080" << "" << "127.0.0.1|1080|socks5|";
+        QTest::newRow("socks5h://host") << "socks5h://tor.example" << "9050" << "tor.example|9050|socks5|";
+        QTest::newRow("user@host") << "alice@proxy.example.org" << "3128" << "proxy.example.org|3128|http|alice";
+        QTest::newRow("IPv6 address") << "::1" << "3128" << "::1|3128|http|";
+        QTest::newRow("bracketed IPv6 and port") << "http://[::1]:3128" << "" << "::1|3128|http|";
     }
 
     void proxyTextForms()
     {
         QFETCH(QString, typed);
         QFETCH(QString, port);
-        QFETCH(QString, proxyIP);
-        QFETCH(int, proxyPort);
-        QFETCH(bool, socks);
-        QFETCH(QString, user);
+        QFETCH(QString, split);
         QPointer<frmOptions> dlg = open();
         field(dlg, "txtProxyIP")->setText(typed);
         field(dlg, "txtProxyPort")->setText(port);
         QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
         QVERIFY(closedAndMainEnabled(dlg));
-        QCOMPARE(m_settings.proxyIP, proxyIP);
-        QCOMPARE(m_settings.proxyPort, proxyPort);
-        QCOMPARE(m_settings.proxyType, socks ? Settings::ProxyType::Socks5 : Settings::ProxyType::Http);
-        QCOMPARE(m_settings.proxyUser, user);
-        const QByteArray stored = parFile();
-        QVERIFY2(stored.contains("[PROXYIP]\r\n" + proxyIP.toUtf8() + "\r\n[PROXYPORT]\r\n"), stored.constData());
-        QCOMPARE(stored.contains("[PROXYTYPE]\r\n"), typed.contains(QLatin1String("://")));
+        QCOMPARE(QStringList({m_settings.proxyIP, QString::number(m_settings.proxyPort),
+                              Settings::proxyTypeText(m_settings.proxyType), m_settings.proxyUser}).join(QLatin1Char('|')),
+                 split);
+        QVERIFY2(parFile().contains("[PROXYIP]\r\n" + split.section(QLatin1Char('|'), 0, 0).toUtf8() + "\r\n"),
+                 parFile().constData());
     }
 
     // More Options from Options: its OK hands its settings back, Options' OK stores both in one
