@@ -546,7 +546,7 @@ void Inet::end(Transfer &t, qint32 code, const QString &text)
             t.everywhereReason = proxyRefused();
         break;
     case CURLE_PROXY:
-        t.everywhereReason = QStringLiteral("the proxy %1:%2 refused: %3").arg(proxy.host()).arg(proxy.port()).arg(text);
+        t.everywhereReason = QStringLiteral("the proxy %1:%2 refused").arg(proxy.host()).arg(proxy.port());
         break;
     case CURLE_SSL_CACERT_BADFILE:
         t.everywhereReason = QStringLiteral("the extra CA certificates cannot be used");
