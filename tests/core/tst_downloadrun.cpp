@@ -258,9 +258,7 @@ private Q_SLOTS:
         QCOMPARE(opened, passes);
         QCOMPARE(m_view.messages.last(), report);
         // Pictures wait on disk for their turn, so transfers may run further ahead of them.
-        const int bound = !multiple        ? 1
-                        : served.isEmpty() ? qMin(qMax(lastFile, 1), passes + m_settings.transfers - 1)
-                                           : qMax(lastFile, 1);
+        const int bound = !multiple ? 1 : qMin(qMax(lastFile, 1), served.isEmpty() ? passes + m_settings.transfers - 1 : 99);
         QVERIFY2(m_server->requests().size() >= passes && m_server->requests().size() <= bound,
                  qPrintable(m_server->paths().join(QLatin1Char(' '))));
         QCOMPARE(m_inet->transferCount(), 0);

@@ -349,8 +349,7 @@ private Q_SLOTS:
         QTest::newRow("backslash") << "" << "a\\b.jpg" << "a_b.jpg";
     }
 
-    // The saved name is the last piece made readable: never leaving the target folder, never
-    // over a folder. A name the file system refuses is skipped.
+    // The name made of the last piece never leaves the target folder; one refused is skipped.
     void lastAddressPieces()
     {
         QFETCH(QString, header);
