@@ -10,6 +10,8 @@ PACKAGES := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-image-
 # Wayland without XWayland, and the tests that read the windows as a screen reader and a
 # Wayland compositor do.
 PACKAGES += qt6-wayland weston dbus-daemon at-spi2-core python3-pyatspi
+# The proxy password's keyring, and the real proxies and Secret Service its tests talk to.
+PACKAGES += qtkeychain-qt6-dev libsecret-1-0 squid microsocks gnome-keyring
 # For `make package` and its checks (tests/package).
 PACKAGES += dpkg-dev file desktop-file-utils appstream lintian man-db strace
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev

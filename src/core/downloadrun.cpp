@@ -91,6 +91,8 @@ void DownloadRun::run()
     RunningGuard guard(m_running, m_view);
     m_saved = m_noPicture = m_failed = m_skipped = m_retried = m_notKeptKinds = 0;
     m_missesInRow = m_failuresInRow = m_serverFailuresInRow = 0;
+    m_refusedInRow = m_repeatsInRow = m_repeated = 0;
+    m_repeats.clear();
     m_lastFailure.clear();
     m_stopReason.clear();
     m_folderEnded = false;
@@ -163,6 +165,10 @@ bool DownloadRun::start()
     // only Multiple Downloads and the maximum act on it while it goes.
     m_run = m_settings;
     m_numberWidth = int(m_numberText.size());
+    if (runrules::composeURL(m_urlPrefix, QString(), QString()).isEmpty()) {
+        m_view.addMsg(QStringLiteral("Enter the address of the first picture (or its part before the number)"));
+        return false;
+    }
 
     const std::optional<qint16> number = numbers::leadingNumber16(m_numberText);
     if (!number) {
@@ -188,6 +194,10 @@ bool DownloadRun::start()
     config.referer = m_settings.referer;
     config.cookiesFile = m_settings.cookiesFile;
     config.caFile = m_settings.caFile;
+    config.userAgent = m_settings.userAgent;
+    config.socks5 = m_settings.proxyType == Settings::ProxyType::Socks5;
+    config.proxyUser = m_settings.proxyUser;
+    config.proxyPassword = m_settings.proxyPassword;
     // Files the transfers need are read now, so a Get that cannot work asks nothing of anyone.
     if (const QString why = m_inet.configure(config); !why.isEmpty()) {
         notStarted(why);
@@ -232,7 +242,7 @@ DownloadRun::Outcome DownloadRun::pass(qint32 passNumber)
     m_view.transferProgress(0, -1);
     const QString log = m_numberText + QStringLiteral("  ") + m_fullURL + QStringLiteral("  ");
     const Outcome outcome = skipsWithoutAsking(m_fullURL) ? skipUnasked(passNumber, log)
-                                                          : judge(log, waitFor(passNumber));
+                                                          : judge(passNumber, log, waitFor(passNumber));
     hintWholeAddress(passNumber, outcome);
     count(outcome);
     return outcome;
@@ -284,17 +294,33 @@ DownloadRun::Outcome DownloadRun::classify(const Inet::Answer &answer) const
         }
         break;
     case Inet::Answer::Result::Answered:
+        // A refusal is the site's answer to how it is asked, not the end of the series.
+        if (answer.status == 401 || answer.status == 403 || answer.status == 451)
+            return Outcome::Refused;
         break;
     }
     return Outcome::NoPicture;
 }
 
-DownloadRun::Outcome DownloadRun::judge(const QString &log, Inet::Answer answer)
+DownloadRun::Outcome DownloadRun::judge(qint32 passNumber, const QString &log, Inet::Answer answer)
 {
     // Only a whole answer of the file is a picture: a busy or failing server's page is not,
     // whatever it says its type is.
     const QString type = answer.answered() && answer.status == 200 ? answer.contentType() : QString();
     if (checkContentType(type)) {
+        std::optional<qint32> earlier;
+        if (answer.part.isValid() && m_run.repeats == Settings::Repeats::Skip)
+            earlier = m_repeats.earlierPass(answer.part.digest(), passNumber);
+        if (earlier) {
+            // A site's placeholder for what it does not have: no picture of the series.
+            const QString why = QStringLiteral("the same picture as ") + numberTextOf(*earlier);
+            const QString tries = answer.tries > 1 ? QStringLiteral(" (%1 tries)").arg(answer.tries) : QString();
+            ++m_repeated;
+            m_view.showPicture(m_defaultPicture);
+            m_view.addMsg(QStringLiteral("Not saved: ") + why);
+            m_view.logPass(log + QStringLiteral("not saved: ") + why + tries);
+            return Outcome::Repeated;
+        }
         if (answer.part.isValid())
             return keepPicture(log, std::move(answer.part));
         if (!answer.keepFailure.text.isEmpty())
@@ -327,6 +353,12 @@ void DownloadRun::logMiss(const QString &log, Outcome outcome, const Inet::Answe
             m_stopReason = failurerules::ofTransfer(answer).reason;
         return;
     }
+    case Outcome::Refused:
+        ++m_failed;
+        m_lastRefusal = answer.status;
+        m_lastFailure = QStringLiteral("the server refused it, HTTP status %1").arg(answer.status);
+        m_view.logPass(log + QStringLiteral("failed: ") + m_lastFailure + tries);
+        return;
     default: {
         const QString type = answer.contentType();
         ++m_noPicture;
@@ -356,7 +388,22 @@ void DownloadRun::hintWholeAddress(qint32 passNumber, Outcome outcome)
 // Numbers in a row that gave nothing, for the end test.
 void DownloadRun::count(Outcome outcome)
 {
+    if (outcome != Outcome::Refused)
+        m_refusedInRow = 0;
+    if (outcome != Outcome::Repeated)
+        m_repeatsInRow = 0;
     switch (outcome) {
+    case Outcome::Repeated:
+        m_serverFailuresInRow = 0;
+        ++m_repeatsInRow;
+        ++m_missesInRow;
+        break;
+    case Outcome::Refused:
+        m_serverFailuresInRow = 0;
+        ++m_refusedInRow;
+        ++m_failuresInRow;
+        ++m_missesInRow;
+        break;
     case Outcome::ServerFailed:
         ++m_serverFailuresInRow;
         ++m_failuresInRow;
@@ -574,6 +621,14 @@ QString DownloadRun::endText(qint32 passNumber, Outcome last) const
     if (m_run.maxMisses > 0 && m_serverFailuresInRow >= m_run.maxMisses)
         return QStringLiteral("Downloading Stopped because the server keeps failing: ") + m_lastFailure;
     if (m_run.maxMisses > 0 && m_missesInRow >= m_run.maxMisses) {
+        if (m_refusedInRow == m_missesInRow)
+            return QStringLiteral("Downloading Stopped because the server refused %1 numbers in a row (HTTP %2): the site "
+                                  "may want a Referer, cookies or another Identify as (Options)")
+                    .arg(m_missesInRow)
+                    .arg(m_lastRefusal);
+        if (m_repeatsInRow == m_missesInRow)
+            return QStringLiteral("Downloading Stopped because %1 numbers in a row repeated an earlier picture")
+                    .arg(m_missesInRow);
         const QString what = m_failuresInRow == 0              ? QStringLiteral("gave no picture")
                            : m_failuresInRow == m_missesInRow  ? QStringLiteral("failed")
                                                                : QStringLiteral("gave no picture or failed");
@@ -614,6 +669,8 @@ void DownloadRun::endReport(const QString &text)
         message += QStringLiteral(", %1 skipped").arg(m_skipped);
     if (m_retried > 0)
         message += QStringLiteral(", %1 retried").arg(m_retried);
+    if (m_repeated > 0)
+        message += QStringLiteral(" - %1 repeated an earlier picture").arg(m_repeated);
     if (m_failed > 0)
         message += QStringLiteral(" - %1 failed (last: %2)").arg(m_failed).arg(m_lastFailure);
     if (m_notKeptKinds > 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/repeats.h"
 #include "core/runview.h"
 #include "core/settings.h"
 #include "platform/inet.h"
@@ -50,7 +51,7 @@ private:
     /// answers beyond the next few wait on disk (in their part files) for their turn.
     static constexpr int aheadPerTransfer = 16;
 
-    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Failed, ServerFailed, Cancelled, EndsRun };
+    enum class Outcome { Saved, Skipped, NotSaved, NoPicture, Repeated, Refused, Failed, ServerFailed, Cancelled, EndsRun };
     // A transfer started for a pass that is still to come.
     struct Ahead
     {
@@ -64,7 +65,7 @@ private:
     Outcome skipUnasked(qint32 passNumber, const QString &log);
     Inet::Answer waitFor(qint32 passNumber);
     Outcome classify(const Inet::Answer &answer) const;
-    Outcome judge(const QString &log, Inet::Answer answer);
+    Outcome judge(qint32 passNumber, const QString &log, Inet::Answer answer);
     void logMiss(const QString &log, Outcome outcome, const Inet::Answer &answer);
     void hintWholeAddress(qint32 passNumber, Outcome outcome);
     void count(Outcome outcome);
@@ -121,6 +122,11 @@ private:
     int m_missesInRow = 0;
     int m_failuresInRow = 0;       // of those misses, the failed transfers
     int m_serverFailuresInRow = 0; // of those, the ones that failed for the server's reasons
+    int m_refusedInRow = 0;        // of those failures, the server's refusals (401, 403, 451)
+    int m_repeatsInRow = 0;        // of those misses, pictures the run had had before
+    int m_lastRefusal = 0;         // its HTTP status
+    int m_repeated = 0;
+    RepeatedPictures m_repeats;
     QString m_lastFailure;
     QString m_stopReason;          // why the run ends at once, for the end report
     bool m_folderEnded = false;    // it ends because the folder cannot take pictures

@@ -39,8 +39,13 @@ Verdict ofTransfer(const Inet::Answer &answer)
         return endsRun(QStringLiteral("the proxy %1 is unknown").arg(QUrl(QStringLiteral("http://") + answer.proxy).host()) + detail);
     case F::CaFile:
         return endsRun(QStringLiteral("the extra CA certificates cannot be used") + detail);
-    case F::ProxyAuth:
-        return endsRun(QStringLiteral("the proxy asks for a user name and password (HTTP 407)"));
+    case F::ProxyAuth: {
+        // The engine's words: it knows whether a user was offered.
+        QString why = answer.errorText;
+        if (!why.isEmpty())
+            why[0] = why[0].toLower();
+        return endsRun(why);
+    }
     case F::Busy:
         return endsRun(QStringLiteral("the server stayed busy for 10 minutes"));
     case F::UnknownHost:

@@ -1,5 +1,6 @@
 #include "core/runrules.h"
 
+#include "core/filenames.h"
 #include "platform/filesystem.h"
 #include "platform/text.h"
 
@@ -25,12 +26,11 @@ Spans spans(const QString &a)
     const qsizetype question = a.left(s.queryEnd).indexOf(QLatin1Char('?'));
     s.pathEnd = question < 0 ? s.queryEnd : question;
     const QString beforeQuery = a.left(s.pathEnd);
-    // After "scheme://", the host and port run up to the next "/".
-    qsizetype pathStart = 0;
-    if (const qsizetype scheme = beforeQuery.indexOf(QLatin1String("://")); scheme >= 0) {
-        const qsizetype slash = beforeQuery.indexOf(QLatin1Char('/'), scheme + 3);
-        pathStart = slash < 0 ? s.pathEnd : slash;
-    }
+    // After "scheme://", or from the start of an address without one (taken as http), the host
+    // and port run up to the next "/".
+    const qsizetype scheme = beforeQuery.indexOf(QLatin1String("://"));
+    const qsizetype slash = beforeQuery.indexOf(QLatin1Char('/'), scheme < 0 ? 0 : scheme + 3);
+    const qsizetype pathStart = slash < 0 ? s.pathEnd : slash;
     s.pieceStart = qMax(pathStart, beforeQuery.lastIndexOf(QLatin1Char('/')) + 1);
     return s;
 }
@@ -77,7 +77,7 @@ QString lastPiece(const QString &url)
 
 QString localFileName(const QString &url, const QString &localFolder, const QString &headerText)
 {
-    return ::inFolder(localFolder, headerText + lastPiece(url));
+    return ::inFolder(localFolder, headerText + filenames::readableName(lastPiece(url)));
 }
 
 QString formatNumber(qint32 value, int width)
@@ -115,9 +115,11 @@ AddressParts splitAddress(const QString &address)
     auto [start, end] = lastDigits(a, s.pieceStart, s.pathEnd);
     if (start < 0 && s.pathEnd < s.queryEnd)
         std::tie(start, end) = lastDigits(a, s.pathEnd + 1, s.queryEnd);
+    // Spaces go into the fields encoded, so trimming a field never changes the address.
+    auto encoded = [](QString field) { return field.replace(QLatin1Char(' '), QLatin1String("%20")); };
     if (start < 0)
-        return {a, QString(), QString()};
-    return {a.left(start), a.mid(start, end - start), a.mid(end)};
+        return {encoded(a), QString(), QString()};
+    return {encoded(a.left(start)), a.mid(start, end - start), encoded(a.mid(end))};
 }
 
 bool isWholePictureAddress(const QString &address)

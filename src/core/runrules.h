@@ -13,7 +13,8 @@ QString composeURL(const QString &prefix, const QString &number, const QString &
 /// The last "/" piece of the address: the text after the last "/" (the whole address without one).
 QString lastPiece(const QString &url);
 
-/// localFolder, "/", headerText and the last piece of the address, joined as they stand.
+/// localFolder, "/", headerText and the last piece of the address made readable
+/// (filenames::readableName).
 QString localFileName(const QString &url, const QString &localFolder, const QString &headerText);
 
 /// The value formatted with at least `width` digits, left-padded with "0", never cut; a negative
@@ -38,8 +39,9 @@ struct AddressParts
 
 /// Splits a picture's whole address (blanks around it dropped) at the last run of digits in the
 /// last piece of its path; the query and fragment stay in the suffix. When that piece has no
-/// digits, at the last run of digits in the query. Digits of the host, the port, the fragment
-/// and of "%XX" escapes are never the number.
+/// digits, at the last run of digits in the query. Digits of the host, the port (also of an
+/// address without a scheme), the fragment and of "%XX" escapes are never the number. Spaces
+/// are given as "%20".
 AddressParts splitAddress(const QString &address);
 
 /// True when the last piece of the address's path ends in digits and a picture extension

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <initializer_list>
 #include <optional>
 
 /// The program-wide settings and run flags: one instance, owned by main(), lent to the windows.
@@ -26,6 +27,10 @@ struct Settings
 
     /// Which answers a run keeps: exactly image/gif and image/jpeg, or image/png and image/webp too.
     enum class Keep { GifJpeg, All };
+    /// What a run does with a picture whose bytes an earlier answer of the run had already.
+    enum class Repeats { Skip, Save };
+    /// How the proxy is spoken to: HTTP, or SOCKS5 with host names looked up by the proxy.
+    enum class ProxyType { Http, Socks5 };
 
     /// How an existing-file choice is stored: "ask", "skip" or "number".
     static QString ifExistsText(IfExists choice)
@@ -43,11 +48,7 @@ struct Settings
     /// The choice a stored text names (blanks around it and case aside); empty for any other.
     static std::optional<IfExists> ifExistsFromText(const QString &text)
     {
-        for (const IfExists choice : {IfExists::Ask, IfExists::Skip, IfExists::Number}) {
-            if (text.trimmed().compare(ifExistsText(choice), Qt::CaseInsensitive) == 0)
-                return choice;
-        }
-        return std::nullopt;
+        return fromText<IfExists>(text, {IfExists::Ask, IfExists::Skip, IfExists::Number}, ifExistsText);
     }
 
     /// How [TRANSFERS] is stored: "auto" or the number.
@@ -71,9 +72,32 @@ struct Settings
     /// The kinds a stored text names (blanks around it and case aside); empty for any other.
     static std::optional<Keep> keepFromText(const QString &text)
     {
-        for (const Keep keep : {Keep::GifJpeg, Keep::All}) {
-            if (text.trimmed().compare(keepText(keep), Qt::CaseInsensitive) == 0)
-                return keep;
+        return fromText<Keep>(text, {Keep::GifJpeg, Keep::All}, keepText);
+    }
+
+    /// How a repeats choice is stored: "skip" or "save".
+    static QString repeatsText(Repeats r) { return r == Repeats::Save ? QStringLiteral("save") : QStringLiteral("skip"); }
+    static std::optional<Repeats> repeatsFromText(const QString &text)
+    {
+        return fromText<Repeats>(text, {Repeats::Skip, Repeats::Save}, repeatsText);
+    }
+    /// How a proxy type is stored: "http" or "socks5".
+    static QString proxyTypeText(ProxyType t)
+    {
+        return t == ProxyType::Socks5 ? QStringLiteral("socks5") : QStringLiteral("http");
+    }
+    static std::optional<ProxyType> proxyTypeFromText(const QString &text)
+    {
+        return fromText<ProxyType>(text, {ProxyType::Http, ProxyType::Socks5}, proxyTypeText);
+    }
+    /// The choice a stored text names (blanks around it and case aside); empty for any other.
+    template<typename Choice>
+    static std::optional<Choice> fromText(const QString &text, std::initializer_list<Choice> choices,
+                                          QString (*textOf)(Choice))
+    {
+        for (const Choice choice : choices) {
+            if (text.trimmed().compare(textOf(choice), Qt::CaseInsensitive) == 0)
+                return choice;
         }
         return std::nullopt;
     }
@@ -96,4 +120,17 @@ struct Settings
     QString cookiesFile;                // [COOKIES]: a cookies.txt file sent to the hosts it names; "" none
     Keep keep = Keep::GifJpeg;          // [KEEP]: gifjpeg or all
     QString caFile;                     // [CAFILE]: PEM certificates trusted beside the system's; "" none
+    Repeats repeats = Repeats::Skip;    // [REPEATS]: skip or save
+    QString userAgent;                  // [USERAGENT]: "" the program's own name, else the text sent
+    ProxyType proxyType = ProxyType::Http;   // [PROXYTYPE]: http or socks5
+    QString proxyUser;                  // [PROXYUSER]: "" no authentication
+    QString proxyPassword;              // never in the parameter file: the keyring's, or this session's
+    /// Whether the desktop's keyring answered when it was last asked (start-up, or Options' OK).
+    enum class Keyring { NotAsked, Answers, None };
+    Keyring keyring = Keyring::NotAsked;
+    /// A current desktop browser's User-Agent, for "Identify as"; updated with each release.
+    static QString browserUserAgent()
+    {
+        return QStringLiteral("Mozilla/5.0 (X11; Linux x86_64; rv:140.0) Gecko/20100101 Firefox/140.0");
+    }
 };

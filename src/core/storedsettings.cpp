@@ -43,7 +43,8 @@ QStringList readSettings(const ProgramPlace &place, Settings &settings, Missing 
         if (missing == Missing::Create || QFileInfo::exists(place.parameterFile()))
             stored = modPara::readParas(place, {"headerText", "localFolder", "lastFile", "proxyIP", "proxyPort",
                                                   "transfers", "maxMisses", "ifExists", "retries", "pause", "keep",
-                                                  "referer", "cookies", "caFile"});
+                                                  "referer", "cookies", "caFile", "repeats", "userAgent", "proxyType",
+                                                  "proxyUser"});
     } catch (const std::exception &e) {
         problems << QStringLiteral("settings could not be read (%1)").arg(QString::fromStdString(e.what()));
     }
@@ -73,19 +74,18 @@ QStringList readSettings(const ProgramPlace &place, Settings &settings, Missing 
         ? Settings::autoTransfers
         : number("transfers", 1, Settings::maxTransfers, Settings::defaultTransfers);
     settings.maxMisses = number("maxMisses", 0, Settings::highestMaxMisses, Settings::defaultMaxMisses);
-    const QString ifExists = read("ifExists");
-    const std::optional<Settings::IfExists> choice = Settings::ifExistsFromText(ifExists);
-    settings.ifExists = choice.value_or(Settings::IfExists::Ask);
-    if (!choice && !ifExists.trimmed().isEmpty())
-        problems << QStringLiteral("stored ifExists \"%1\" ignored: it must be ask, skip or number")
-                            .arg(ifExists.left(40));
+    auto choice = [&](const char *key, auto fromText, auto missing, const char *choices) {
+        const QString text = read(key);
+        const auto chosen = fromText(text);
+        if (!chosen && !text.trimmed().isEmpty())
+            problems << QStringLiteral("stored %1 \"%2\" ignored: it must be %3")
+                                .arg(QLatin1String(key), text.left(40), QLatin1String(choices));
+        return chosen.value_or(missing);
+    };
+    settings.ifExists = choice("ifExists", Settings::ifExistsFromText, Settings::IfExists::Ask, "ask, skip or number");
     settings.retries = number("retries", 0, Settings::maxRetries, Settings::defaultRetries);
     settings.pauseMs = number("pause", 0, Settings::maxPauseMs, 0);
-    const QString keep = read("keep");
-    const std::optional<Settings::Keep> kept = Settings::keepFromText(keep);
-    settings.keep = kept.value_or(Settings::Keep::GifJpeg);
-    if (!kept && !keep.trimmed().isEmpty())
-        problems << QStringLiteral("stored keep \"%1\" ignored: it must be gifjpeg or all").arg(keep.left(40));
+    settings.keep = choice("keep", Settings::keepFromText, Settings::Keep::GifJpeg, "gifjpeg or all");
     const QString referer = read("referer").trimmed();
     if (referer.isEmpty() || referer == QLatin1String("*") || runrules::isWebAddress(referer))
         settings.referer = referer;
@@ -94,6 +94,10 @@ QStringList readSettings(const ProgramPlace &place, Settings &settings, Missing 
                             .arg(referer.left(40));
     settings.cookiesFile = read("cookies");
     settings.caFile = read("caFile");
+    settings.repeats = choice("repeats", Settings::repeatsFromText, Settings::Repeats::Skip, "skip or save");
+    settings.proxyType = choice("proxyType", Settings::proxyTypeFromText, Settings::ProxyType::Http, "http or socks5");
+    settings.userAgent = read("userAgent");
+    settings.proxyUser = read("proxyUser");
     settings.multipleDownloads = Settings::True;
     if (settings.lastFile == 0)
         settings.lastFile = 9999;

@@ -261,6 +261,12 @@ bool Inet::proxyFor(Transfer &t, QByteArray *proxyUrl)
     const QString portText = colon < 0 ? QString() : m_proxy.mid(colon + 1).trimmed();
     bool isNumber = false;
     const qlonglong port = portText.toLongLong(&isNumber);
+    // A user name and password belong in their own fields, and are never repeated in a message.
+    if (m_proxy.contains(QLatin1Char('@')) || host.contains(QLatin1Char('/'))) {
+        failBeforeStart(t, Failure::ProxySetting, CURLE_COULDNT_RESOLVE_PROXY,
+                        QStringLiteral("Proxy \"%1\" is not a server name").arg(host.section(QLatin1Char('@'), -1)));
+        return false;
+    }
     if (colon < 0 || host.isEmpty()) {
         failBeforeStart(t, Failure::ProxySetting, CURLE_COULDNT_RESOLVE_PROXY,
                         QStringLiteral("Proxy \"%1\" is not a server name and port").arg(m_proxy));
@@ -272,7 +278,10 @@ bool Inet::proxyFor(Transfer &t, QByteArray *proxyUrl)
         return false;
     }
     const QString bracketed = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    *proxyUrl = QStringLiteral("http://%1:%2").arg(bracketed).arg(port).toUtf8();
+    *proxyUrl = QStringLiteral("%1://%2:%3")
+                        .arg(m_config.socks5 ? QLatin1String("socks5h") : QLatin1String("http"), bracketed)
+                        .arg(port)
+                        .toUtf8();
     return true;
 }
 
@@ -362,12 +371,19 @@ bool Inet::launch(Transfer &t)
     SET(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     SET(CURLOPT_HTTPHEADER, m_requestHeaders);
     SET(CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    SET(CURLOPT_USERAGENT, "Seriograb/" SERIOGRAB_VERSION);
+    const QByteArray userAgent = m_config.userAgent.isEmpty() ? QByteArray("Seriograb/" SERIOGRAB_VERSION)
+                                                               : m_config.userAgent.toUtf8();
+    SET(CURLOPT_USERAGENT, userAgent.constData());
     // The proxy is what Options says: an empty one, and an empty exception list, keep the
     // proxy variables of the environment (http_proxy, NO_PROXY and the rest) out.
     SET(CURLOPT_PROXY, t.proxy.constData());
     SET(CURLOPT_NOPROXY, "");
-    SET(CURLOPT_PROXYTYPE, long(CURLPROXY_HTTP));
+    SET(CURLOPT_PROXYTYPE, long(m_config.socks5 ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
+    const QByteArray proxyUser = m_config.proxyUser.toUtf8(), proxyPassword = m_config.proxyPassword.toUtf8();
+    if (!t.proxy.isEmpty() && !proxyUser.isEmpty()) {
+        SET(CURLOPT_PROXYUSERNAME, proxyUser.constData());
+        SET(CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+    }
     SET(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     SET(CURLOPT_NOSIGNAL, 1L);
     // Removing a transfer whose host name is still being looked up must not wait for the look-up.
@@ -546,8 +562,28 @@ void Inet::Cancel()
 
 // Ends a transfer as failed: its part file goes, and state 11 is recorded for its report, with
 // what failed and at which hop.
-void Inet::end(Transfer &t, qint32 code, const QString &text, Failure failure)
+QString Inet::proxyAuthText(bool http407) const
 {
+    const QString status = http407 ? QStringLiteral(" (HTTP 407)") : QString();
+    return m_config.proxyUser.isEmpty() ? QStringLiteral("The proxy asks for a user name and password") + status
+                                        : QStringLiteral("The proxy refused its user name and password") + status;
+}
+
+void Inet::end(Transfer &t, qint32 code, const QString &given, Failure failure)
+{
+    QString text = given;
+    // A proxy that would not take its user, or a SOCKS proxy that would not take the
+    // connection: so for every number.
+    if (failure == Failure::None && !t.proxy.isEmpty() && (code == CURLE_LOGIN_DENIED || code == CURLE_PROXY)) {
+        long proxyError = CURLPX_OK;
+        if (t.easy)
+            curl_easy_getinfo(t.easy, CURLINFO_PROXY_ERROR, &proxyError);
+        const bool userRefused = code == CURLE_LOGIN_DENIED || proxyError == CURLPX_USER_REJECTED
+                              || proxyError == CURLPX_NO_AUTH;
+        failure = userRefused ? Failure::ProxyAuth : Failure::Refused;
+        if (userRefused)
+            text = proxyAuthText(false) + QStringLiteral(" (") + given + QLatin1Char(')');
+    }
     if (t.easy) {
         const char *current = nullptr;
         curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &current);
@@ -652,7 +688,7 @@ void Inet::finish(Transfer &t, int result)
         return;
     }
     if (connectCode == 407 && t.stop == Transfer::Stop::None)
-        t.refuse(Transfer::Stop::ProxyAuth, QStringLiteral("The proxy asks for a user name and password (HTTP 407)"));
+        t.refuse(Transfer::Stop::ProxyAuth, QString());
     switch (t.stop) {
     case Transfer::Stop::TooLarge:
         end(t, CURLE_FILESIZE_EXCEEDED, t.stopText, Failure::TooLarge);
@@ -661,7 +697,7 @@ void Inet::finish(Transfer &t, int result)
         end(t, CURLE_UNSUPPORTED_PROTOCOL, t.stopText, Failure::Downgrade);
         return;
     case Transfer::Stop::ProxyAuth:
-        end(t, 407, t.stopText, Failure::ProxyAuth);
+        end(t, 407, proxyAuthText(true), Failure::ProxyAuth);
         return;
     case Transfer::Stop::KeepFailed:
         // The answer is known; only its body could not be kept.

@@ -72,6 +72,10 @@ public:
         QString referer;        // "": none; "*": the address up to its last "/"; else this address
         QString cookiesFile;    // a cookies.txt file whose cookies go to the hosts it names
         QString caFile;         // PEM certificates trusted beside the system's
+        QString userAgent;      // "": the program's own name and version
+        bool socks5 = false;    // the proxy speaks SOCKS5 and looks host names up itself; else HTTP
+        QString proxyUser;      // "": no proxy authentication
+        QString proxyPassword;
     };
 
     /// What made a transfer fail; what that means for a series is for the run to say.
@@ -208,6 +212,8 @@ private:
     void finish(Transfer &t, int result);
     void retryOrEnd(Transfer &t, qint32 code, const QString &text, int retryAfterMs);
     void end(Transfer &t, qint32 code, const QString &text, Failure failure = Failure::None);
+    /// Why the proxy would not let a request through: it wants a user, or refused the one given.
+    QString proxyAuthText(bool http407) const;
     void holdBusyHost(Transfer &t);
     void emptyPart(Transfer &t);
     void drive(int socket, int events);

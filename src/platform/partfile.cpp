@@ -66,7 +66,7 @@ PartFile::~PartFile()
 
 PartFile::PartFile(PartFile &&other) noexcept
     : m_path(std::exchange(other.m_path, QString())), m_fd(std::exchange(other.m_fd, -1)),
-      m_size(std::exchange(other.m_size, 0))
+      m_size(std::exchange(other.m_size, 0)), m_digest(std::exchange(other.m_digest, BodyDigest()))
 {
 }
 
@@ -77,6 +77,7 @@ PartFile &PartFile::operator=(PartFile &&other) noexcept
         m_path = std::exchange(other.m_path, QString());
         m_fd = std::exchange(other.m_fd, -1);
         m_size = std::exchange(other.m_size, 0);
+        m_digest = std::exchange(other.m_digest, BodyDigest());
     }
     return *this;
 }
@@ -119,6 +120,7 @@ bool PartFile::write(const char *data, qint64 length, Failure *failure)
             *failure = Failure{errnoText(errno), errno};
             return false;
         }
+        m_digest.add(data, n);
         data += n;
         length -= n;
         m_size += n;
@@ -133,6 +135,7 @@ bool PartFile::restart(Failure *failure)
         return false;
     }
     m_size = 0;
+    m_digest.reset();
     return true;
 }
 

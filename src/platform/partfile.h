@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/bodydigest.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -34,6 +36,8 @@ public:
     bool isValid() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }
     qint64 size() const { return m_size; }
+    /// The digest of the bytes written since the part was made or last restarted.
+    const BodyDigest &digest() const { return m_digest; }
 
     /// Appends bytes; false with *failure when the disk refused them.
     bool write(const char *data, qint64 length, Failure *failure);
@@ -59,4 +63,5 @@ private:
     QString m_path;
     int m_fd = -1;
     qint64 m_size = 0;
+    BodyDigest m_digest;
 };

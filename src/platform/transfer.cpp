@@ -91,6 +91,10 @@ bool Inet::Transfer::answerBegins()
         return refuse(Stop::ProxyAuth, QStringLiteral("The proxy asks for a user name and password (HTTP 407)"));
     if (retrypolicy::isRetryableStatus(status))
         return notNow();
+    // Requests here carry no If-None-Match or If-Modified-Since, and If-Range never earns a 304:
+    // one is a server's fault, worth another try, never the end of the series.
+    if (status == 304)
+        return refuse(Stop::Incomplete, QStringLiteral("The server answered 304 Not Modified to a request without a condition"));
     if (resumeFrom > 0)
         return resumedAnswer();
     if (status == 206)

@@ -255,25 +255,45 @@ private Q_SLOTS:
         QTest::addColumn<int>("newLastFile");   // at that pass: 0 switches Multiple Downloads OFF, -1 presses Stop
         QTest::addColumn<int>("passes");
         QTest::addColumn<QString>("report");
+        // What number n answers, by the n-th letter: p its own picture, x the site's placeholder
+        // (the same bytes each time), r 403 with a page; "-" and past the end, a text page.
+        QTest::addColumn<QString>("served");
+        QTest::addColumn<bool>("saveRepeats");
 
         const QString off = QStringLiteral("Downloading Stopped because Multiple Download Option is OFF");
-        QTest::newRow("multiple off") << 3 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
-        QTest::newRow("multiple off, limit 1") << 1 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture";
+        QTest::newRow("multiple off") << 3 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture" << "" << false;
+        QTest::newRow("multiple off, limit 1") << 1 << false << 10 << 0 << 0 << 1 << off + " - 0 saved, 1 gave no picture" << "" << false;
         QTest::newRow("Stop with multiple off") << 3 << false << 10 << 1 << -1 << 1
-                                                << "User Terminated Download Process - 0 saved, 0 gave no picture";
+                                                << "User Terminated Download Process - 0 saved, 0 gave no picture" << "" << false;
         QTest::newRow("limit 1") << 1 << true << 10 << 0 << 0 << 1
-                                 << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+                                 << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture" << "" << false;
         QTest::newRow("limit 0 ends after one pass") << 0 << true << 10 << 0 << 0 << 1
-                                                     << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
+                                                     << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture" << "" << false;
         QTest::newRow("negative limit ends after one pass") << -3 << true << 10 << 0 << 0 << 1
-                                                            << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture";
-        QTest::newRow("switched off during a run") << 10 << true << 10 << 2 << 0 << 2 << off + " - 0 saved, 2 gave no picture";
+                                                            << "Completed downloading maximum number if files (1) - 0 saved, 1 gave no picture" << "" << false;
+        QTest::newRow("switched off during a run") << 10 << true << 10 << 2 << 0 << 2 << off + " - 0 saved, 2 gave no picture" << "" << false;
         QTest::newRow("limit lowered below the passes made") << 10 << true << 10 << 4 << 2 << 4
-                                                             << "Completed downloading maximum number if files (4) - 0 saved, 4 gave no picture";
+                                                             << "Completed downloading maximum number if files (4) - 0 saved, 4 gave no picture" << "" << false;
         QTest::newRow("series ends after K misses") << 30 << true << 3 << 0 << 0 << 3
-                                                    << "Downloading Stopped because 3 numbers in a row gave no picture - 0 saved, 3 gave no picture";
+                                                    << "Downloading Stopped because 3 numbers in a row gave no picture - 0 saved, 3 gave no picture" << "" << false;
         QTest::newRow("K = 0 runs to the maximum") << 12 << true << 0 << 0 << 0 << 12
-                                                   << "Completed downloading maximum number if files (12) - 0 saved, 12 gave no picture";
+                                                   << "Completed downloading maximum number if files (12) - 0 saved, 12 gave no picture" << "" << false;
+        const QString repeated = QStringLiteral("Downloading Stopped because 3 numbers in a row repeated an earlier picture");
+        QTest::newRow("placeholders end the series") << 30 << true << 3 << 0 << 0 << 6
+                                                     << repeated + " - 3 saved, 0 gave no picture - 3 repeated an earlier picture"
+                                                     << "ppxxxxxxxxxx" << false;
+        QTest::newRow("placeholders saved when asked") << 6 << true << 3 << 0 << 0 << 6
+                                                       << "Completed downloading maximum number if files (6) - 6 saved, 0 gave no picture"
+                                                       << "ppxxxxxxxxxx" << true;
+        QTest::newRow("a repeat among other misses") << 30 << true << 3 << 0 << 0 << 5
+                                                            << "Downloading Stopped because 3 numbers in a row gave no picture"
+                                                               " - 2 saved, 2 gave no picture - 1 repeated an earlier picture"
+                                                            << "px-x" << false;
+        QTest::newRow("refusals end the series") << 30 << true << 3 << 0 << 0 << 4
+                                                 << "Downloading Stopped because the server refused 3 numbers in a row (HTTP 403): the "
+                                                    "site may want a Referer, cookies or another Identify as (Options) - 1 saved, 0 gave "
+                                                    "no picture - 3 failed (last: the server refused it, HTTP status 403)"
+                                                 << "prrrrrrr" << false;
     }
 
     // Every run ends with its reason and its counts; no request goes past the window of
@@ -287,6 +307,16 @@ private Q_SLOTS:
         QFETCH(int, newLastFile);
         QFETCH(int, passes);
         QFETCH(QString, report);
+        QFETCH(QString, served);
+        QFETCH(bool, saveRepeats);
+        for (int n = 1; n <= served.size(); ++n) {
+            const QChar kind = served.at(n - 1);
+            m_server->route(ScriptedServer::seriesPath(n), kind == u'p'   ? Response::ok("picture " + QByteArray::number(n), jpegType)
+                                                           : kind == u'x' ? Response::ok("not available", jpegType)
+                                                           : kind == u'r' ? Response::page(403, "<p>Forbidden</p>")
+                                                                          : Response::ok("no such path\n", "text/plain"));
+        }
+        m_settings.repeats = saveRepeats ? Settings::Repeats::Save : Settings::Repeats::Skip;
         m_settings.lastFile = qint16(lastFile);
         m_settings.maxMisses = maxMisses;
         m_settings.multipleDownloads = multiple ? Settings::True : Settings::False;
@@ -304,7 +334,8 @@ private Q_SLOTS:
         m_run->run();
         QCOMPARE(opened, passes);
         QCOMPARE(m_view.messages.last(), report);
-        const int bound = multiple ? qMin(qMax(lastFile, 1), passes + m_settings.transfers - 1) : 1;
+        // Pictures wait on disk for their turn, so transfers may run further ahead of them.
+        const int bound = !multiple ? 1 : qMin(qMax(lastFile, 1), served.isEmpty() ? passes + m_settings.transfers - 1 : 99);
         QVERIFY2(m_server->requests().size() >= passes - (newLastFile < 0 ? 1 : 0) && m_server->requests().size() <= bound,
                  qPrintable(m_server->paths().join(QLatin1Char(' '))));
         QCOMPARE(m_inet->transferCount(), 0);
@@ -702,24 +733,90 @@ private Q_SLOTS:
         QCOMPARE(m_inet->AccessType(), access);
     }
 
+    // A site that refuses the program's own name, reached without "http://", directly or through
+    // a real proxy that asks for a password: what is sent, what is saved, and that no message
+    // names the password.
+    void whatTheSiteIsTold_data()
+    {
+        QTest::addColumn<int>("proxy");   // 0 none, 1 squid (HTTP), 2 microsocks (SOCKS5)
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("userAgent");
+        QTest::addColumn<QString>("report");   // %P: the proxy's port
+        const QString browser = Settings::browserUserAgent();
+        const QString done = QStringLiteral("Completed downloading maximum number if files (2) - 2 saved, 0 gave no picture");
+        QTest::newRow("the program's name") << 0 << "" << "" << "Completed downloading maximum number if files (2) - 0 saved, "
+                                                               "0 gave no picture - 2 failed (last: the server refused it, HTTP status 403)";
+        QTest::newRow("a browser's name") << 0 << "" << browser << done;
+        QTest::newRow("HTTP proxy") << 1 << "s3cret" << browser << done;
+        QTest::newRow("HTTP proxy, wrong password") << 1 << "wrong" << browser
+                                                    << "Downloading Stopped because the proxy refused its user name and "
+                                                       "password (HTTP 407) - 0 saved, 0 gave no picture - 1 failed";
+        QTest::newRow("SOCKS5 proxy") << 2 << "s3cret" << browser << done;
+        QTest::newRow("SOCKS5 proxy, wrong password") << 2 << "wrong" << browser
+                                                      << "Downloading Stopped because the proxy refused its user name and password (";
+    }
+
+    void whatTheSiteIsTold()
+    {
+        QFETCH(int, proxy);
+        QFETCH(QString, password);
+        QFETCH(QString, userAgent);
+        QFETCH(QString, report);
+        AuthProxyFixture fixture(proxy == 2, QStringLiteral("alice"), QStringLiteral("s3cret"));
+        if (proxy > 0) {
+            START_FIXTURE_OR_SKIP(fixture);
+            m_settings.proxyIP = QStringLiteral("127.0.0.1");
+            m_settings.proxyPort = fixture.port();
+            m_settings.proxyType = proxy == 2 ? Settings::ProxyType::Socks5 : Settings::ProxyType::Http;
+            m_settings.proxyUser = QStringLiteral("alice");
+            m_settings.proxyPassword = password;
+        }
+        m_server->refuseAgent("Seriograb/");
+        m_server->routeSeries({1, 2});
+        m_view.prefix = m_server->url(QStringLiteral("/pic")).mid(int(qstrlen("http://")));
+        m_settings.userAgent = userAgent;
+        m_settings.lastFile = 2;
+        QStringList logged;
+        m_view.onLog = [&](const QString &line) { logged << line; };
+        m_run->run();
+        QVERIFY2(m_view.messages.last().startsWith(report.replace(QLatin1String("%P"), QString::number(fixture.port()))),
+                 qPrintable(m_view.messages.last()));
+        QCOMPARE(m_view.saved == 2, report.endsWith(QLatin1String("2 saved, 0 gave no picture")));
+        if (!m_server->requests().isEmpty())
+            QCOMPARE(m_server->requests().first().header("User-Agent"),
+                     userAgent.isEmpty() ? QByteArray("Seriograb/" SERIOGRAB_VERSION) : userAgent.toUtf8());
+        QCOMPARE(m_server->requests().isEmpty(), password == QLatin1String("wrong"));
+        QCOMPARE(!m_server->requests().isEmpty() && !m_server->requests().first().header("Via").isEmpty(), proxy == 1 && m_view.saved == 2);
+        for (const QString &text : m_view.messages + m_view.states + logged)
+            QVERIFY2(password.isEmpty() || !text.contains(password), qPrintable(text));
+    }
+
     void runsThatCannotStart_data()
     {
+        QTest::addColumn<QString>("prefix");   // "%S": the scripted server's
         QTest::addColumn<QString>("number");
         QTest::addColumn<bool>("historyFails");
-        QTest::newRow("number above 16 bits") << "40000" << false;
+        QTest::addColumn<QString>("message");
+        QTest::newRow("number above 16 bits") << "%S/pic" << "40000" << false << "Not started: the number";
+        QTest::newRow("empty prefix box") << "  " << "01" << false
+                                          << "Enter the address of the first picture (or its part before the number)";
     }
 
     void runsThatCannotStart()
     {
+        QFETCH(QString, prefix);
         QFETCH(QString, number);
         QFETCH(bool, historyFails);
+        QFETCH(QString, message);
+        m_view.prefix = prefix.replace(QLatin1String("%S"), m_server->url(QString()));
         m_view.number = number;
         m_view.historyFails = historyFails;
         m_settings.stopRequested = Settings::True;
         m_run->run();
         QVERIFY(m_server->requests().isEmpty());
         QCOMPARE(m_view.messages.size(), 1);
-        QVERIFY(m_view.messages.first().startsWith(QLatin1String("Not started")));
+        QVERIFY2(m_view.messages.first().startsWith(message), qPrintable(m_view.messages.first()));
+        QCOMPARE(m_view.historySaves, 0);
         QCOMPARE(m_view.number, number);
         QVERIFY(!m_run->isRunning());
     }
@@ -906,6 +1003,7 @@ private Q_SLOTS:
         m_settings.lastFile = qint16(numbers);
         m_settings.retries = retries;
         m_settings.maxMisses = misses;
+        m_settings.repeats = Settings::Repeats::Save;   // every number has the same picture here
         m_settings.transfers = 1;   // one number at a time, so each number's requests can be counted
         if (busyLimit > 0)
             m_inet->setBusyLimit(busyLimit);

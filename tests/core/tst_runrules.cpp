@@ -47,6 +47,19 @@ private Q_SLOTS:
                                           << "/tmp/d/a.jpg?s=1";
         QTest::newRow("empty folder stays relative") << "http://h/a.jpg" << "" << "h_" << "h_a.jpg";
         QTest::newRow("folder with final slash") << "http://h/a.jpg" << "/" << "" << "/a.jpg";
+        // The same picture gets the same name however its address was copied.
+        QTest::newRow("encoded space") << "http://h/my%20pics/img%2001.jpg" << "/d" << "" << "/d/img 01.jpg";
+        QTest::newRow("typed space") << "http://h/my pics/img 01.jpg" << "/d" << "" << "/d/img 01.jpg";
+        QTest::newRow("encoded Cyrillic") << "http://h/%D0%BA%D0%B0%D0%B4%D1%8001.jpg" << "/d" << ""
+                                          << "/d/кадр01.jpg";
+        QTest::newRow("typed Cyrillic") << "http://h/кадр01.jpg" << "/d" << "" << "/d/кадр01.jpg";
+        QTest::newRow("typed and encoded side by side") << "http://h/кадр%2001.jpg" << "/d" << "" << "/d/кадр 01.jpg";
+        QTest::newRow("encoded slash and backslash") << "http://h/a%2Fb%5Cc.jpg" << "/d" << "" << "/d/a_b_c.jpg";
+        QTest::newRow("NUL and line feed") << "http://h/a%00b%0A.jpg" << "/d" << "" << "/d/a_b_.jpg";
+        QTest::newRow("encoded dot dot") << "http://h/%2E%2E" << "/d" << "" << "/d/%2E%2E";
+        QTest::newRow("plain dot dot") << "http://h/a/.." << "/d" << "x_" << "/d/x_..";
+        QTest::newRow("not UTF-8 stays encoded") << "http://h/%FF%FE01.jpg" << "/d" << "" << "/d/%FF%FE01.jpg";
+        QTest::newRow("lone percent stays") << "http://h/100%.jpg" << "/d" << "" << "/d/100%.jpg";
     }
 
     void localFileName()
@@ -108,7 +121,15 @@ private Q_SLOTS:
         QTest::newRow("trailing slash") << "https://h.org/gallery/42/" << "https://h.org/gallery/42/||" << false;
         QTest::newRow("number first in the piece") << "https://h.org/0042_cat.jpg" << "https://h.org/|0042|_cat.jpg" << false;
         QTest::newRow("percent escapes") << "https://h.org/my%20pics/day%2012.jpg" << "https://h.org/my%20pics/day%20|12|.jpg" << true;
-        QTest::newRow("last of two runs, no scheme") << "01_img2.GIF" << "01_img|2|.GIF" << true;
+        QTest::newRow("last of two runs") << "http://h/01_img2.GIF" << "http://h/01_img|2|.GIF" << true;
+        // Without a scheme the address is taken as http: its host and port are never the number.
+        QTest::newRow("no scheme") << "example.com/pics/pic01.jpg" << "example.com/pics/pic|01|.jpg" << true;
+        QTest::newRow("no scheme, address and port") << "192.168.1.5:8080/a/07.jpg" << "192.168.1.5:8080/a/|07|.jpg" << true;
+        QTest::newRow("no scheme, host and port alone") << "example.com:8080" << "example.com:8080||" << false;
+        QTest::newRow("no scheme, host alone") << "01_img2.GIF" << "01_img2.GIF||" << false;
+        // A space at the split point is kept, encoded, so trimming the fields cannot drop it.
+        QTest::newRow("spaces") << "http://h/my pics/img 01.jpg" << "http://h/my%20pics/img%20|01|.jpg" << true;
+        QTest::newRow("space after the number") << "http://h/img01 a.jpg" << "http://h/img|01|%20a.jpg" << false;
     }
 
     void splitAddress()

@@ -222,7 +222,7 @@ private Q_SLOTS:
             QVERIFY2(overridesPermissions(false), std::strerror(errno));
         }
         QVERIFY(writeFile(m_folders->place.parameterFile(),
-                          "[LOCALFOLDER]\r\n" + folder.toUtf8() + "\r\n[LASTFILE]\r\n40\r\n"));
+                          "[LOCALFOLDER]\r\n" + folder.toUtf8() + "\r\n[LASTFILE]\r\n40\r\n[REPEATS]\r\nsave\r\n"));
         m_server->routeOthers(Response::ok(QByteArray(200000, 'p'), "image/jpeg"));
         frmSeriograb *w = makeWindow(m_settings, m_folders->place, m_server->url(QStringLiteral("/pic")));
         if (kind == 2) {

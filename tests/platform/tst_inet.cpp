@@ -669,6 +669,7 @@ void TestInet::refusedBeforeAnyRequest_data()
     QTest::newRow("proxy port text") << named << "127.0.0.1:web" << "" << proxyCode;
     QTest::newRow("proxy without port") << named << "127.0.0.1" << "" << proxyCode;
     QTest::newRow("proxy without host") << named << ":80" << "" << proxyCode;
+    QTest::newRow("proxy holding a user and password") << named << "alice:s3cret@127.0.0.1:3128" << "" << proxyCode;
     QTest::newRow("no address") << direct << "" << " " << int(CURLE_URL_MALFORMAT);
     QTest::newRow("file address") << direct << "" << "file:///etc/passwd" << int(CURLE_UNSUPPORTED_PROTOCOL);
     QTest::newRow("invalid host") << direct << "" << "http://bad host/pic01.jpg" << int(CURLE_URL_MALFORMAT);
@@ -688,11 +689,14 @@ void TestInet::refusedBeforeAnyRequest()
     inet.setAccessType(accessType);
     inet.setProxy(proxy);
     QSignalSpy states(&inet, &Inet::StateChanged);
-    QVERIFY(!inet.OpenURL({address.isEmpty() ? server.url("/pic01.jpg") : address, {}, {}}).answered());
+    const Inet::Answer answer = inet.OpenURL({address.isEmpty() ? server.url("/pic01.jpg") : address, {}, {}});
+    QVERIFY(!answer.answered());
+    QVERIFY2(!answer.errorText.contains(QLatin1String("s3cret")), qPrintable(answer.errorText));
 
     QCOMPARE(statesOf(states), QList<int>{Inet::Error});
     QCOMPARE(inet.ResponseCode(), code);
     QVERIFY(!inet.ResponseInfo().isEmpty());
+    QVERIFY2(!inet.ResponseInfo().contains(QLatin1String("s3cret")), qPrintable(inet.ResponseInfo()));
     QCOMPARE(server.connectionCount(), 0);
 }
 

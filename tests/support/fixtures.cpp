@@ -302,3 +302,31 @@ QString TinyproxyFixture::logForErrors() const
 {
     return log();
 }
+
+AuthProxyFixture::AuthProxyFixture(bool socks, const QString &user, const QString &password)
+    : ServerProcessFixture(socks ? QStringLiteral("microsocks") : QStringLiteral("squid")), m_user(user), m_password(password)
+{
+}
+
+AuthProxyFixture::~AuthProxyFixture() = default;
+
+QStringList AuthProxyFixture::prepare()
+{
+    if (name() == QLatin1String("microsocks"))
+        return {"-i", "127.0.0.1", "-p", QString::number(port()), "-u", m_user, "-P", m_password};
+    const QString dir = folder();
+    // Started by root, squid and its helper run as its own user, who must read these files.
+    QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
+    QProcess hash;
+    hash.start(QStringLiteral("openssl"), {QStringLiteral("passwd"), QStringLiteral("-apr1"), m_password});
+    hash.waitForFinished(10000);
+    const QByteArray passwd = dir.toLocal8Bit() + "/passwd";
+    writeFile(QString::fromLocal8Bit(passwd), m_user.toUtf8() + ':' + hash.readAllStandardOutput().trimmed() + '\n');
+    QFile::setPermissions(QString::fromLocal8Bit(passwd), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    const QByteArray config = "http_port 127.0.0.1:" + QByteArray::number(port()) + "\npid_filename " + dir.toLocal8Bit()
+        + "/squid.pid\ncache deny all\ncache_mem 8 MB\naccess_log none\ncache_store_log none\ncache_log /dev/stderr\n"
+          "pinger_enable off\nshutdown_lifetime 0 seconds\nauth_param basic program /usr/lib/squid/basic_ncsa_auth "
+        + passwd + "\nacl users proxy_auth REQUIRED\nhttp_access allow localhost users\nhttp_access deny all\n";
+    writeFile(dir + QStringLiteral("/squid.conf"), config);
+    return {QStringLiteral("-N"), QStringLiteral("-f"), dir + QStringLiteral("/squid.conf")};
+}

@@ -124,6 +124,21 @@ protected:
             QFAIL(missing.constData());                                                           \
         QSKIP(missing.constData());                                                               \
     } while (false)
+/// A real proxy on 127.0.0.1:port() that lets through only the user it is given: squid (HTTP,
+/// checked by its basic_ncsa_auth helper) or microsocks (SOCKS5). Logs nothing.
+class AuthProxyFixture : public ServerProcessFixture
+{
+public:
+    AuthProxyFixture(bool socks, const QString &user, const QString &password);
+    ~AuthProxyFixture() override;
+
+protected:
+    QStringList prepare() override;
+    QString logForErrors() const override { return {}; }
+
+private:
+    QString m_user, m_password;
+};
 
 /// Starts a fixture; skips the test when its program is missing, but fails it under CI.
 #define START_FIXTURE_OR_SKIP(fixture)                                                            \

@@ -232,6 +232,8 @@ void ScriptedServer::readFrom(QTcpSocket *socket)
         else
             chosen.status = 404;
     }
+    if (!m_refusedAgent.isEmpty() && request.header("User-Agent").startsWith(m_refusedAgent))
+        chosen = Response::page(403, "<p>Forbidden</p>");
     const QByteArray range = request.header("Range");
     const QByteArray ifRange = request.header("If-Range");
     if (chosen.ranges && range.startsWith("bytes=") && range.endsWith('-')) {

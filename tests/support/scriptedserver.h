@@ -98,6 +98,8 @@ public:
     void routeSeries(const QList<int> &numbers, bool held = false);
     /// "/pic01.jpg" for 1: "/pic" and the number with at least two digits.
     static QString seriesPath(int number);
+    /// Answers 403 to every request whose User-Agent begins with agent, as sites that want a browser do.
+    void refuseAgent(const QByteArray &agent) { m_refusedAgent = agent; }
     /// Sends the answers held for path so far; later requests for it are held again.
     void release(const QString &path);
 
@@ -132,6 +134,7 @@ private:
     bool m_hasOthers = false;
     std::function<Response(const ReceivedRequest &)> m_answerFor;
     QElapsedTimer m_clock;
+    QByteArray m_refusedAgent;
     QHash<QTcpSocket *, Connection> m_connections;
     QList<ReceivedRequest> m_requests;
     int m_connectionCount = 0;

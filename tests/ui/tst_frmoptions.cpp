@@ -31,7 +31,8 @@ namespace {
 QByteArray blocks(const QStringList &values)
 {
     static const char *const keys[] = {"LOCALFOLDER", "HEADERTEXT", "LASTFILE", "PROXYIP", "PROXYPORT", "MAXMISSES",
-                                       "IFEXISTS", "RETRIES", "PAUSE", "KEEP", "REFERER", "COOKIES", "CAFILE"};
+                                       "IFEXISTS", "RETRIES", "PAUSE", "KEEP", "REPEATS", "REFERER", "COOKIES", "CAFILE",
+                                       "USERAGENT", "PROXYTYPE", "PROXYUSER"};
     QByteArray out;
     for (int i = 0; i < values.size(); ++i)
         out += QByteArray("[") + keys[i] + "]\r\n" + values.at(i).toUtf8() + "\r\n";
@@ -217,6 +218,40 @@ private Q_SLOTS:
         QCOMPARE(field(dlg, "txtHead")->text(), QStringLiteral(" pic_ "));
     }
 
+    // Proxy Server typed whole is split at OK into "server|port|kind|user"; the server is stored alone.
+    void proxyTextForms_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("port");   // the Proxy Port field
+        QTest::addColumn<QString>("split");
+        QTest::newRow("a name") << "proxy.example.org" << "3128" << "proxy.example.org|3128|http|";
+        QTest::newRow("host:port") << "127.0.0.1:3129" << "" << "127.0.0.1|3129|http|";
+        QTest::newRow("the port typed wins") << "127.0.0.1:3129" << "8080" << "127.0.0.1|3129|http|";
+        QTest::newRow("http://host") << "http://127.0.0.1" << "8080" << "127.0.0.1|8080|http|";
+        QTest::newRow("socks5://host:port") << "socks5://127.0.0.1:1080" << "" << "127.0.0.1|1080|socks5|";
+        QTest::newRow("socks5h://host") << "socks5h://tor.example" << "9050" << "tor.example|9050|socks5|";
+        QTest::newRow("user@host") << "alice@proxy.example.org" << "3128" << "proxy.example.org|3128|http|alice";
+        QTest::newRow("IPv6 address") << "::1" << "3128" << "::1|3128|http|";
+        QTest::newRow("bracketed IPv6 and port") << "http://[::1]:3128" << "" << "::1|3128|http|";
+    }
+
+    void proxyTextForms()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, port);
+        QFETCH(QString, split);
+        QPointer<frmOptions> dlg = open();
+        field(dlg, "txtProxyIP")->setText(typed);
+        field(dlg, "txtProxyPort")->setText(port);
+        QTest::mouseClick(button(dlg, "cmdOK"), Qt::LeftButton);
+        QVERIFY(closedAndMainEnabled(dlg));
+        QCOMPARE(QStringList({m_settings.proxyIP, QString::number(m_settings.proxyPort),
+                              Settings::proxyTypeText(m_settings.proxyType), m_settings.proxyUser}).join(QLatin1Char('|')),
+                 split);
+        QVERIFY2(parFile().contains("[PROXYIP]\r\n" + split.section(QLatin1Char('|'), 0, 0).toUtf8() + "\r\n"),
+                 parFile().constData());
+    }
+
     // More Options from Options: its OK hands its settings back, Options' OK stores both in one
     // rewrite and Options' Cancel drops both. From the menu, its own OK stores them.
     void moreStoresWithOptions_data()
@@ -266,8 +301,8 @@ private Q_SLOTS:
         QCOMPARE(m_settings.retries + m_settings.pauseMs, stored ? 60010 : 3);
         QCOMPARE(m_settings.referer + m_settings.caFile, stored ? QStringLiteral("https://h.org/g/") + ca : QString());
         QCOMPARE(m_settings.keep == Settings::Keep::All && m_settings.ifExists == Settings::IfExists::Number, stored);
-        const QByteArray more5 = blocks({"", "", "", "", "", "025", "number", "10", "60000", "all",
-                                         "https://h.org/g/", "", ca}).mid(blocks({"", "", "", "", ""}).size());
+        const QByteArray more5 = blocks({"", "", "", "", "", "025", "number", "10", "60000", "all", "skip",
+                                         "https://h.org/g/", "", ca, "", "http", ""}).mid(blocks({"", "", "", "", ""}).size());
         if (how == QLatin1String("ok"))
             QCOMPARE(parFile(), blocks({"", "new_", "9999", "", ""}) + more5);
         else if (how == QLatin1String("cancel"))
@@ -302,6 +337,11 @@ private Q_SLOTS:
         QTest::newRow("Referer of another scheme") << "10" << "8080" << "Send Referer" << "txtReferer=ftp://h.org/";
         QTest::newRow("missing cookies file") << "10" << "8080" << "Cookies file" << "txtCookies=/nonexistent/cookies.txt";
         QTest::newRow("CA file that is a folder") << "10" << "8080" << "cannot be read" << "txtCaFile=/";
+        QTest::newRow("proxy of another scheme") << "10" << "8080" << "Proxy Server" << "txtProxyIP=ftp://h.org";
+        QTest::newRow("proxy with a path") << "10" << "8080" << "Proxy Server" << "txtProxyIP=http://h.org/proxy";
+        QTest::newRow("proxy with a word for its port") << "10" << "8080" << "Proxy Server" << "txtProxyIP=h.org:web";
+        QTest::newRow("proxy with a blank inside") << "10" << "8080" << "Proxy Server" << "txtProxyIP=h org:80";
+        QTest::newRow("Identify as an empty text") << "10" << "8080" << "Identify as" << "txtUserAgent=";
     }
 
     void badNumberKeepsDialogOpen()
@@ -328,8 +368,10 @@ private Q_SLOTS:
             const QString name = other.section(QLatin1Char('='), 0, 0);
             if (!dlg->findChild<QLineEdit *>(name)) {
                 refusing = openMore(dlg);
-                // The Referer row chooses a fixed address, so its field takes the text.
+                // The Referer and Identify as rows choose a text of their own, so their fields take it.
                 refusing->findChild<QComboBox *>(QStringLiteral("cmbReferer"))->setCurrentIndex(2);
+                refusing->findChild<QComboBox *>(QStringLiteral("cmbUserAgent"))->setCurrentIndex(2);
+                field(refusing, "txtUserAgent")->setText(QStringLiteral("Agent/1.0"));
                 field(refusing, "txtReferer")->setText(QStringLiteral("http://h.org/"));
             }
             field(refusing, qPrintable(name))->setText(other.section(QLatin1Char('='), 1));
@@ -358,7 +400,9 @@ private Q_SLOTS:
         QCOMPARE(m_settings.proxyPort, settingsBefore.proxyPort);
         QCOMPARE(m_settings.maxMisses, settingsBefore.maxMisses);
         // The typed text is still there to be corrected.
-        QCOMPARE(field(dlg, "txtProxyIP")->text(), QStringLiteral("10.0.0.1"));
+        QCOMPARE(field(dlg, "txtProxyIP")->text(), other.startsWith(QLatin1String("txtProxyIP="))
+                                                       ? other.section(QLatin1Char('='), 1)
+                                                       : QStringLiteral("10.0.0.1"));
     }
 
     void closingWithoutOkChangesNothing_data()
@@ -582,11 +626,14 @@ private Q_SLOTS:
         QVERIFY(more);
         QStringList captions;
         for (QLabel *l : more->findChildren<QLabel *>())
-            captions << l->parentWidget()->objectName() + QLatin1Char(':') + l->text();
+            if (l->objectName().startsWith(QLatin1String("Label")))
+                captions << l->parentWidget()->objectName() + QLatin1Char(':') + l->text();
         QCOMPARE(captions, QStringList({"fraDownloads:Stop after misses in a row", "fraDownloads:If the file exists",
                                         "fraDownloads:Retries", "fraDownloads:Pause between requests (ms)",
-                                        "fraDownloads:Keep pictures", "fraSiteAccess:Send Referer",
-                                        "fraSiteAccess:Cookies file", "fraSiteAccess:Extra CA certificates"}));
+                                        "fraDownloads:Keep pictures", "fraDownloads:Pictures identical to an earlier one",
+                                        "fraSiteAccess:Send Referer", "fraSiteAccess:Cookies file",
+                                        "fraSiteAccess:Extra CA certificates", "fraSiteAccess:Identify as",
+                                        "fraProxy:Proxy kind", "fraProxy:Proxy user", "fraProxy:Proxy password"}));
         auto *choice = more->findChild<QComboBox *>(QStringLiteral("cmbIfExists"));
         QCOMPARE(QStringList({choice->itemText(0), choice->itemText(1), choice->itemText(2)}),
                  QStringList({"Ask", "Skip", "Keep both"}));

@@ -4,6 +4,7 @@
 #include "core/runrules.h"
 #include "storage/modpara.h"
 #include "ui/dialogs/placement.h"
+#include "ui/main/keyring.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -34,12 +35,25 @@ SettingsChange change(std::function<void(Settings &)> apply, const char *key, co
     return c;
 }
 
+// The password goes to the keyring alone; where none answers it stays for this session.
+void keepProxyPassword(Settings &settings)
+{
+    QString why;
+    const bool kept = settings.proxyUser.isEmpty()
+        || keyring::storeProxyPassword(settings.proxyUser, settings.proxyPassword, &why);
+    if (!settings.proxyUser.isEmpty())
+        settings.keyring = kept ? Settings::Keyring::Answers : Settings::Keyring::None;
+}
+
 } // namespace
 
 void storeSettings(QWidget *parent, const QString &title, Settings &settings, const ProgramPlace &place,
                    const SettingsChange &change)
 {
+    const QString passwordBefore = settings.proxyPassword, userBefore = settings.proxyUser;
     change.applyTo(settings);
+    if (settings.proxyPassword != passwordBefore || settings.proxyUser != userBefore)
+        keepProxyPassword(settings);
     try {
         modPara::writeParas(place, change.stored);
     } catch (const std::exception &e) {
@@ -231,6 +245,10 @@ void frmMore::buildRows()
                               &Settings::keep, &Settings::keepText,
                               {{QStringLiteral("GIF and JPEG"), Settings::Keep::GifJpeg},
                                {QStringLiteral("GIF, JPEG, PNG and WebP"), Settings::Keep::All}});
+    choiceRow<Settings::Repeats>(S::Downloads, "Label14", "cmbRepeats", QStringLiteral("Pictures identical to an earlier one"),
+                                 "repeats", &Settings::repeats, &Settings::repeatsText,
+                                 {{QStringLiteral("Skip"), Settings::Repeats::Skip},
+                                  {QStringLiteral("Save"), Settings::Repeats::Save}});
 
     // The Referer: a choice, and the fixed address when that is the choice.
     auto *refererRow = new QWidget(this);
@@ -283,6 +301,99 @@ void frmMore::buildRows()
             QStringLiteral("Cookies files (*.txt);;All files (*)"));
     fileRow(S::SiteAccess, "Label13", "txtCaFile", QStringLiteral("Extra CA certificates"), "caFile", &Settings::caFile,
             QStringLiteral("PEM certificates (*.pem *.crt);;All files (*)"));
+    buildSiteRows();
+}
+
+// What a site is told and how it is reached: the pictures that repeat, the name sent, the proxy.
+void frmMore::buildSiteRows()
+{
+    using S = Section;
+
+    enum AgentChoice { Program, Browser, Own };
+    auto *agentRow = new QWidget(this);
+    auto *line = new QHBoxLayout(agentRow);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto *cmbUserAgent = new QComboBox(agentRow);
+    cmbUserAgent->setObjectName(QStringLiteral("cmbUserAgent"));
+    cmbUserAgent->addItem(QStringLiteral("Seriograb"), Program);
+    cmbUserAgent->addItem(QStringLiteral("A current desktop browser"), Browser);
+    cmbUserAgent->addItem(QStringLiteral("This text"), Own);
+    auto *txtUserAgent = new QLineEdit(agentRow);
+    txtUserAgent->setObjectName(QStringLiteral("txtUserAgent"));
+    txtUserAgent->setAccessibleName(QStringLiteral("User-Agent text"));
+    txtUserAgent->setEnabled(false);
+    line->addWidget(cmbUserAgent);
+    line->addWidget(txtUserAgent, 1);
+    agentRow->setFocusProxy(cmbUserAgent);
+    connect(cmbUserAgent, &QComboBox::currentIndexChanged, this,
+            [cmbUserAgent, txtUserAgent] { txtUserAgent->setEnabled(cmbUserAgent->currentData().toInt() == Own); });
+    addRow(
+        S::SiteAccess, "Label15", QStringLiteral("Identify as"), agentRow,
+        [cmbUserAgent, txtUserAgent](const Settings &s) {
+            const int choice = s.userAgent.isEmpty()                        ? Program
+                             : s.userAgent == Settings::browserUserAgent() ? Browser
+                                                                             : Own;
+            cmbUserAgent->setCurrentIndex(cmbUserAgent->findData(choice));
+            txtUserAgent->setText(choice == Own ? s.userAgent : QString());
+        },
+        [this, cmbUserAgent, txtUserAgent]() -> std::optional<SettingsChange> {
+            const int choice = cmbUserAgent->currentData().toInt();
+            const QString agent = choice == Program ? QString()
+                                : choice == Browser ? Settings::browserUserAgent()
+                                                    : txtUserAgent->text().trimmed();
+            if (choice == Own && agent.isEmpty()) {
+                refuse(txtUserAgent, QStringLiteral("Identify as: please enter the text to send, or choose Seriograb."));
+                return std::nullopt;
+            }
+            return change([agent](Settings &s) { s.userAgent = agent; }, "userAgent", agent);
+        },
+        QStringLiteral("The name sent to the sites (User-Agent)"));
+
+    choiceRow<Settings::ProxyType>(S::Proxy, "Label16", "cmbProxyType", QStringLiteral("Proxy kind"), "proxyType",
+                                   &Settings::proxyType, &Settings::proxyTypeText,
+                                   {{QStringLiteral("HTTP"), Settings::ProxyType::Http},
+                                    {QStringLiteral("SOCKS5 (the proxy looks up host names)"), Settings::ProxyType::Socks5}});
+    auto *txtProxyUser = new QLineEdit(this);
+    txtProxyUser->setObjectName(QStringLiteral("txtProxyUser"));
+    addRow(
+        S::Proxy, "Label17", QStringLiteral("Proxy user"), txtProxyUser,
+        [txtProxyUser](const Settings &s) { txtProxyUser->setText(s.proxyUser); },
+        [txtProxyUser]() -> std::optional<SettingsChange> {
+            const QString user = txtProxyUser->text().trimmed();
+            return change([user](Settings &s) { s.proxyUser = user; }, "proxyUser", user);
+        },
+        QStringLiteral("Empty: the proxy asks for no user name"));
+
+    auto *passwordRow = new QWidget(this);
+    auto *column = new QVBoxLayout(passwordRow);
+    column->setContentsMargins(0, 0, 0, 0);
+    auto *txtProxyPassword = new QLineEdit(passwordRow);
+    txtProxyPassword->setObjectName(QStringLiteral("txtProxyPassword"));
+    txtProxyPassword->setEchoMode(QLineEdit::Password);
+    auto *lblKeyring = new QLabel(passwordRow);
+    lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
+    lblKeyring->setWordWrap(true);
+    column->addWidget(txtProxyPassword);
+    column->addWidget(lblKeyring);
+    passwordRow->setFocusProxy(txtProxyPassword);
+    addRow(
+        S::Proxy, "Label18", QStringLiteral("Proxy password"), passwordRow,
+        [txtProxyPassword, lblKeyring](const Settings &s) {
+            txtProxyPassword->setText(s.proxyPassword);
+            lblKeyring->setText(s.keyring == Settings::Keyring::None
+                                    ? QStringLiteral("No keyring answers: the password is kept only until the program ends.")
+                                : s.keyring == Settings::Keyring::Answers
+                                    ? QStringLiteral("Kept in the desktop's keyring, never in a file of Seriograb's.")
+                                    : QStringLiteral("Kept in the desktop's keyring, never in a file of Seriograb's; "
+                                                     "where no keyring answers, only until the program ends."));
+            txtProxyPassword->setAccessibleDescription(lblKeyring->text());
+        },
+        [txtProxyPassword]() -> std::optional<SettingsChange> {
+            const QString password = txtProxyPassword->text();
+            SettingsChange c;
+            c.apply.append([password](Settings &s) { s.proxyPassword = password; });
+            return c;
+        });
 }
 
 void frmMore::refuse(QWidget *field, const QString &message)

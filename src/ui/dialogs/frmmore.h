@@ -85,6 +85,7 @@ private:
     QLineEdit *fileRow(Section section, const char *labelName, const char *name, const QString &caption,
                        const char *key, QString Settings::*member, const QString &filter);
     void buildRows();
+    void buildSiteRows();
     void refuse(QWidget *field, const QString &message);
 
     QPointer<QWidget> m_opener;

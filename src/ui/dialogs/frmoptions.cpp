@@ -1,6 +1,7 @@
 #include "ui/dialogs/frmoptions.h"
 
 #include "core/numbers.h"
+#include "core/proxytext.h"
 #include "core/runrules.h"
 #include "platform/filesystem.h"
 #include "platform/twips.h"
@@ -367,6 +368,17 @@ void frmOptions::cmdOKClick()
                                        "from 0 to 32767."));
         return;
     }
+    // A proxy typed or pasted whole goes into its fields; a password never stays in the field.
+    const std::optional<ProxyText> typed = ProxyText::split(txtProxyIP->text());
+    if (!typed) {
+        refuse(txtProxyIP, QStringLiteral("Proxy Server: please enter the proxy's name or address, such as "
+                                          "proxy.example.org, 127.0.0.1:3128, socks5://127.0.0.1:1080 or "
+                                          "user@proxy.example.org, or leave it empty for none."));
+        return;
+    }
+    txtProxyIP->setText(typed->host);
+    if (typed->port > 0)
+        txtProxyPort->setText(QString::number(typed->port));
     // The port is read as ever (letters alone mean 0, "no port"), but must be a port.
     const std::optional<qint32> port = numbers::leadingNumberWithin(txtProxyPort->text(), 0, 65535);
     if (!port) {
@@ -400,6 +412,21 @@ void frmOptions::cmdOKClick()
                      {QStringLiteral("proxyIP"), proxy},
                      {QStringLiteral("proxyPort"), txtProxyPort->text()}};
     change.add(m_moreChange);
+    // What the typed proxy names is newer than what More Options showed.
+    auto store = [&change](const QString &key, const QString &text) {
+        change.stored.removeIf([&key](const std::pair<QString, QString> &kept) { return kept.first == key; });
+        change.stored.append({key, text});
+    };
+    if (const std::optional<Settings::ProxyType> type = typed->type) {
+        change.apply.append([type](Settings &s) { s.proxyType = *type; });
+        store(QStringLiteral("proxyType"), Settings::proxyTypeText(*type));
+    }
+    if (const QString user = typed->user; !user.isEmpty()) {
+        change.apply.append([user](Settings &s) { s.proxyUser = user; });
+        store(QStringLiteral("proxyUser"), user);
+    }
+    if (const std::optional<QString> password = typed->password)
+        change.apply.append([password](Settings &s) { s.proxyPassword = *password; });
     storeSettings(this, messageTitle(), m_settings, m_place, change);
     emit applied();
     close();

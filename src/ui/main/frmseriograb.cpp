@@ -7,6 +7,7 @@
 #include "platform/inet.h"
 #include "platform/twips.h"
 #include "storage/bassavelist.h"
+#include "ui/main/keyring.h"
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
@@ -311,6 +312,14 @@ void frmSeriograb::buildMenus()
 void frmSeriograb::load()
 {
     QStringList problems = readSettings(m_place, m_settings);
+    // The proxy password lives in the desktop's keyring, never in the settings file.
+    if (!m_settings.proxyUser.isEmpty()) {
+        const keyring::Answer kept = keyring::readProxyPassword(m_settings.proxyUser);
+        m_settings.proxyPassword = kept.secret;
+        m_settings.keyring = kept.answered ? Settings::Keyring::Answers : Settings::Keyring::None;
+        if (!kept.answered)
+            problems << QStringLiteral("the proxy password could not be read from the keyring (%1)").arg(kept.why);
+    }
 
     try {
         ComboHistoryBox box(cmbURL1);
