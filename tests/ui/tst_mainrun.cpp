@@ -8,7 +8,6 @@
 #include <QClipboard>
 #include <QImageReader>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QTreeWidget>
@@ -44,7 +43,7 @@ class TestMainRun : public QObject
     QString runLog(frmSeriograb *w)
     {
         trigger(w, "runLog");
-        return harness::openWindow("frmRunLog")->findChild<QPlainTextEdit *>()->toPlainText();
+        return qobject_cast<frmRunLog *>(harness::openWindow("frmRunLog"))->shownLines().join(QLatin1Char('\n'));
     }
 
 private Q_SLOTS:
@@ -136,7 +135,7 @@ private Q_SLOTS:
         ScriptedServer server;
         server.route(QStringLiteral("/a/pic01.jpg"), Response::ok("a1", "image/jpeg"));   // then misses
         for (int n = 1; n <= 5; ++n)
-            server.route(QStringLiteral("/b/img%1.jpg").arg(n, 2, 10, QLatin1Char('0')), Response::ok("b", "image/jpeg"));
+            server.route(QStringLiteral("/b/img%1.jpg").arg(n, 2, 10, QLatin1Char('0')), Response::ok("b" + QByteArray::number(n), "image/jpeg"));
         QVERIFY(m_folders->writeParameters("[LASTFILE]\r\n4\r\n[MAXMISSES]\r\n2\r\n"));
         const QString a = server.url(QStringLiteral("/a/pic01.jpg"));
         const QString failing = QStringLiteral("http://127.0.0.1:1/c01.jpg");

@@ -19,6 +19,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -76,16 +78,29 @@ frmMore::frmMore(const Settings &shown, QWidget *opener)
         setWindowIcon(opener->windowIcon());
 
     auto *page = new QVBoxLayout(this);
+    // The sections scroll, so a large font on a small screen still reaches every field and the
+    // buttons stay in view.
+    auto *scroller = new QScrollArea(this);
+    scroller->setObjectName(QStringLiteral("sections"));
+    scroller->setAccessibleName(QStringLiteral("More settings"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto *body = new QWidget(scroller);
+    auto *sections = new QVBoxLayout(body);
+    sections->setContentsMargins(0, 0, 0, 0);
     const char *names[] = {"fraDownloads", "fraSiteAccess", "fraProxy"};
     const QString titles[] = {QStringLiteral("Downloads"), QStringLiteral("Site access"), QStringLiteral("Proxy")};
     for (int s = 0; s < 3; ++s) {
-        m_sections[s] = new QGroupBox(titles[s], this);
+        m_sections[s] = new QGroupBox(titles[s], body);
         m_sections[s]->setObjectName(QLatin1String(names[s]));
         m_forms[s] = new QFormLayout(m_sections[s]);
         m_forms[s]->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
-        page->addWidget(m_sections[s]);
+        sections->addWidget(m_sections[s]);
     }
-    page->addStretch(1);
+    sections->addStretch(1);
+    scroller->setWidget(body);
+    page->addWidget(scroller, 1);
     auto *buttons = new QHBoxLayout;
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
@@ -116,10 +131,19 @@ frmMore::frmMore(const Settings &shown, QWidget *opener)
     connect(cmdOK, &QPushButton::clicked, this, &frmMore::cmdOKClick);
     connect(cmdCancel, &QPushButton::clicked, this, &frmMore::cmdCancelClick);
 
-    adjustSize();
-    resize(qMax(width(), sizeHint().width() * 5 / 4), height());
-    placement::stayWithMainWindow(this, opener);
+    // As large as the sections want, within the screen that holds the main window.
     const QScreen *scr = opener && opener->screen() ? opener->screen() : screen();
+    const QSize wanted(body->sizeHint().width() + scroller->verticalScrollBar()->sizeHint().width(),
+                       body->sizeHint().height());
+    scroller->setMinimumWidth(qMin(wanted.width(), scr ? scr->availableGeometry().width() / 2 : wanted.width()));
+    adjustSize();
+    QSize size(qMax(width(), sizeHint().width() * 5 / 4), height() - scroller->height() + wanted.height());
+    if (scr) {
+        const QSize frame = placement::outerSize(this, opener) - this->size();
+        size = size.boundedTo(scr->availableGeometry().size() - frame);
+    }
+    resize(size);
+    placement::stayWithMainWindow(this, opener);
     if (scr)
         move(placement::centredWithin(opener ? opener->frameGeometry() : scr->availableGeometry(),
                                       placement::outerSize(this, opener), scr->availableGeometry()));
