@@ -133,11 +133,12 @@ frmMore::frmMore(const Settings &shown, QWidget *opener)
 
     // As large as the sections want, within the screen that holds the main window.
     const QScreen *scr = opener && opener->screen() ? opener->screen() : screen();
-    const QSize wanted(body->sizeHint().width() + scroller->verticalScrollBar()->sizeHint().width(),
-                       body->sizeHint().height());
-    scroller->setMinimumWidth(qMin(wanted.width(), scr ? scr->availableGeometry().width() / 2 : wanted.width()));
+    scroller->setMinimumSize(body->sizeHint().width() + scroller->verticalScrollBar()->sizeHint().width(),
+                             body->sizeHint().height());
     adjustSize();
-    QSize size(qMax(width(), sizeHint().width() * 5 / 4), height() - scroller->height() + wanted.height());
+    QSize size(qMax(width(), sizeHint().width() * 5 / 4), height());
+    scroller->setMinimumSize(0, 0);
+    page->activate();   // the window's least size follows the scroller's at once, not at show()
     if (scr) {
         const QSize frame = placement::outerSize(this, opener) - this->size();
         size = size.boundedTo(scr->availableGeometry().size() - frame);
