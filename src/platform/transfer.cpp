@@ -175,15 +175,15 @@ bool Inet::Transfer::rangeCompletesPart() const
     const QByteArray range = headerValue(headers, "Content-Range").trimmed();
     if (!range.startsWith("bytes "))
         return false;
-    const QByteArray spec = range.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
+    const QByteArray span = range.mid(6).trimmed();
+    const qsizetype dash = span.indexOf('-');
+    const qsizetype slash = span.indexOf('/');
     if (dash <= 0 || slash <= dash)
         return false;
     bool ok[3] = {};
-    const qint64 first = spec.left(dash).toLongLong(&ok[0]);
-    const qint64 last = spec.mid(dash + 1, slash - dash - 1).toLongLong(&ok[1]);
-    const qint64 size = spec.mid(slash + 1).toLongLong(&ok[2]);
+    const qint64 first = span.left(dash).toLongLong(&ok[0]);
+    const qint64 last = span.mid(dash + 1, slash - dash - 1).toLongLong(&ok[1]);
+    const qint64 size = span.mid(slash + 1).toLongLong(&ok[2]);
     return ok[0] && ok[1] && ok[2] && first == resumeFrom && size == firstTotal && last == size - 1;
 }
 
