@@ -29,6 +29,37 @@ QString title() { return QStringLiteral("More Options"); }
 
 enum RefererChoice { RefererNone, RefererFolder, RefererFixed };
 
+// A row of a choice beside a field for a text of the user's, which takes input only while the
+// choice is textItem.
+struct ChoiceWithText
+{
+    QWidget *row;
+    QComboBox *choice;
+    QLineEdit *text;
+};
+
+ChoiceWithText choiceWithText(QWidget *parent, const char *choiceName, const char *textName, const QString &textCaption,
+                              const QList<QPair<QString, int>> &items, int textItem)
+{
+    auto *row = new QWidget(parent);
+    auto *line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto *choice = new QComboBox(row);
+    choice->setObjectName(QLatin1String(choiceName));
+    for (const auto &[caption, value] : items)
+        choice->addItem(caption, value);
+    auto *text = new QLineEdit(row);
+    text->setObjectName(QLatin1String(textName));
+    text->setAccessibleName(textCaption);
+    text->setEnabled(false);
+    line->addWidget(choice);
+    line->addWidget(text, 1);
+    row->setFocusProxy(choice);
+    QObject::connect(choice, &QComboBox::currentIndexChanged, row,
+                     [choice, text, textItem] { text->setEnabled(choice->currentData().toInt() == textItem); });
+    return {row, choice, text};
+}
+
 SettingsChange change(std::function<void(Settings &)> apply, const char *key, const QString &text)
 {
     SettingsChange c;
@@ -276,24 +307,15 @@ void frmMore::buildRows()
                                   {QStringLiteral("Save"), Settings::Repeats::Save}});
 
     // The Referer: a choice, and the fixed address when that is the choice.
-    auto *refererRow = new QWidget(this);
-    auto *line = new QHBoxLayout(refererRow);
-    line->setContentsMargins(0, 0, 0, 0);
-    auto *cmbReferer = new QComboBox(refererRow);
-    cmbReferer->setObjectName(QStringLiteral("cmbReferer"));
-    cmbReferer->addItem(QStringLiteral("None"), RefererNone);
-    cmbReferer->addItem(QStringLiteral("The address's folder"), RefererFolder);
-    cmbReferer->addItem(QStringLiteral("A fixed address"), RefererFixed);
-    auto *txtReferer = new QLineEdit(refererRow);
-    txtReferer->setObjectName(QStringLiteral("txtReferer"));
+    const ChoiceWithText referer = choiceWithText(this, "cmbReferer", "txtReferer", QStringLiteral("Fixed Referer address"),
+                                                  {{QStringLiteral("None"), RefererNone},
+                                                   {QStringLiteral("The address's folder"), RefererFolder},
+                                                   {QStringLiteral("A fixed address"), RefererFixed}},
+                                                  RefererFixed);
+    QWidget *refererRow = referer.row;
+    QComboBox *cmbReferer = referer.choice;
+    QLineEdit *txtReferer = referer.text;
     txtReferer->setPlaceholderText(QStringLiteral("https://"));
-    txtReferer->setAccessibleName(QStringLiteral("Fixed Referer address"));
-    txtReferer->setEnabled(false);
-    line->addWidget(cmbReferer);
-    line->addWidget(txtReferer, 1);
-    refererRow->setFocusProxy(cmbReferer);
-    connect(cmbReferer, &QComboBox::currentIndexChanged, this,
-            [cmbReferer, txtReferer] { txtReferer->setEnabled(cmbReferer->currentData().toInt() == RefererFixed); });
     connect(cmbReferer, &QComboBox::activated, this, [txtReferer] {
         if (txtReferer->isEnabled())
             txtReferer->setFocus();
@@ -335,23 +357,14 @@ void frmMore::buildSiteRows()
     using S = Section;
 
     enum AgentChoice { Program, Browser, Own };
-    auto *agentRow = new QWidget(this);
-    auto *line = new QHBoxLayout(agentRow);
-    line->setContentsMargins(0, 0, 0, 0);
-    auto *cmbUserAgent = new QComboBox(agentRow);
-    cmbUserAgent->setObjectName(QStringLiteral("cmbUserAgent"));
-    cmbUserAgent->addItem(QStringLiteral("Seriograb"), Program);
-    cmbUserAgent->addItem(QStringLiteral("A current desktop browser"), Browser);
-    cmbUserAgent->addItem(QStringLiteral("This text"), Own);
-    auto *txtUserAgent = new QLineEdit(agentRow);
-    txtUserAgent->setObjectName(QStringLiteral("txtUserAgent"));
-    txtUserAgent->setAccessibleName(QStringLiteral("User-Agent text"));
-    txtUserAgent->setEnabled(false);
-    line->addWidget(cmbUserAgent);
-    line->addWidget(txtUserAgent, 1);
-    agentRow->setFocusProxy(cmbUserAgent);
-    connect(cmbUserAgent, &QComboBox::currentIndexChanged, this,
-            [cmbUserAgent, txtUserAgent] { txtUserAgent->setEnabled(cmbUserAgent->currentData().toInt() == Own); });
+    const ChoiceWithText agent = choiceWithText(this, "cmbUserAgent", "txtUserAgent", QStringLiteral("User-Agent text"),
+                                                {{QStringLiteral("Seriograb"), Program},
+                                                 {QStringLiteral("A current desktop browser"), Browser},
+                                                 {QStringLiteral("This text"), Own}},
+                                                Own);
+    QWidget *agentRow = agent.row;
+    QComboBox *cmbUserAgent = agent.choice;
+    QLineEdit *txtUserAgent = agent.text;
     addRow(
         S::SiteAccess, "Label15", QStringLiteral("Identify as"), agentRow,
         [cmbUserAgent, txtUserAgent](const Settings &s) {
