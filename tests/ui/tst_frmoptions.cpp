@@ -535,14 +535,27 @@ private Q_SLOTS:
         QPointer<frmOptions> dlg = open();
         auto *dir = dlg->findChild<QAbstractItemView *>(QStringLiteral("dir"));
         auto *model = qobject_cast<QFileSystemModel *>(dir->model());
+        // The model sorts and the view lays out a moment after rows arrive: wait until the list
+        // holds still (a loaded machine takes longer) before reading or changing it.
+        auto holdsStill = [&] {
+            QString seen;
+            for (int i = 0; i < 50; ++i) {
+                QTest::qWait(100);
+                const QString now = model->filePath(dir->indexAt(QPoint(2, 2))) + model->filePath(dir->currentIndex());
+                if (now == seen)
+                    return;
+                seen = now;
+            }
+        };
         QTRY_COMPARE(model->rowCount(model->index(work)), 40);
-        QTest::qWait(50);   // the rows' sorting, and the reveal of the start folder after it
+        holdsStill();   // the rows' sorting, and the reveal of the start folder after it
         QTest::keyClick(dir, Qt::Key_PageDown);
+        holdsStill();
         const QString chosen = model->filePath(dir->currentIndex());
         const QString top = model->filePath(dir->indexAt(QPoint(2, 2)));
         QVERIFY(QDir().mkpath(work + QStringLiteral("/new")));
         QTRY_COMPARE(model->rowCount(model->index(work)), 41);
-        QTest::qWait(50);
+        holdsStill();
         QCOMPARE(model->filePath(dir->currentIndex()), chosen);
         QCOMPARE(model->filePath(dir->indexAt(QPoint(2, 2))), top);
     }
