@@ -528,7 +528,8 @@ private Q_SLOTS:
     // shows no longer takes the highlight and the view back to the start folder.
     void folderListKeepsTheUsersPlace()
     {
-        const QString work = QDir(m_tmp->path()).canonicalPath();
+        const QString root = QDir(m_tmp->path()).canonicalPath();
+        const QString work = root + QStringLiteral("/list");
         for (int n = 10; n < 50; ++n)
             QVERIFY(QDir().mkpath(work + QStringLiteral("/sub%1").arg(n)));
         QVERIFY(QDir::setCurrent(work));
@@ -550,9 +551,15 @@ private Q_SLOTS:
         QTRY_COMPARE(model->rowCount(model->index(work)), 40);
         holdsStill();   // the rows' sorting, and the reveal of the start folder after it
         QTest::keyClick(dir, Qt::Key_PageDown);
+        QTest::keyClick(dir, Qt::Key_Up);   // the highlight in the middle of the list, not at its edge
         holdsStill();
         const QString chosen = model->filePath(dir->currentIndex());
         const QString top = model->filePath(dir->indexAt(QPoint(2, 2)));
+        // A folder coming elsewhere on the disk, then one above the top row, leave the list be.
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/other")));
+        QTRY_COMPARE(model->rowCount(model->index(root)), 2);
+        holdsStill();
+        QCOMPARE(model->filePath(dir->indexAt(QPoint(2, 2))), top);
         QVERIFY(QDir().mkpath(work + QStringLiteral("/new")));
         QTRY_COMPARE(model->rowCount(model->index(work)), 41);
         holdsStill();

@@ -156,11 +156,16 @@ void frmOptions::buildControls()
     connect(cmdMore, &QPushButton::clicked, this, &frmOptions::cmdMoreClick);
     // Once the user has moved the highlight or scrolled, a change on disk leaves the list as
     // the user left it.
-    connect(dir->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    // The row at the top is noted once the move has been carried out, while the list is laid out.
+    auto userMoved = [this] {
+        m_userMoved = true;
+        QTimer::singleShot(0, this, [this] { noteTopRow(); });
+    };
+    connect(dir->selectionModel(), &QItemSelectionModel::currentChanged, this, [this, userMoved] {
         if (!m_settingFolder)
-            m_userMoved = true;
+            userMoved();
     });
-    connect(dir->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_userMoved = true; });
+    connect(dir->verticalScrollBar(), &QScrollBar::actionTriggered, this, userMoved);
     // Folders load in the background; the current one can only be shown once its parents'
     // rows have arrived, so it is shown again whenever rows arrive above it.
     auto revealAbove = [this](const QString &path) {
@@ -179,15 +184,37 @@ void frmOptions::buildControls()
             [this, revealAbove](const QModelIndex &parent) {
                 revealAbove(m_folders->filePath(parent));
             });
-    // The model sorts the rows it has loaded a moment later, which can push the current folder
-    // out of sight; it is brought back if it was in sight before.
-    connect(m_folders, &QFileSystemModel::layoutAboutToBeChanged, this, [this] {
-        m_currentInSight = dir->viewport()->rect().intersects(dir->visualRect(dir->currentIndex()));
-    });
-    connect(m_folders, &QFileSystemModel::layoutChanged, this, [this] {
-        if (m_currentInSight)
+    // The model sorts the rows it has loaded a moment later, which can push the start folder
+    // out of sight; it is brought back if it was in sight before. Once the user has moved, the
+    // row at the top stays at the top while folders anywhere on the disk come and go.
+    auto beforeChange = [this] {
+        m_currentInSight = !m_userMoved
+            && dir->viewport()->rect().intersects(dir->visualRect(dir->currentIndex()));
+    };
+    auto afterChange = [this] {
+        if (m_userMoved) {
+            if (m_topRow.isValid())
+                dir->scrollTo(m_topRow, QAbstractItemView::PositionAtTop);
+            else   // the top row itself went: keep the one that took its place
+                QTimer::singleShot(0, this, [this] { noteTopRow(); });
+        } else if (m_currentInSight) {
             dir->scrollTo(dir->currentIndex());
-    });
+        }
+    };
+    connect(m_folders, &QFileSystemModel::layoutAboutToBeChanged, this, beforeChange);
+    connect(m_folders, &QFileSystemModel::rowsAboutToBeInserted, this, beforeChange);
+    connect(m_folders, &QFileSystemModel::rowsAboutToBeRemoved, this, beforeChange);
+    connect(m_folders, &QFileSystemModel::layoutChanged, this, afterChange);
+    connect(m_folders, &QFileSystemModel::rowsInserted, this, afterChange);
+    connect(m_folders, &QFileSystemModel::rowsRemoved, this, afterChange);
+}
+
+void frmOptions::noteTopRow()
+{
+    if (!m_userMoved)
+        return;
+    if (const QModelIndex top = dir->indexAt(QPoint(1, 1)); top.isValid())
+        m_topRow = top;
 }
 
 // The captions were laid out for a narrower font than most desktops use; rather than let a
@@ -328,6 +355,7 @@ void frmOptions::setFolder(const QString &path)
 {
     m_folder = path;
     m_userMoved = false;
+    m_topRow = QPersistentModelIndex();
     const QModelIndex target = m_folders->index(path);
     if (!target.isValid())
         return;

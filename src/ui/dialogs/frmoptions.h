@@ -4,6 +4,7 @@
 #include "ui/dialogs/frmmore.h"
 #include "platform/programplace.h"
 
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QWidget>
 #include <optional>
@@ -47,6 +48,7 @@ private:
     void drvChange(int index);
     void dirOpen(const QModelIndex &index);
     void setFolder(const QString &path);
+    void noteTopRow();
     void cmdBrowseClick();
     void cmdMoreClick();
     void refuse(QLineEdit *field, const QString &message);
@@ -83,5 +85,6 @@ private:
     bool m_settingFolder = false;    // the dialog itself moves the folder list's highlight
     bool m_userMoved = false;        // the user moved the highlight or scrolled since: leave the list be
     bool m_currentInSight = false;   // the current folder was in view before the rows were sorted
+    QPersistentModelIndex m_topRow;  // the top row the user left, kept there while rows change
     int m_drive = -1;           // index in drv of the drive the folder list is on
 };
