@@ -419,6 +419,8 @@ bool Inet::launch(Transfer &t)
     // which stays HTTP/1.1, waiting would only hold them back.
     if (t.url.scheme() == QLatin1String("https"))
         SET(CURLOPT_PIPEWAIT, 1L);
+    if (t.freshConnection)
+        SET(CURLOPT_FRESH_CONNECT, 1L);
     if (failed == CURLE_OK && (failed = CURLcode(m_trust.apply(e))) != CURLE_OK)
         failedOption = "CURLOPT_CAINFO";
     const QByteArray range = QByteArray::number(t.resumeFrom) + '-';
@@ -720,6 +722,14 @@ void Inet::finish(Transfer &t, int result)
         return;
     case Transfer::Stop::None:
         if (result != CURLE_OK) {
+            if (leftOverOnKeptConnection(t, result)) {
+                // What came were bytes an earlier answer left on the kept connection, not
+                // this number's answer: asked again on a connection of its own, at no try's cost.
+                detach(t);
+                t.freshConnection = true;
+                t.phase = Transfer::Phase::Queued;
+                return;
+            }
             if (retrypolicy::isPassing(result)) {
                 detach(t);
                 retryOrEnd(t, result, curlText, -1);
@@ -750,6 +760,18 @@ void Inet::finish(Transfer &t, int result)
         return;
     }
     t.phase = Transfer::Phase::Answered;
+}
+
+// Bytes that are not an answer at all, read from a connection an earlier transfer left open:
+// a server that sent more than it declared, with the rest arriving after that answer ended.
+bool Inet::leftOverOnKeptConnection(const Transfer &t, int result) const
+{
+    if (t.freshConnection || (result != CURLE_UNSUPPORTED_PROTOCOL && result != CURLE_WEIRD_SERVER_REPLY) || !t.easy)
+        return false;
+    long status = 0, connects = 0;
+    curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(t.easy, CURLINFO_NUM_CONNECTS, &connects);
+    return status == 0 && connects == 0;
 }
 
 // What the part file holds is of no use: the next try asks for the whole file.

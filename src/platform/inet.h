@@ -216,6 +216,7 @@ private:
     QString proxyAuthText(bool http407) const;
     void holdBusyHost(Transfer &t);
     void emptyPart(Transfer &t);
+    bool leftOverOnKeptConnection(const Transfer &t, int result) const;
     void drive(int socket, int events);
     void deliver();
     void checkStalls();

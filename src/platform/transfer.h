@@ -80,6 +80,7 @@ struct Inet::Transfer
     qint64 resumeFrom = 0;      // the Range this try asks for (0: the whole body)
     Headers firstHeaders;       // of the answer whose body the part file holds from its start
     qint64 firstTotal = -1;     // that answer's length; -1: not declared
+    bool freshConnection = false;   // a kept connection brought bytes that were no answer
 
     qint64 shownReceived = -1;
     qint64 shownTotal = -2;

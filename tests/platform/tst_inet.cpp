@@ -275,6 +275,7 @@ void TestInet::transportFailureLeavesNothing_data()
     QTest::addColumn<Response>("response");
     QTest::addColumn<bool>("refusedPort");
     QTest::addColumn<int>("code"); // -1: whichever error the engine finds
+    QTest::addColumn<int>("tries");   // the engine's own, each with its look-up
 
     const QByteArray body = everyByteValue(400);
     Response reset = Response::ok(body, "image/jpeg");
@@ -288,12 +289,13 @@ void TestInet::transportFailureLeavesNothing_data()
     Response garbage;
     garbage.raw = "this is no HTTP at all\r\n\r\n";
 
-    QTest::newRow("refused port") << Response() << true << int(CURLE_COULDNT_CONNECT);
-    QTest::newRow("reset mid-body") << reset << false << int(CURLE_RECV_ERROR);
-    QTest::newRow("reset in a body without a length") << resetWithoutLength << false << int(CURLE_RECV_ERROR);
-    QTest::newRow("shorter than declared") << shortBody << false << int(CURLE_PARTIAL_FILE);
-    QTest::newRow("closed without answer") << silent << false << int(CURLE_GOT_NOTHING);
-    QTest::newRow("garbage") << garbage << false << -1;
+    QTest::newRow("refused port") << Response() << true << int(CURLE_COULDNT_CONNECT) << 1;
+    QTest::newRow("reset mid-body") << reset << false << int(CURLE_RECV_ERROR) << 1;
+    QTest::newRow("reset in a body without a length") << resetWithoutLength << false << int(CURLE_RECV_ERROR) << 1;
+    QTest::newRow("shorter than declared") << shortBody << false << int(CURLE_PARTIAL_FILE) << 1;
+    QTest::newRow("closed without answer") << silent << false << int(CURLE_GOT_NOTHING) << 1;
+    // On the kept connection it may be what the last answer left: asked once more on a new one.
+    QTest::newRow("garbage") << garbage << false << -1 << 2;
 }
 
 // A failure after a good answer must not leave that answer's headers, nor any part file, behind.
@@ -302,6 +304,7 @@ void TestInet::transportFailureLeavesNothing()
     QFETCH(Response, response);
     QFETCH(bool, refusedPort);
     QFETCH(int, code);
+    QFETCH(int, tries);
 
     ScriptedServer server;
     server.route("/good.jpg", Response::ok("earlier bytes", "image/jpeg"));
@@ -321,7 +324,10 @@ void TestInet::transportFailureLeavesNothing()
     QCOMPARE(Kept::body(answer), nothing);
     QVERIFY(kept.files().isEmpty());
     QCOMPARE(inet.GetHeader("Content-type"), QString());
-    QCOMPARE(statesOf(states), (QList<int>{Inet::ResolvingHost, Inet::HostResolved, Inet::Error}));
+    QList<int> expected;
+    for (int i = 0; i < tries; ++i)
+        expected << Inet::ResolvingHost << Inet::HostResolved;
+    QCOMPARE(statesOf(states), expected << Inet::Error);
     if (code != -1)
         QCOMPARE(inet.ResponseCode(), code);
     QVERIFY(inet.ResponseCode() != 0);
@@ -490,15 +496,22 @@ void TestInet::consecutiveTransfersShareOneConnection()
     server.route("/pic01.jpg", Response::ok("one", "image/jpeg"));
     server.route("/pic02.jpg", Response::page(404, "missing"));
     server.route("/pic03.jpg", Response::ok("three", "image/jpeg"));
+    // Bytes an earlier answer left on the kept connection come before the answer: asked again on
+    // a new connection, with no try spent (there are none to spend).
+    Response leftOver;
+    leftOver.raw = QByteArray(300, 'J');
+    server.routeInTurn("/pic04.jpg", {leftOver, Response::ok("four", "image/jpeg")});
 
     Kept kept;
     Inet inet;
     QCOMPARE(kept.fetch(inet, server.url("/pic01.jpg")), QByteArray("one"));
     QCOMPARE(kept.fetch(inet, server.url("/pic02.jpg")), QByteArray("missing"));
     QCOMPARE(kept.fetch(inet, server.url("/pic03.jpg")), QByteArray("three"));
-
-    QCOMPARE(server.paths(), (QStringList{"/pic01.jpg", "/pic02.jpg", "/pic03.jpg"}));
     QCOMPARE(server.connectionCount(), 1);
+    QCOMPARE(kept.fetch(inet, server.url("/pic04.jpg")), QByteArray("four"));
+
+    QCOMPARE(server.paths(), (QStringList{"/pic01.jpg", "/pic02.jpg", "/pic03.jpg", "/pic04.jpg", "/pic04.jpg"}));
+    QCOMPARE(server.connectionCount(), 2);
 }
 
 // Transfers started together run at once, on connections of their own; each reports the states
