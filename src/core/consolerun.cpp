@@ -92,6 +92,9 @@ int ConsoleRun::exec(const ConsoleRequest &request, const ProgramPlace &place)
     Settings settings;
     for (const QString &problem : readSettings(place, settings, Missing::LeaveAlone))
         print(stderr, QStringLiteral("seriograb: %1\n").arg(problem));
+    // Without a keyring (a job outside the desktop's session) the proxy says that it wants it.
+    if (const QString problem = readProxyPassword(settings); !problem.isEmpty())
+        print(stderr, QStringLiteral("seriograb: %1\n").arg(problem));
     if (request.folder) {
         // As a shell's tools do with a target folder: made when missing. One that cannot be
         // made ends the first series, which says why.

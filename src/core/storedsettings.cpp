@@ -1,4 +1,5 @@
 #include "core/storedsettings.h"
+#include "platform/keyring.h"
 
 #include "core/numbers.h"
 #include "core/runrules.h"
@@ -109,4 +110,15 @@ QStringList readSettings(const ProgramPlace &place, Settings &settings, Missing 
                                 .arg(place.parameterFile()).arg(line);
     }
     return problems;
+}
+
+QString readProxyPassword(Settings &settings)
+{
+    if (settings.proxyUser.isEmpty())
+        return QString();
+    const keyring::Answer kept = keyring::readProxyPassword(settings.proxyUser);
+    settings.proxyPassword = kept.secret;
+    settings.keyring = kept.answered ? Settings::Keyring::Answers : Settings::Keyring::None;
+    return kept.answered ? QString()
+                         : QStringLiteral("the proxy password could not be read from the keyring (%1)").arg(kept.why);
 }

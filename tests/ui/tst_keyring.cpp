@@ -2,8 +2,9 @@
 #include "platform/programplace.h"
 #include "ui/dialogs/frmoptions.h"
 #include "ui/main/frmseriograb.h"
-#include "ui/main/keyring.h"
+#include "platform/keyring.h"
 #include "fixtures.h"
+#include "scriptedserver.h"
 #include "windowharness.h"
 
 #include <QDirIterator>
@@ -46,13 +47,17 @@ class TestKeyring : public QObject
 private Q_SLOTS:
     // Typed whole into Proxy Server: after OK the password is in the keyring, in no file under
     // the settings folder, and back at the next start.
-    void thePasswordIsKeptInTheKeyringOnly()
+    void initTestCase()
     {
         if (const QString why = startSecretService(); !why.isEmpty()) {
             if (runningUnderCi())
                 QFAIL(qPrintable(why));
             QSKIP(qPrintable(why));
         }
+    }
+
+    void thePasswordIsKeptInTheKeyringOnly()
+    {
         QTemporaryDir folder;
         const ProgramPlace place{folder.path(), QStringLiteral("seriograb"), {}, {}};
         Settings settings;
@@ -76,6 +81,28 @@ private Q_SLOTS:
         QCOMPARE(next.proxyUser + QLatin1Char('|') + next.proxyPassword, QStringLiteral("alice|s3cret"));
         QCOMPARE(next.keyring, Settings::Keyring::Answers);
         w->close();
+    }
+
+    // seriograb --get gives the proxy the password the window keeps in the keyring.
+    void theRunWithoutAWindowHasItToo()
+    {
+        QString why;
+        QVERIFY2(keyring::storeProxyPassword(QStringLiteral("bob"), QStringLiteral("pa55"), &why), qPrintable(why));
+        ScriptedServer proxy;
+        proxy.routeOthers(Response::ok("picture", "image/jpeg"));
+        QTemporaryDir folder;
+        for (const QString name : {"seriograb", "default.gif"})
+            QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, folder.filePath(name)));
+        QVERIFY(writeFile(folder.filePath(QStringLiteral("seriograb.par")),
+                          "[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n" + QByteArray::number(proxy.port()) + "\r\n[PROXYUSER]\r\nbob\r\n"));
+        QProcess program;
+        program.start(folder.filePath(QStringLiteral("seriograb")),
+                      {"--get", "--folder", folder.filePath(QStringLiteral("out")), "--max", "1", "--if-exists", "number",
+                       "http://pictures.invalid/pic01.jpg"});
+        QVERIFY(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 60000));
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(proxy.requests().size(), 1);
+        QCOMPARE(proxy.requests().first().header("Proxy-Authorization"), "Basic " + QByteArray("bob:pa55").toBase64());
     }
 };
 

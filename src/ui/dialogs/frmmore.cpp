@@ -4,7 +4,7 @@
 #include "core/runrules.h"
 #include "storage/modpara.h"
 #include "ui/dialogs/placement.h"
-#include "ui/main/keyring.h"
+#include "platform/keyring.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

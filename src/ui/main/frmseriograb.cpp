@@ -7,7 +7,6 @@
 #include "platform/inet.h"
 #include "platform/twips.h"
 #include "storage/bassavelist.h"
-#include "ui/main/keyring.h"
 #include "ui/dialogs/frmhelp.h"
 #include "ui/dialogs/frmmore.h"
 #include "ui/dialogs/frmoptions.h"
@@ -313,13 +312,8 @@ void frmSeriograb::load()
 {
     QStringList problems = readSettings(m_place, m_settings);
     // The proxy password lives in the desktop's keyring, never in the settings file.
-    if (!m_settings.proxyUser.isEmpty()) {
-        const keyring::Answer kept = keyring::readProxyPassword(m_settings.proxyUser);
-        m_settings.proxyPassword = kept.secret;
-        m_settings.keyring = kept.answered ? Settings::Keyring::Answers : Settings::Keyring::None;
-        if (!kept.answered)
-            problems << QStringLiteral("the proxy password could not be read from the keyring (%1)").arg(kept.why);
-    }
+    if (const QString problem = readProxyPassword(m_settings); !problem.isEmpty())
+        problems << problem;
 
     try {
         ComboHistoryBox box(cmbURL1);

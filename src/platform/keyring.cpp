@@ -1,4 +1,4 @@
-#include "ui/main/keyring.h"
+#include "platform/keyring.h"
 
 #include <QEventLoop>
 #include <QTimer>
