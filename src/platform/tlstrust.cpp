@@ -48,7 +48,7 @@ TlsTrust::Source TlsTrust::sourceOf(const QString &path)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.isFile())
-        return Source{path};
+        return Source{path, -1, QDateTime()};
     return Source{path, info.size(), info.lastModified()};
 }
 
