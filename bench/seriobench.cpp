@@ -62,6 +62,7 @@
 #include <memory>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +79,14 @@ void onSignal(int) { stopServing = 1; }
 }
 
 void say(const QString &line) { out << line << Qt::endl; }
+
+// CPU time used so far by the calling thread, or by the whole process, in ns.
+qint64 cpuNs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 // Peak and current resident memory of this process in KiB, from /proc/self/status.
 qint64 procStatusKb(const char *field)
@@ -313,12 +322,17 @@ int runChild(const QStringList &args)
     });
     opened.reserve(32768);
     wiretap::arm();
+    // The window's thread is the one that runs it, and drives the transfers too.
+    const qint64 threadAtClick = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+    const qint64 processAtClick = cpuNs(CLOCK_PROCESS_CPUTIME_ID);
     const qint64 click = wiretap::nowNs();
     win.click("btnGet");   // returns when the run has ended and its report is shown
     if (reportAt == 0)
         reportAt = wiretap::nowNs();
     waitForPreview(win.w.get());  // and the last picture is in the window
     const qint64 shown = wiretap::nowNs();
+    const qint64 threadCpu = cpuNs(CLOCK_THREAD_CPUTIME_ID) - threadAtClick;
+    const qint64 processCpu = cpuNs(CLOCK_PROCESS_CPUTIME_ID) - processAtClick;
     const qint64 first = wiretap::firstSendNs() ? wiretap::firstSendNs() : click;
     const qint64 last = wiretap::lastReceiveNs() ? wiretap::lastReceiveNs() : first;
     // Time per pass over the first and the last quarter of the passes.
@@ -332,6 +346,7 @@ int runChild(const QStringList &args)
     out << "RESULT total=" << (shown - click) << " hwm=" << procStatusKb("VmHWM:") << " idle=" << before
         << " report=" << (reportAt - click) << " first=" << (first - click) << " last=" << (last - click)
         << " connections=" << wiretap::connections() << " q1=" << q1 << " q4=" << q4
+        << " threadcpu=" << threadCpu << " processcpu=" << processCpu
         << " pace=" << win.w->inet().paceOf(args.value(1)).replace(QLatin1Char(' '), QLatin1Char('_'))
         << " status=" << win.status()->text() << Qt::endl;
     return 0;
@@ -452,6 +467,8 @@ struct Bench
         int connections = 0;
         double q1 = 0;          // ns a pass in the first quarter of the passes
         double q4 = 0;          // and in the last
+        double threadCpuMs = 0; // CPU of the window's thread from the click to the last picture shown
+        double processCpuMs = 0;   // of the whole process
         QString report;
         QString pace;           // what the run's host was given
     };
@@ -492,6 +509,8 @@ struct Bench
         r.connections = int(v.value(QStringLiteral("connections")));
         r.q1 = v.value(QStringLiteral("q1"));
         r.q4 = v.value(QStringLiteral("q4"));
+        r.threadCpuMs = v.value(QStringLiteral("threadcpu")) / 1e6;
+        r.processCpuMs = v.value(QStringLiteral("processcpu")) / 1e6;
         r.report = statusAt < 0 ? QString() : line.mid(statusAt + 7);
         return r;
     }
@@ -533,6 +552,9 @@ struct Bench
         double q1 = 0;            // ms a pass over the first and the last quarter of the passes
         double q4 = 0;
         double otherParts[4] = {};   // the other build's first, transfer, toReport, preview
+        QList<double> threadCpu;     // ms of the window's thread's CPU an address, each run
+        QList<double> processCpu;    // and of the whole process's
+        QList<double> otherThreadCpu;
         int connections = 0;      // our connections in the last run
         qint64 peakKb = 0;
         qint64 startKb = 0;
@@ -571,6 +593,7 @@ struct Bench
                     otherParts[1] << r.lastMs - r.firstMs;
                     otherParts[2] << r.reportMs - r.lastMs;
                     otherParts[3] << r.ms - r.reportMs;
+                    row.otherThreadCpu << r.threadCpuMs / w.count;
                 } else if (side == Ours) {
                     const Result r = runOurs(w, outFolder, plan, self);
                     row.endText = endText(r.report);
@@ -585,6 +608,8 @@ struct Bench
                     preview << r.ms - r.reportMs;
                     q1 << r.q1 / 1e6;
                     q4 << r.q4 / 1e6;
+                    row.threadCpu << r.threadCpuMs / w.count;
+                    row.processCpu << r.processCpuMs / w.count;
                     row.connections = r.connections;
                     row.peakKb = qMax(row.peakKb, r.peakKb);
                     row.startKb = qMax(row.startKb, r.startKb);
@@ -1075,6 +1100,25 @@ int runBench(const QStringList &args)
                       .arg(r.title, ms(r.first), ms(r.transfer), ms(r.toReport), ms(r.preview))
                       .arg(r.connections)
                       .arg(r.pace.isEmpty() ? QStringLiteral("-") : r.pace);
+    }
+    // CPU an address asked for, from the click to the last picture shown: the window's thread
+    // (which drives the transfers as well) and the whole process with its helper threads.
+    auto spread = [](const QList<double> &v) {
+        if (v.isEmpty())
+            return QStringLiteral("-");
+        const auto [low, high] = std::minmax_element(v.begin(), v.end());
+        return QStringLiteral("%1 ms (%2 to %3)").arg(QString::number(median(v), 'f', 3),
+                                                     QString::number(*low, 'f', 3), QString::number(*high, 'f', 3));
+    };
+    report << QString()
+           << QStringLiteral("CPU an address, from the click to the last picture shown (median, and the range of the runs):")
+           << QString()
+           << QStringLiteral("| Workload | Window's thread | Whole process | Other build's window thread |")
+           << QStringLiteral("|---|---:|---:|---:|");
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        const Bench::Row &r = it.value();
+        report << QStringLiteral("| %1 | %2 | %3 | %4 |")
+                      .arg(r.title, spread(r.threadCpu), spread(r.processCpu), spread(r.otherThreadCpu));
     }
     if (!b.other.isEmpty()) {
         report << QString()
