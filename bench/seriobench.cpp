@@ -62,6 +62,7 @@
 #include <memory>
 #include <vector>
 
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -86,6 +87,15 @@ qint64 cpuNs(clockid_t clock)
     timespec t{};
     clock_gettime(clock, &t);
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Of the calling thread's CPU so far, the part in user space (the program and its libraries, not
+// the kernel's file system and sockets), in ns.
+qint64 threadUserNs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return qint64(usage.ru_utime.tv_sec) * 1000000000 + qint64(usage.ru_utime.tv_usec) * 1000;
 }
 
 // Peak and current resident memory of this process in KiB, from /proc/self/status.
@@ -324,6 +334,7 @@ int runChild(const QStringList &args)
     wiretap::arm();
     // The window's thread is the one that runs it, and drives the transfers too.
     const qint64 threadAtClick = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+    const qint64 userAtClick = threadUserNs();
     const qint64 processAtClick = cpuNs(CLOCK_PROCESS_CPUTIME_ID);
     const qint64 click = wiretap::nowNs();
     win.click("btnGet");   // returns when the run has ended and its report is shown
@@ -332,6 +343,7 @@ int runChild(const QStringList &args)
     waitForPreview(win.w.get());  // and the last picture is in the window
     const qint64 shown = wiretap::nowNs();
     const qint64 threadCpu = cpuNs(CLOCK_THREAD_CPUTIME_ID) - threadAtClick;
+    const qint64 threadUser = threadUserNs() - userAtClick;
     const qint64 processCpu = cpuNs(CLOCK_PROCESS_CPUTIME_ID) - processAtClick;
     const qint64 first = wiretap::firstSendNs() ? wiretap::firstSendNs() : click;
     const qint64 last = wiretap::lastReceiveNs() ? wiretap::lastReceiveNs() : first;
@@ -346,7 +358,7 @@ int runChild(const QStringList &args)
     out << "RESULT total=" << (shown - click) << " hwm=" << procStatusKb("VmHWM:") << " idle=" << before
         << " report=" << (reportAt - click) << " first=" << (first - click) << " last=" << (last - click)
         << " connections=" << wiretap::connections() << " q1=" << q1 << " q4=" << q4
-        << " threadcpu=" << threadCpu << " processcpu=" << processCpu
+        << " threadcpu=" << threadCpu << " threaduser=" << threadUser << " processcpu=" << processCpu
         << " pace=" << win.w->inet().paceOf(args.value(1)).replace(QLatin1Char(' '), QLatin1Char('_'))
         << " status=" << win.status()->text() << Qt::endl;
     return 0;
@@ -468,6 +480,7 @@ struct Bench
         double q1 = 0;          // ns a pass in the first quarter of the passes
         double q4 = 0;          // and in the last
         double threadCpuMs = 0; // CPU of the window's thread from the click to the last picture shown
+        double threadUserMs = 0;   // of it in user space
         double processCpuMs = 0;   // of the whole process
         QString report;
         QString pace;           // what the run's host was given
@@ -510,6 +523,7 @@ struct Bench
         r.q1 = v.value(QStringLiteral("q1"));
         r.q4 = v.value(QStringLiteral("q4"));
         r.threadCpuMs = v.value(QStringLiteral("threadcpu")) / 1e6;
+        r.threadUserMs = v.value(QStringLiteral("threaduser")) / 1e6;
         r.processCpuMs = v.value(QStringLiteral("processcpu")) / 1e6;
         r.report = statusAt < 0 ? QString() : line.mid(statusAt + 7);
         return r;
@@ -553,8 +567,10 @@ struct Bench
         double q4 = 0;
         double otherParts[4] = {};   // the other build's first, transfer, toReport, preview
         QList<double> threadCpu;     // ms of the window's thread's CPU an address, each run
+        QList<double> threadUser;    // of it in user space
         QList<double> processCpu;    // and of the whole process's
         QList<double> otherThreadCpu;
+        QList<double> otherThreadUser;
         int connections = 0;      // our connections in the last run
         qint64 peakKb = 0;
         qint64 startKb = 0;
@@ -594,6 +610,7 @@ struct Bench
                     otherParts[2] << r.reportMs - r.lastMs;
                     otherParts[3] << r.ms - r.reportMs;
                     row.otherThreadCpu << r.threadCpuMs / w.count;
+                    row.otherThreadUser << r.threadUserMs / w.count;
                 } else if (side == Ours) {
                     const Result r = runOurs(w, outFolder, plan, self);
                     row.endText = endText(r.report);
@@ -609,6 +626,7 @@ struct Bench
                     q1 << r.q1 / 1e6;
                     q4 << r.q4 / 1e6;
                     row.threadCpu << r.threadCpuMs / w.count;
+                    row.threadUser << r.threadUserMs / w.count;
                     row.processCpu << r.processCpuMs / w.count;
                     row.connections = r.connections;
                     row.peakKb = qMax(row.peakKb, r.peakKb);
@@ -1113,12 +1131,13 @@ int runBench(const QStringList &args)
     report << QString()
            << QStringLiteral("CPU an address, from the click to the last picture shown (median, and the range of the runs):")
            << QString()
-           << QStringLiteral("| Workload | Window's thread | Whole process | Other build's window thread |")
-           << QStringLiteral("|---|---:|---:|---:|");
+           << QStringLiteral("| Workload | Window's thread | Of it in user space | Whole process | Other build's window thread | Of it in user space |")
+           << QStringLiteral("|---|---:|---:|---:|---:|---:|");
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         const Bench::Row &r = it.value();
-        report << QStringLiteral("| %1 | %2 | %3 | %4 |")
-                      .arg(r.title, spread(r.threadCpu), spread(r.processCpu), spread(r.otherThreadCpu));
+        report << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |")
+                      .arg(r.title, spread(r.threadCpu), spread(r.threadUser), spread(r.processCpu),
+                           spread(r.otherThreadCpu), spread(r.otherThreadUser));
     }
     if (!b.other.isEmpty()) {
         report << QString()
