@@ -558,6 +558,7 @@ struct Bench
         int files = 0;
         qint64 bytes = 0;
         double side[Sides] = {};  // medians: ours to the last picture shown, curl, curl -Z
+        QList<double> runs[Sides];   // each run's time, in the order they ran
         double oursReport = 0;    // ours until the end report, before the last picture is shown
         double first = 0;         // the parts of our run: click to the first bytes on the wire,
         double transfer = 0;      // to the last byte received,
@@ -658,8 +659,10 @@ struct Bench
         row.title = w.title;
         row.files = int(w.present.size());
         row.bytes = w.bytes;
-        for (const Side side : sides)
+        for (const Side side : sides) {
             row.side[side] = median(times[side]);
+            row.runs[side] = times[side];
+        }
         row.oursReport = median(report);
         for (int i = 0; i < 4; ++i)
             row.otherParts[i] = median(otherParts[i]);
@@ -1155,6 +1158,19 @@ int runBench(const QStringList &args)
         }
     }
     report << QString();
+    // Each run, for the spread behind the medians.
+    static const char *sideNames[Sides] = {"Seriograb", "curl", "curl -Z --parallel-max 4", "the other build"};
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        QStringList sides;
+        for (int side = 0; side < Sides; ++side) {
+            QStringList each;
+            for (const double t : it.value().runs[side])
+                each << ms(t);
+            if (!each.isEmpty())
+                sides << QStringLiteral("%1 %2 ms").arg(QLatin1String(sideNames[side]), each.join(QStringLiteral(", ")));
+        }
+        report << QStringLiteral("- %1, each run: %2.").arg(it.value().title, sides.join(QStringLiteral("; ")));
+    }
     if (rows.contains(QStringLiteral("c"))) {
         const Bench::Row &r = rows[QStringLiteral("c")];
         report << QStringLiteral("- Peak RSS for (c): %1 = the idle window %2 + %3, for a body of %4.")
