@@ -222,6 +222,7 @@ private Q_SLOTS:
         QCOMPARE(status(w), QStringLiteral("Downloading Stopped because 10 numbers in a row gave no picture"
                                            " - 20 saved, 10 gave no picture"));
         QTRY_COMPARE(rows->rowCount(), 33);   // the run's start, 30 numbers, its pace and its end
+        QCOMPARE(w->findChild<QWidget *>(QStringLiteral("sbar1Text"))->toolTip(), status(w));   // the status line's details too
         for (int n = 1; n <= 30; ++n)
             QCOMPARE(rows->index(n, 0).data().toString(), QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')));
         QCOMPARE(number(w), QStringLiteral("31"));
