@@ -62,6 +62,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -78,6 +80,23 @@ void onSignal(int) { stopServing = 1; }
 }
 
 void say(const QString &line) { out << line << Qt::endl; }
+
+// CPU time used so far by the calling thread, or by the whole process, in ns.
+qint64 cpuNs(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Of the calling thread's CPU so far, the part in user space (the program and its libraries, not
+// the kernel's file system and sockets), in ns.
+qint64 threadUserNs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return qint64(usage.ru_utime.tv_sec) * 1000000000 + qint64(usage.ru_utime.tv_usec) * 1000;
+}
 
 // Peak and current resident memory of this process in KiB, from /proc/self/status.
 qint64 procStatusKb(const char *field)
@@ -313,12 +332,19 @@ int runChild(const QStringList &args)
     });
     opened.reserve(32768);
     wiretap::arm();
+    // The window's thread is the one that runs it, and drives the transfers too.
+    const qint64 threadAtClick = cpuNs(CLOCK_THREAD_CPUTIME_ID);
+    const qint64 userAtClick = threadUserNs();
+    const qint64 processAtClick = cpuNs(CLOCK_PROCESS_CPUTIME_ID);
     const qint64 click = wiretap::nowNs();
     win.click("btnGet");   // returns when the run has ended and its report is shown
     if (reportAt == 0)
         reportAt = wiretap::nowNs();
     waitForPreview(win.w.get());  // and the last picture is in the window
     const qint64 shown = wiretap::nowNs();
+    const qint64 threadCpu = cpuNs(CLOCK_THREAD_CPUTIME_ID) - threadAtClick;
+    const qint64 threadUser = threadUserNs() - userAtClick;
+    const qint64 processCpu = cpuNs(CLOCK_PROCESS_CPUTIME_ID) - processAtClick;
     const qint64 first = wiretap::firstSendNs() ? wiretap::firstSendNs() : click;
     const qint64 last = wiretap::lastReceiveNs() ? wiretap::lastReceiveNs() : first;
     // Time per pass over the first and the last quarter of the passes.
@@ -332,6 +358,7 @@ int runChild(const QStringList &args)
     out << "RESULT total=" << (shown - click) << " hwm=" << procStatusKb("VmHWM:") << " idle=" << before
         << " report=" << (reportAt - click) << " first=" << (first - click) << " last=" << (last - click)
         << " connections=" << wiretap::connections() << " q1=" << q1 << " q4=" << q4
+        << " threadcpu=" << threadCpu << " threaduser=" << threadUser << " processcpu=" << processCpu
         << " pace=" << win.w->inet().paceOf(args.value(1)).replace(QLatin1Char(' '), QLatin1Char('_'))
         << " status=" << win.status()->text() << Qt::endl;
     return 0;
@@ -452,6 +479,9 @@ struct Bench
         int connections = 0;
         double q1 = 0;          // ns a pass in the first quarter of the passes
         double q4 = 0;          // and in the last
+        double threadCpuMs = 0; // CPU of the window's thread from the click to the last picture shown
+        double threadUserMs = 0;   // of it in user space
+        double processCpuMs = 0;   // of the whole process
         QString report;
         QString pace;           // what the run's host was given
     };
@@ -492,6 +522,9 @@ struct Bench
         r.connections = int(v.value(QStringLiteral("connections")));
         r.q1 = v.value(QStringLiteral("q1"));
         r.q4 = v.value(QStringLiteral("q4"));
+        r.threadCpuMs = v.value(QStringLiteral("threadcpu")) / 1e6;
+        r.threadUserMs = v.value(QStringLiteral("threaduser")) / 1e6;
+        r.processCpuMs = v.value(QStringLiteral("processcpu")) / 1e6;
         r.report = statusAt < 0 ? QString() : line.mid(statusAt + 7);
         return r;
     }
@@ -525,6 +558,7 @@ struct Bench
         int files = 0;
         qint64 bytes = 0;
         double side[Sides] = {};  // medians: ours to the last picture shown, curl, curl -Z
+        QList<double> runs[Sides];   // each run's time, in the order they ran
         double oursReport = 0;    // ours until the end report, before the last picture is shown
         double first = 0;         // the parts of our run: click to the first bytes on the wire,
         double transfer = 0;      // to the last byte received,
@@ -533,6 +567,11 @@ struct Bench
         double q1 = 0;            // ms a pass over the first and the last quarter of the passes
         double q4 = 0;
         double otherParts[4] = {};   // the other build's first, transfer, toReport, preview
+        QList<double> threadCpu;     // ms of the window's thread's CPU an address, each run
+        QList<double> threadUser;    // of it in user space
+        QList<double> processCpu;    // and of the whole process's
+        QList<double> otherThreadCpu;
+        QList<double> otherThreadUser;
         int connections = 0;      // our connections in the last run
         qint64 peakKb = 0;
         qint64 startKb = 0;
@@ -571,6 +610,8 @@ struct Bench
                     otherParts[1] << r.lastMs - r.firstMs;
                     otherParts[2] << r.reportMs - r.lastMs;
                     otherParts[3] << r.ms - r.reportMs;
+                    row.otherThreadCpu << r.threadCpuMs / w.count;
+                    row.otherThreadUser << r.threadUserMs / w.count;
                 } else if (side == Ours) {
                     const Result r = runOurs(w, outFolder, plan, self);
                     row.endText = endText(r.report);
@@ -585,6 +626,9 @@ struct Bench
                     preview << r.ms - r.reportMs;
                     q1 << r.q1 / 1e6;
                     q4 << r.q4 / 1e6;
+                    row.threadCpu << r.threadCpuMs / w.count;
+                    row.threadUser << r.threadUserMs / w.count;
+                    row.processCpu << r.processCpuMs / w.count;
                     row.connections = r.connections;
                     row.peakKb = qMax(row.peakKb, r.peakKb);
                     row.startKb = qMax(row.startKb, r.startKb);
@@ -615,8 +659,10 @@ struct Bench
         row.title = w.title;
         row.files = int(w.present.size());
         row.bytes = w.bytes;
-        for (const Side side : sides)
+        for (const Side side : sides) {
             row.side[side] = median(times[side]);
+            row.runs[side] = times[side];
+        }
         row.oursReport = median(report);
         for (int i = 0; i < 4; ++i)
             row.otherParts[i] = median(otherParts[i]);
@@ -1076,6 +1122,26 @@ int runBench(const QStringList &args)
                       .arg(r.connections)
                       .arg(r.pace.isEmpty() ? QStringLiteral("-") : r.pace);
     }
+    // CPU an address asked for, from the click to the last picture shown: the window's thread
+    // (which drives the transfers as well) and the whole process with its helper threads.
+    auto spread = [](const QList<double> &v) {
+        if (v.isEmpty())
+            return QStringLiteral("-");
+        const auto [low, high] = std::minmax_element(v.begin(), v.end());
+        return QStringLiteral("%1 ms (%2 to %3)").arg(QString::number(median(v), 'f', 3),
+                                                     QString::number(*low, 'f', 3), QString::number(*high, 'f', 3));
+    };
+    report << QString()
+           << QStringLiteral("CPU an address, from the click to the last picture shown (median, and the range of the runs):")
+           << QString()
+           << QStringLiteral("| Workload | Window's thread | Of it in user space | Whole process | Other build's window thread | Of it in user space |")
+           << QStringLiteral("|---|---:|---:|---:|---:|---:|");
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        const Bench::Row &r = it.value();
+        report << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |")
+                      .arg(r.title, spread(r.threadCpu), spread(r.threadUser), spread(r.processCpu),
+                           spread(r.otherThreadCpu), spread(r.otherThreadUser));
+    }
     if (!b.other.isEmpty()) {
         report << QString()
                << QStringLiteral("Against the other build (`--compare %1`), turn about in the same runs: this build, "
@@ -1092,6 +1158,19 @@ int runBench(const QStringList &args)
         }
     }
     report << QString();
+    // Each run, for the spread behind the medians.
+    static const char *sideNames[Sides] = {"Seriograb", "curl", "curl -Z --parallel-max 4", "the other build"};
+    for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+        QStringList sides;
+        for (int side = 0; side < Sides; ++side) {
+            QStringList each;
+            for (const double t : it.value().runs[side])
+                each << ms(t);
+            if (!each.isEmpty())
+                sides << QStringLiteral("%1 %2 ms").arg(QLatin1String(sideNames[side]), each.join(QStringLiteral(", ")));
+        }
+        report << QStringLiteral("- %1, each run: %2.").arg(it.value().title, sides.join(QStringLiteral("; ")));
+    }
     if (rows.contains(QStringLiteral("c"))) {
         const Bench::Row &r = rows[QStringLiteral("c")];
         report << QStringLiteral("- Peak RSS for (c): %1 = the idle window %2 + %3, for a body of %4.")

@@ -460,7 +460,8 @@ DownloadRun::Outcome DownloadRun::keepPicture(const QString &log, PartFile part)
     QString prompt = existsPrompt;
     bool named = false;
     int numbered = 0;
-    bool taken = fileExists(fileName);
+    // The commit itself refuses a taken name, so a free one costs no look beforehand.
+    bool taken = false;
     for (;;) {
         if (taken) {
             switch (m_skipExisting ? Settings::IfExists::Skip : m_run.ifExists) {

@@ -29,7 +29,8 @@ public:
     /// Shows the picture file in the preview, fitted; false when it is no picture the preview can
     /// show (the preview then keeps its previous picture, but is fitted all the same). The
     /// picture may be decoded after the call returns, or not at all when a newer one overtakes
-    /// it; a picture found too costly to decode only then says so in the status line.
+    /// it; a picture found too costly to decode only then says so in the status line. During a
+    /// run even the look at the file may wait (for the frame's end): the call then says true.
     virtual bool showPicture(const QString &path) = 0;
 
     /// The modal rename prompt: message, title, empty default; Cancel gives "".

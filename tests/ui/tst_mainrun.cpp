@@ -12,6 +12,7 @@
 #include <QScopeGuard>
 #include <QTreeWidget>
 #include <QSignalSpy>
+#include <QTableView>
 
 #include <algorithm>
 
@@ -213,10 +214,17 @@ private Q_SLOTS:
 
         const QString prefix = nginx.url(QStringLiteral("/series/pic"));
         frmSeriograb *w = makeWindow(prefix);
+        // The Run Log, open during the run, gets every number's row in the end, in order.
+        trigger(w, "runLog");
+        const QAbstractItemModel *rows = harness::openWindow("frmRunLog")->findChild<QTableView *>(QStringLiteral("tblLog"))->model();
         click(w, "btnGet");
 
         QCOMPARE(status(w), QStringLiteral("Downloading Stopped because 10 numbers in a row gave no picture"
                                            " - 20 saved, 10 gave no picture"));
+        QTRY_COMPARE(rows->rowCount(), 33);   // the run's start, 30 numbers, its pace and its end
+        QCOMPARE(w->findChild<QWidget *>(QStringLiteral("sbar1Text"))->toolTip(), status(w));   // the status line's details too
+        for (int n = 1; n <= 30; ++n)
+            QCOMPARE(rows->index(n, 0).data().toString(), QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')));
         QCOMPARE(number(w), QStringLiteral("31"));
         QCOMPARE(entries(m_folders->out).size(), 20);
         for (const QString &file : served)

@@ -9,8 +9,10 @@ RunLogModel::RunLogModel(const QStringList &lines, int maxRows, QObject *parent)
     m_rows.reserve(lines.size() - first);
     for (qsizetype i = first; i < lines.size(); ++i)
         m_rows.append(parse(lines.at(i)));
+    // A run turns the event loop for every answer, a line or two a turn: a frame's lines at once
+    // cost the table one insertion and one scroll instead of one each.
     m_flush.setSingleShot(true);
-    m_flush.setInterval(0);
+    m_flush.setInterval(16);
     connect(&m_flush, &QTimer::timeout, this, &RunLogModel::flush);
 }
 

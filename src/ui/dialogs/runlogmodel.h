@@ -6,8 +6,8 @@
 #include <QVector>
 
 /// The Run Log's lines as a table: number, address, what happened, file. A line that is no pass
-/// (a run's start, its end report, a note) is one whole row. Lines added during one turn of the
-/// event loop arrive in the view as one insertion, and the oldest rows go beyond `maxRows`.
+/// (a run's start, its end report, a note) is one whole row. Lines added within one frame arrive
+/// in the view as one insertion, and the oldest rows go beyond `maxRows`.
 class RunLogModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -23,7 +23,7 @@ public:
 
     RunLogModel(const QStringList &lines, int maxRows, QObject *parent = nullptr);
 
-    /// Queues a line; it shows once the event loop turns (or at flush()).
+    /// Queues a line; it shows at the frame's end (or at flush()).
     void addLine(const QString &line);
     void flush();
 

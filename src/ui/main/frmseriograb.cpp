@@ -209,6 +209,10 @@ void frmSeriograb::buildControls()
     connect(m_repaintTimer, &QTimer::timeout, this, [this] {
         QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
     });
+    m_pictureTimer = new QTimer(this);
+    m_pictureTimer->setSingleShot(true);
+    m_pictureTimer->setInterval(frameMs);
+    connect(m_pictureTimer, &QTimer::timeout, this, [this] { guarded(sbar1, [this] { showDuePicture(); }); });
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(100);
     connect(m_progressTimer, &QTimer::timeout, this, &frmSeriograb::showProgress);
@@ -593,15 +597,15 @@ bool frmSeriograb::showPicture(const QString &path)
     // During a run pictures can come far faster than anyone looks at them, and most are
     // overtaken before their turn: each is looked at on the decoder's thread, when its turn
     // comes, and a picture the preview cannot show says so then.
+    // Nobody sees more than a picture a frame: they wait for the frame's end, and only the
+    // newest of them that is a picture at first sight is handed on.
     if (isRunning()) {
-        // Only a file that is a picture at first sight may overtake the picture waiting.
-        QFile file(path);
-        const QByteArray start = file.open(QIODevice::ReadOnly) ? file.read(12) : QByteArray();
-        if (preview::formatOf(start).isEmpty()) {
-            fitPreview();
-            return false;
-        }
-        m_decoder->request(path, decodeSize());
+        if (m_picturesDue.isEmpty() || m_picturesDue.constLast() != path)
+            m_picturesDue.append(path);
+        if (m_picturesDue.size() >= maxPicturesDue)
+            showDuePicture();
+        else if (!m_pictureTimer->isActive())
+            m_pictureTimer->start();
         return true;
     }
     preview::Plan plan;
@@ -621,9 +625,27 @@ bool frmSeriograb::showPicture(const QString &path)
     return true;
 }
 
+// The newest picture due that is a picture at first sight overtakes the one waiting for the
+// decoder; when none is, the preview keeps its picture, fitted all the same.
+void frmSeriograb::showDuePicture()
+{
+    m_pictureTimer->stop();
+    const QStringList due = std::exchange(m_picturesDue, {});
+    for (qsizetype i = due.size() - 1; i >= 0; --i) {
+        QFile file(due.at(i));
+        const QByteArray start = file.open(QIODevice::ReadOnly) ? file.read(12) : QByteArray();
+        if (!preview::formatOf(start).isEmpty()) {
+            m_decoder->request(due.at(i), decodeSize());
+            return;
+        }
+    }
+    if (!due.isEmpty())
+        fitPreview();
+}
+
 bool frmSeriograb::isDecodingPreview() const
 {
-    return m_decoder->isBusy();
+    return !m_picturesDue.isEmpty() || m_decoder->isBusy();
 }
 
 void frmSeriograb::decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan)
@@ -708,8 +730,10 @@ void frmSeriograb::runActive(bool active)
         lblSaved->setText(QStringLiteral("0 saved"));
     } else {
         m_progressTimer->stop();
+        showDuePicture();
         m_decoder->flush();
     }
+    sbar1->holdDetails(active);
     m_decoder->setGentle(active);
     prgTransfer->setVisible(active);
     lblSaved->setVisible(active);
@@ -764,6 +788,7 @@ void frmSeriograb::runEnded(const QString &report)
 {
     m_reportStands = true;
     m_heldEndLine = QStringLiteral("== ") + report;
+    showDuePicture();
     if (!m_decoder->isBusy())
         releaseEndLine();
     // A queue of series says so once, at its end.
@@ -885,7 +910,6 @@ bool frmSeriograb::event(QEvent *event)
     // progress many times a frame; repainting the window for each took more time than the
     // answers themselves. During a run the window is repainted at most once a frame.
     if (event->type() == QEvent::UpdateRequest && isRunning()) {
-        constexpr int frameMs = 16;
         if (m_sinceRepaint.isValid() && m_sinceRepaint.elapsed() < frameMs) {
             if (!m_repaintTimer->isActive())
                 m_repaintTimer->start(frameMs - int(m_sinceRepaint.elapsed()));

@@ -116,6 +116,7 @@ private:
     QRect previewArea() const;
     std::function<QSize(QSize)> decodeSize() const;
     void decodeFinished(const QString &path, const QImage &image, const preview::Plan &plan);
+    void showDuePicture();
     void showProgress();
     void previewNote(const QString &note, const QString &path);
     void releaseEndLine();
@@ -150,7 +151,12 @@ private:
     int m_saved = 0;
     bool m_bytesChanged = false;
     bool m_savedChanged = false;
+    static constexpr int frameMs = 16;
     QElapsedTimer m_sinceRepaint;   // during a run, repaints come at most once a frame
+    // Pictures a run handed to the preview since the last frame, newest last.
+    static constexpr qsizetype maxPicturesDue = 64;
+    QStringList m_picturesDue;
+    QTimer *m_pictureTimer = nullptr;
     QTimer *m_repaintTimer = nullptr;
     basSaveList::HistoryWriter m_historyWriter;   // the address history, written beside the run
     QStringList m_runLog;       // this session's passes, newest last, at most frmRunLog::maxLines

@@ -16,6 +16,16 @@ public:
         setFixedHeight(fontMetrics().height());
     }
     QString text;
+    bool held = false;
+    bool detailsDue = false;   // the tooltip and accessible name lag behind the text
+
+    void applyDetails()
+    {
+        detailsDue = false;
+        setToolTip(text);
+        // Sends the name-changed event a label sends when its text changes.
+        setAccessibleName(text);
+    }
 
     QString shown() const
     {
@@ -25,6 +35,8 @@ public:
 protected:
     void paintEvent(QPaintEvent *) override
     {
+        if (detailsDue)
+            applyDetails();
         QPainter painter(this);
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown());
@@ -69,9 +81,16 @@ QString StatusLine::shownText() const
 void StatusLine::setText(const QString &text)
 {
     m_text->text = text;
-    m_text->setToolTip(text);
-    // Sends the name-changed event a label sends when its text changes.
-    m_text->setAccessibleName(text);
+    m_text->detailsDue = true;
+    if (!m_text->held)
+        m_text->applyDetails();
     m_text->update();
     Q_EMIT textChanged(text);
+}
+
+void StatusLine::holdDetails(bool held)
+{
+    m_text->held = held;
+    if (!held && m_text->detailsDue)
+        m_text->applyDetails();
 }

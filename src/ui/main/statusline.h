@@ -14,6 +14,9 @@ public:
     /// The text as drawn: cut to the line's width, ending in "…" when it was cut.
     QString shownText() const;
     void setText(const QString &text);
+    /// While held (during a run, whose texts change many times a frame), the tooltip and the
+    /// accessible name take the text when it is painted, not at every change.
+    void holdDetails(bool held);
 
 Q_SIGNALS:
     void textChanged(const QString &text);
