@@ -117,8 +117,6 @@ frmSeriograb::frmSeriograb(Settings &settings, const ProgramPlace &place, QWidge
     buildMenus();
     m_run = new DownloadRun(m_settings, *m_inet1, *this, m_place.dataFile(QStringLiteral("default.gif")));
     load();
-    // The certificates HTTPS trusts are loaded once the window is up, not on the first Get.
-    QTimer::singleShot(0, m_inet1, [this] { guarded(sbar1, [this] { m_inet1->prepareTls(m_settings.caFile); }); });
 }
 
 frmSeriograb::~frmSeriograb()
@@ -964,6 +962,9 @@ void frmSeriograb::showEvent(QShowEvent *event)
             centreOnScreen();
         }
     });
+    // The certificates HTTPS trusts take libcurl some 30 ms to load: not on the first Get, nor
+    // before the window's first frame, but once it is on screen and long before a first click.
+    QTimer::singleShot(trustAfterShowMs, m_inet1, [this] { guarded(sbar1, [this] { m_inet1->prepareTls(m_settings.caFile); }); });
 }
 
 void frmSeriograb::centreOnScreen()

@@ -152,6 +152,7 @@ private:
     bool m_bytesChanged = false;
     bool m_savedChanged = false;
     static constexpr int frameMs = 16;
+    static constexpr int trustAfterShowMs = 100;
     QElapsedTimer m_sinceRepaint;   // during a run, repaints come at most once a frame
     // Pictures a run handed to the preview since the last frame, newest last.
     static constexpr qsizetype maxPicturesDue = 64;
