@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 #include <QTimer>
 
 #include <cmath>
@@ -565,6 +566,17 @@ private Q_SLOTS:
         holdsStill();
         QCOMPARE(model->filePath(dir->currentIndex()), chosen);
         QCOMPARE(model->filePath(dir->indexAt(QPoint(2, 2))), top);
+        // Scrolled with the wheel, the list keeps the top the wheel left.
+        QWheelEvent wheel(QPointF(5, 5), dir->viewport()->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(dir->viewport(), &wheel);
+        holdsStill();
+        const QString wheeled = model->filePath(dir->indexAt(QPoint(2, 2)));
+        QVERIFY(wheeled != top);
+        QVERIFY(QDir().mkpath(work + QStringLiteral("/new2")));
+        QTRY_COMPARE(model->rowCount(model->index(work)), 42);
+        holdsStill();
+        QCOMPARE(model->filePath(dir->indexAt(QPoint(2, 2))), wheeled);
     }
 
     void layout_data()

@@ -155,8 +155,7 @@ void frmOptions::buildControls()
     connect(cmdBrowse, &QPushButton::clicked, this, &frmOptions::cmdBrowseClick);
     connect(cmdMore, &QPushButton::clicked, this, &frmOptions::cmdMoreClick);
     // Once the user has moved the highlight or scrolled, a change on disk leaves the list as
-    // the user left it.
-    // The row at the top is noted once the move has been carried out, while the list is laid out.
+    // the user left it: its top row, noted once the move has been carried out and laid out.
     auto userMoved = [this] {
         m_userMoved = true;
         QTimer::singleShot(0, this, [this] { noteTopRow(); });
