@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -120,6 +121,15 @@ RefusedPort::~RefusedPort()
 QString RefusedPort::url(const QString &path) const
 {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+bool programWithSettings(const QString &folder, const QByteArray &settings)
+{
+    bool whole = QDir().mkpath(folder);
+    for (const QString name : {"seriograb", "default.gif"})
+        whole = whole && QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, folder + QLatin1Char('/') + name);
+    QFile par(folder + QStringLiteral("/seriograb.par"));
+    return whole && par.open(QIODevice::WriteOnly) && par.write(settings) == settings.size() && par.flush();
 }
 
 QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix, int first, QSize size)

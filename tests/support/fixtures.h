@@ -37,6 +37,11 @@ private:
     quint16 m_port = 0;
 };
 
+/// Copies the program built beside the test (and its fallback picture) into folder, with a
+/// parameter file holding settings, so it runs from there with the settings of its own.
+/// False when a file could not be put there.
+bool programWithSettings(const QString &folder, const QByteArray &settings);
+
 /// Writes count distinct JPEG pictures, prefix + two-digit number + ".jpg" from first on,
 /// into folder (created when missing). Each shows its number. Returns the file paths.
 QStringList writeJpegSeries(const QString &folder, int count, const QString &prefix = QStringLiteral("pic"),

@@ -7,6 +7,7 @@
 #include "ui/main/previewfit.h"
 #include "ui/main/statusline.h"
 #include "ui/main/updown.h"
+#include "fixtures.h"
 #include "scriptedserver.h"
 #include "windowharness.h"
 
@@ -466,10 +467,8 @@ private Q_SLOTS:
     QString programWithSettings(const QByteArray &settings)
     {
         const QString folder = m_dir->filePath(QStringLiteral("program"));
-        QDir().mkpath(folder);
-        for (const QString name : {"seriograb", "default.gif"})
-            QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, folder + QLatin1Char('/') + name);
-        writeFile(folder + QStringLiteral("/seriograb.par"), settings);
+        if (!::programWithSettings(folder, settings))
+            qWarning("the program could not be copied to %s", qPrintable(folder));
         return folder;
     }
 

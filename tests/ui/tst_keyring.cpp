@@ -91,10 +91,8 @@ private Q_SLOTS:
         ScriptedServer proxy;
         proxy.routeOthers(Response::ok("picture", "image/jpeg"));
         QTemporaryDir folder;
-        for (const QString name : {"seriograb", "default.gif"})
-            QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QLatin1Char('/') + name, folder.filePath(name)));
-        QVERIFY(writeFile(folder.filePath(QStringLiteral("seriograb.par")),
-                          "[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n" + QByteArray::number(proxy.port()) + "\r\n[PROXYUSER]\r\nbob\r\n"));
+        QVERIFY(programWithSettings(folder.path(), "[PROXYIP]\r\n127.0.0.1\r\n[PROXYPORT]\r\n" + QByteArray::number(proxy.port())
+                                                       + "\r\n[PROXYUSER]\r\nbob\r\n"));
         QProcess program;
         program.start(folder.filePath(QStringLiteral("seriograb")),
                       {"--get", "--folder", folder.filePath(QStringLiteral("out")), "--max", "1", "--if-exists", "number",
