@@ -547,14 +547,18 @@ Inet::TransferId DownloadRun::transferFor(qint32 passNumber, const QString &url)
 void DownloadRun::fetchAhead(qint32 passNumber)
 {
     // Answers that wait for their turn, as many numbers in a row without a picture as end a run,
-    // are where this run will end: nothing past them is asked for.
+    // are where this run will end: nothing past them is asked for. Numbers waiting for their next
+    // try are not under way, so later ones go on being fetched meanwhile; but no more of them
+    // wait than may be under way, so a failing server is not asked for ever more numbers.
     int active = 0;
+    int retrying = 0;
     int misses = 0;
     int mostMisses = 0;
     qint32 previous = passNumber;
     for (const Ahead &a : std::as_const(m_ahead)) {
         const std::optional<bool> kept = m_inet.keptBody(a.id);
-        active += kept ? 0 : 1;
+        if (!kept)
+            ++(m_inet.waitsToRetry(a.id) ? retrying : active);
         misses = kept && !*kept ? (a.passNumber == previous + 1 ? misses : 0) + 1 : 0;
         mostMisses = qMax(mostMisses, misses);
         previous = a.passNumber;
@@ -565,7 +569,8 @@ void DownloadRun::fetchAhead(qint32 passNumber)
     // back would go out even after the run has learnt that it ends short of them.
     const int inFlight = m_automatic ? qMin(m_inFlight, m_inet.paceLimit(m_firstURL)) : m_inFlight;
     const qint32 farthest = passNumber + qMax(inFlight - 1, 0) * aheadPerTransfer;
-    for (qint32 next = passNumber + 1; next <= farthest && active < inFlight - 1; ++next) {
+    for (qint32 next = passNumber + 1; next <= farthest && active < inFlight - 1 && active + retrying < 2 * (inFlight - 1);
+         ++next) {
         if (m_settings.stopRequested || !m_settings.multipleDownloads)
             return;
         if (next > qMax<qint32>(1, m_settings.lastFile) || qint32(m_firstNumber) + next - 1 > 32767)

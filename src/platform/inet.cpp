@@ -194,6 +194,12 @@ bool Inet::isRunning(TransferId id) const
     return t && (t->phase == Transfer::Phase::Queued || t->phase == Transfer::Phase::Running);
 }
 
+bool Inet::waitsToRetry(TransferId id) const
+{
+    const Transfer *t = find(id);
+    return t && t->phase == Transfer::Phase::Queued && t->tries > 0;
+}
+
 std::optional<bool> Inet::keptBody(TransferId id) const
 {
     const Transfer *t = find(id);

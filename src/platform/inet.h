@@ -154,6 +154,9 @@ public:
     void cancel(TransferId id);
     /// True while the transfer has not ended (waiting for its turn, its next try or its answer).
     bool isRunning(TransferId id) const;
+    /// True while the transfer waits for its next try (a back-off, or a busy host's wait), with
+    /// nothing of it on the wire.
+    bool waitsToRetry(TransferId id) const;
     /// For a transfer that has ended but was not waited for yet: whether its answer brought a
     /// body that is kept. Empty while it runs, or for a transfer not known.
     std::optional<bool> keptBody(TransferId id) const;
