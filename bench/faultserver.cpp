@@ -133,7 +133,8 @@ void FaultServer::answer(QTcpSocket *socket, const QByteArray &request)
     const QByteArray body = file.readAll();
     const Fault fault = asked == 0 ? faultOf(numberOf(path)) : None;
     if (qEnvironmentVariableIsSet("SERIOBENCH_TRACE"))
-        qDebug("%s try %d fault %d range %lld", path.constData(), asked + 1, int(fault), rangeFrom);
+        qDebug("%lld %s try %d fault %d range %lld", m_clock.isValid() ? qint64(m_clock.elapsed()) : qint64(-1),
+               path.constData(), asked + 1, int(fault), rangeFrom);
     if (fault != None)
         ++m_faults;
     const QByteArray etag = "ETag: \"" + QByteArray::number(qHash(body), 16) + '"';
