@@ -1101,6 +1101,10 @@ int runBench(const QStringList &args)
            << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|---:|");
     auto cell = [](double value) { return value > 0 ? ms(value) + QStringLiteral(" ms") : QStringLiteral("-"); };
     auto ratio = [](double value) { return value > 0 ? QString::number(value, 'f', 2) : QStringLiteral("-"); };
+    // A table after the first: its own paragraph saying what it shows, then its head.
+    auto table = [&report](const QString &intro, const QString &head, const QString &rule) {
+        report << QString() << intro << QString() << head << rule;
+    };
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         const Bench::Row &r = it.value();
         report << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
@@ -1108,13 +1112,11 @@ int runBench(const QStringList &args)
                                                      ratio(r.ratio(Serial)), cell(r.side[Parallel]),
                                                      ratio(r.ratio(Parallel)), mib(r.peakKb * 1024));
     }
-    report << QString()
-           << QStringLiteral("The parts of our run (medians): from the click on Get to the first bytes of a request "
-                             "on the wire, on to the last byte received, on to the end report, and on to the last "
-                             "picture in the preview.")
-           << QString()
-           << QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections | Pace found |")
-           << QStringLiteral("|---|---:|---:|---:|---:|---:|---|");
+    table(QStringLiteral("The parts of our run (medians): from the click on Get to the first bytes of a request "
+                         "on the wire, on to the last byte received, on to the end report, and on to the last "
+                         "picture in the preview."),
+          QStringLiteral("| Workload | Click to first request | First request to last byte | Last byte to end report | End report to preview | Our connections | Pace found |"),
+          QStringLiteral("|---|---:|---:|---:|---:|---:|---|"));
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         const Bench::Row &r = it.value();
         report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 ms | %5 ms | %6 | %7 |")
@@ -1131,11 +1133,9 @@ int runBench(const QStringList &args)
         return QStringLiteral("%1 ms (%2 to %3)").arg(QString::number(median(v), 'f', 3),
                                                      QString::number(*low, 'f', 3), QString::number(*high, 'f', 3));
     };
-    report << QString()
-           << QStringLiteral("CPU an address, from the click to the last picture shown (median, and the range of the runs):")
-           << QString()
-           << QStringLiteral("| Workload | Window's thread | Of it in user space | Whole process | Other build's window thread | Of it in user space |")
-           << QStringLiteral("|---|---:|---:|---:|---:|---:|");
+    table(QStringLiteral("CPU an address, from the click to the last picture shown (median, and the range of the runs):"),
+          QStringLiteral("| Workload | Window's thread | Of it in user space | Whole process | Other build's window thread | Of it in user space |"),
+          QStringLiteral("|---|---:|---:|---:|---:|---:|"));
     for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
         const Bench::Row &r = it.value();
         report << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 |")
@@ -1143,13 +1143,11 @@ int runBench(const QStringList &args)
                            spread(r.otherThreadCpu), spread(r.otherThreadUser));
     }
     if (!b.other.isEmpty()) {
-        report << QString()
-               << QStringLiteral("Against the other build (`--compare %1`), turn about in the same runs: this build, "
-                                 "then the other, to the last picture shown; and the other's parts as above.")
-                      .arg(QFileInfo(b.other).fileName())
-               << QString()
-               << QStringLiteral("| Workload | This build | Other build | Ratio | Other: click to first request | First request to last byte | Last byte to end report | End report to preview |")
-               << QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|");
+        table(QStringLiteral("Against the other build (`--compare %1`), turn about in the same runs: this build, "
+                             "then the other, to the last picture shown; and the other's parts as above.")
+                  .arg(QFileInfo(b.other).fileName()),
+              QStringLiteral("| Workload | This build | Other build | Ratio | Other: click to first request | First request to last byte | Last byte to end report | End report to preview |"),
+              QStringLiteral("|---|---:|---:|---:|---:|---:|---:|---:|"));
         for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
             const Bench::Row &r = it.value();
             report << QStringLiteral("| %1 | %2 ms | %3 ms | %4 | %5 ms | %6 ms | %7 ms | %8 ms |")

@@ -592,11 +592,9 @@ void frmSeriograb::reloadHistory()
 
 bool frmSeriograb::showPicture(const QString &path)
 {
-    // During a run pictures can come far faster than anyone looks at them, and most are
-    // overtaken before their turn: each is looked at on the decoder's thread, when its turn
-    // comes, and a picture the preview cannot show says so then.
-    // Nobody sees more than a picture a frame: they wait for the frame's end, and only the
-    // newest of them that is a picture at first sight is handed on.
+    // During a run pictures can come far faster than anyone looks at them: they wait for the
+    // frame's end, and only the newest of them that is a picture at first sight is handed to the
+    // decoder, which says so when the preview cannot show it.
     if (isRunning()) {
         if (m_picturesDue.isEmpty() || m_picturesDue.constLast() != path)
             m_picturesDue.append(path);
