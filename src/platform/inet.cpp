@@ -12,6 +12,9 @@
 
 #include <curl/curl.h>
 
+#include <sys/epoll.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <utility>
@@ -83,6 +86,13 @@ Inet::Inet(QObject *parent)
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
 
+    // Without it (out of descriptors) every transfer fails on its first socket, with a reason.
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll >= 0) {
+        m_ready = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+        connect(m_ready, &QSocketNotifier::activated, this, &Inet::driveReady);
+    }
+
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
@@ -105,14 +115,12 @@ Inet::~Inet()
     // A waiting wait() notices through its guard that the control is gone and returns.
     if (m_loop)
         m_loop->quit();
-    for (const Watch &w : std::as_const(m_sockets)) {
-        delete w.read;
-        delete w.write;
-    }
-    m_sockets.clear();
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, nullptr);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, nullptr);
     curl_multi_cleanup(multiOf(m_multi));
+    delete m_ready;
+    if (m_epoll >= 0)
+        ::close(m_epoll);
     curl_slist_free_all(static_cast<curl_slist *>(m_requestHeaders));
 }
 
@@ -793,6 +801,26 @@ void Inet::drive(int socket, int events)
 {
     int running = 0;
     curl_multi_socket_action(multiOf(m_multi), curl_socket_t(socket), events, &running);
+    collect();
+}
+
+// Every socket that is ready is handed to libcurl, then what ended is taken up once.
+void Inet::driveReady()
+{
+    epoll_event ready[32];
+    const int n = ::epoll_wait(m_epoll, ready, int(std::size(ready)), 0);
+    int running = 0;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t e = ready[i].events;
+        const int events = ((e & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0)
+            | ((e & EPOLLOUT) ? CURL_CSELECT_OUT : 0) | ((e & EPOLLERR) ? CURL_CSELECT_ERR : 0);
+        curl_multi_socket_action(multiOf(m_multi), curl_socket_t(ready[i].data.fd), events, &running);
+    }
+    collect();
+}
+
+void Inet::collect()
+{
     int left = 0;
     bool tried = false;
     while (CURLMsg *message = curl_multi_info_read(multiOf(m_multi), &left)) {
@@ -908,32 +936,18 @@ int Inet::socketCallback(void *, int socket, int what, void *self, void *)
 {
     auto *inet = static_cast<Inet *>(self);
     if (what == CURL_POLL_REMOVE) {
-        const Watch w = inet->m_sockets.take(socket);
-        // Possibly inside this notifier's own signal: let it go later.
-        for (QSocketNotifier *n : {w.read, w.write}) {
-            if (n) {
-                n->setEnabled(false);
-                n->deleteLater();
-            }
-        }
+        // The socket may be closed already, which took it out of the set.
+        ::epoll_ctl(inet->m_epoll, EPOLL_CTL_DEL, socket, nullptr);
         return 0;
     }
-    Watch &w = inet->m_sockets[socket];
-    const bool read = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
-    const bool write = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
-    if (read && !w.read) {
-        w.read = new QSocketNotifier(socket, QSocketNotifier::Read, inet);
-        connect(w.read, &QSocketNotifier::activated, inet, [inet, socket] { inet->drive(socket, CURL_CSELECT_IN); });
-    }
-    if (write && !w.write) {
-        w.write = new QSocketNotifier(socket, QSocketNotifier::Write, inet);
-        connect(w.write, &QSocketNotifier::activated, inet, [inet, socket] { inet->drive(socket, CURL_CSELECT_OUT); });
-    }
-    if (w.read)
-        w.read->setEnabled(read);
-    if (w.write)
-        w.write->setEnabled(write);
-    return 0;
+    epoll_event watch{};
+    watch.events = (what == CURL_POLL_IN || what == CURL_POLL_INOUT ? EPOLLIN : 0u)
+        | (what == CURL_POLL_OUT || what == CURL_POLL_INOUT ? EPOLLOUT : 0u);
+    watch.data.fd = socket;
+    if (::epoll_ctl(inet->m_epoll, EPOLL_CTL_MOD, socket, &watch) == 0
+        || (errno == ENOENT && ::epoll_ctl(inet->m_epoll, EPOLL_CTL_ADD, socket, &watch) == 0))
+        return 0;
+    return -1;   // libcurl fails the transfers on this socket
 }
 
 int Inet::timerCallback(void *, long timeoutMs, void *self)

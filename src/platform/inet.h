@@ -221,6 +221,8 @@ private:
     void emptyPart(Transfer &t);
     bool leftOverOnKeptConnection(const Transfer &t, int result) const;
     void drive(int socket, int events);
+    void driveReady();
+    void collect();
     void deliver();
     void checkStalls();
     qint64 now() const { return m_clock.elapsed(); }
@@ -253,12 +255,11 @@ private:
     QTimer *m_stallTimer = nullptr;
     qint64 m_lastStallCheck = -1;
     QTimer *m_pumpTimer = nullptr;  // the next request a host's pace or a back-off holds back
-    struct Watch
-    {
-        QSocketNotifier *read = nullptr;
-        QSocketNotifier *write = nullptr;
-    };
-    QHash<int, Watch> m_sockets;
+    // libcurl's sockets are watched by one epoll set, itself watched by one notifier: a
+    // notifier a socket would cost its creation, and the event loop a wake-up on every change of
+    // what is watched, several times a transfer.
+    int m_epoll = -1;
+    QSocketNotifier *m_ready = nullptr;
 
     Headers m_lastHeaders;
     qint32 m_responseCode = 0;
