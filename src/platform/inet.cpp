@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -86,8 +87,9 @@ Inet::Inet(QObject *parent)
     // The body is kept exactly as the server holds it, so no compressed transfer is asked for.
     m_requestHeaders = curl_slist_append(nullptr, "Accept-Encoding: identity");
 
-    // Without it (out of descriptors) every transfer fails on its first socket, with a reason.
+    // Without it (out of descriptors) every transfer fails at its first socket, with the reason.
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    m_epollError = m_epoll < 0 ? errno : 0;
     if (m_epoll >= 0) {
         m_ready = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
         connect(m_ready, &QSocketNotifier::activated, this, &Inet::driveReady);
@@ -932,7 +934,7 @@ void Inet::checkStalls()
         settle();
 }
 
-int Inet::socketCallback(void *, int socket, int what, void *self, void *)
+int Inet::socketCallback(void *easy, int socket, int what, void *self, void *)
 {
     auto *inet = static_cast<Inet *>(self);
     if (what == CURL_POLL_REMOVE) {
@@ -944,10 +946,26 @@ int Inet::socketCallback(void *, int socket, int what, void *self, void *)
     watch.events = (what == CURL_POLL_IN || what == CURL_POLL_INOUT ? EPOLLIN : 0u)
         | (what == CURL_POLL_OUT || what == CURL_POLL_INOUT ? EPOLLOUT : 0u);
     watch.data.fd = socket;
-    if (::epoll_ctl(inet->m_epoll, EPOLL_CTL_MOD, socket, &watch) == 0
-        || (errno == ENOENT && ::epoll_ctl(inet->m_epoll, EPOLL_CTL_ADD, socket, &watch) == 0))
+    if (inet->m_epoll >= 0
+        && (::epoll_ctl(inet->m_epoll, EPOLL_CTL_MOD, socket, &watch) == 0
+            || (errno == ENOENT && ::epoll_ctl(inet->m_epoll, EPOLL_CTL_ADD, socket, &watch) == 0)))
         return 0;
-    return -1;   // libcurl fails the transfers on this socket
+    // A socket nobody watches would wait for ever, and an error returned to libcurl would stop
+    // every transfer for good: this one fails, with the reason, once libcurl has returned.
+    const int why = inet->m_epoll < 0 ? inet->m_epollError : errno;
+    Transfer *t = nullptr;
+    curl_easy_getinfo(static_cast<CURL *>(easy), CURLINFO_PRIVATE, &t);
+    if (t) {
+        QMetaObject::invokeMethod(inet, [inet, id = t->id, why] {
+            Transfer *failed = inet->find(id);
+            if (!failed || failed->phase != Transfer::Phase::Running)
+                return;
+            inet->end(*failed, CURLE_FAILED_INIT,
+                      QStringLiteral("Cannot watch the connection: %1").arg(QString::fromLocal8Bit(strerror(why))));
+            inet->settle();
+        }, Qt::QueuedConnection);
+    }
+    return 0;
 }
 
 int Inet::timerCallback(void *, long timeoutMs, void *self)

@@ -259,6 +259,7 @@ private:
     // notifier a socket would cost its creation, and the event loop a wake-up on every change of
     // what is watched, several times a transfer.
     int m_epoll = -1;
+    int m_epollError = 0;         // why there is no epoll set
     QSocketNotifier *m_ready = nullptr;
 
     Headers m_lastHeaders;

@@ -25,6 +25,9 @@
 
 #include <curl/curl.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 QList<int> statesOf(const QSignalSpy &spy)
@@ -153,6 +156,7 @@ private slots:
     void seriesFromNginx();
     void openWhileBusyFailsCleanly();
     void deletedWhileWaiting();
+    void outOfDescriptorsFailsWithTheReason();
     void retryAfter_data();
     void retryAfter();
 };
@@ -979,6 +983,33 @@ void TestInet::deletedWhileWaiting()
     QVERIFY(inet.isNull());
     QCOMPARE(keptAtDelete.size(), 1);
     QVERIFY(kept.files().isEmpty());
+}
+
+// A control made while the program is out of descriptors cannot watch its connections: its
+// transfers fail with that reason instead of waiting for ever.
+void TestInet::outOfDescriptorsFailsWithTheReason()
+{
+    ScriptedServer server;
+    server.route("/a.jpg", Response::ok("abc", "image/jpeg"));
+    Kept kept;
+    { Inet warm; }   // libcurl's own set-up, once a process, has what it needs
+
+    rlimit was{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &was) == 0);
+    const int lowestFree = ::dup(0);
+    ::close(lowestFree);
+    rlimit none = was;
+    none.rlim_cur = rlim_t(lowestFree);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &none) == 0);
+    auto inet = std::make_unique<Inet>();
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &was) == 0);
+
+    const Inet::Answer answer = inet->OpenURL(kept.request(server.url("/a.jpg")));
+    QVERIFY(!answer.answered());
+    QCOMPARE(answer.errorText, QStringLiteral("Cannot watch the connection: Too many open files"));
+    QVERIFY(kept.files().isEmpty());
+    // The next control, made with descriptors to spare, fetches as ever.
+    QCOMPARE(kept.fetch(*std::make_unique<Inet>(), server.url("/a.jpg")), QByteArray("abc"));
 }
 
 void TestInet::retryAfter_data()
