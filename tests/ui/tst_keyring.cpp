@@ -38,10 +38,13 @@ class TestKeyring : public QObject
         m_keyring.start(findTool(QStringLiteral("gnome-keyring-daemon")), {"--foreground", "--components=secrets", "--unlock"});
         m_keyring.write("seriograb");
         m_keyring.closeWriteChannel();
-        keyring::Answer answer;
-        for (int i = 0; i < 50 && !answer.answered; ++i, QTest::qWait(200))
-            answer = keyring::readProxyPassword(QStringLiteral("nobody"));
-        return answer.answered ? QString() : QStringLiteral("the Secret Service does not answer: ") + answer.why;
+        // The service answers before it has made the login keyring, which a busy machine shows:
+        // it is ready when a password can be stored.
+        QString why;
+        bool stored = false;
+        for (int i = 0; i < 50 && !stored; ++i, QTest::qWait(stored ? 0 : 200))
+            stored = keyring::storeProxyPassword(QStringLiteral("nobody"), QStringLiteral("-"), &why);
+        return stored ? QString() : QStringLiteral("the Secret Service takes no password: ") + why;
     }
 
 private Q_SLOTS:
