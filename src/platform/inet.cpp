@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QHash>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -97,7 +98,7 @@ Inet::Inet(QObject *parent)
 
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
-    connect(m_timer, &QTimer::timeout, this, [this] { drive(CURL_SOCKET_TIMEOUT, 0); });
+    connect(m_timer, &QTimer::timeout, this, &Inet::driveTimeouts);
     m_stallTimer = new QTimer(this);
     setStallTimeout(stallTimeoutMs);
     connect(m_stallTimer, &QTimer::timeout, this, &Inet::checkStalls);
@@ -799,10 +800,10 @@ void Inet::emptyPart(Transfer &t)
         t.part.remove();
 }
 
-void Inet::drive(int socket, int events)
+void Inet::driveTimeouts()
 {
     int running = 0;
-    curl_multi_socket_action(multiOf(m_multi), curl_socket_t(socket), events, &running);
+    curl_multi_socket_action(multiOf(m_multi), CURL_SOCKET_TIMEOUT, 0, &running);
     collect();
 }
 

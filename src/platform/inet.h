@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -220,7 +219,7 @@ private:
     void holdBusyHost(Transfer &t);
     void emptyPart(Transfer &t);
     bool leftOverOnKeptConnection(const Transfer &t, int result) const;
-    void drive(int socket, int events);
+    void driveTimeouts();
     void driveReady();
     void collect();
     void deliver();

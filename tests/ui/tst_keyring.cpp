@@ -42,8 +42,8 @@ class TestKeyring : public QObject
         // it is ready when a password can be stored.
         QString why;
         bool stored = false;
-        for (int i = 0; i < 50 && !stored; ++i, QTest::qWait(stored ? 0 : 200))
-            stored = keyring::storeProxyPassword(QStringLiteral("nobody"), QStringLiteral("-"), &why);
+        for (int i = 0; i < 50 && !(stored = keyring::storeProxyPassword(QStringLiteral("nobody"), QStringLiteral("-"), &why)); ++i)
+            QTest::qWait(200);
         return stored ? QString() : QStringLiteral("the Secret Service takes no password: ") + why;
     }
 
